@@ -1,0 +1,68 @@
+#include "cli/command_line.h"
+
+#include <cstring>
+
+#include "cli/platform.h"
+#include "input/p2b_reader.h"
+#include "io/diagnostics.h"
+#include "io/output_stream.h"
+#include "io/process.h"
+#include "ranges/range_list.h"
+
+namespace blockset {
+
+namespace {
+const char* invocation_name = "blockset";
+} // namespace
+
+void print_usage_and_exit()
+{
+    diagnostic("usage: %s -q type [table]\n", invocation_name);
+    diagnostic("       %s -c commands\n", invocation_name);
+    diagnostic("       %s -f file\n", invocation_name);
+    end_process(1);
+}
+
+void run_query(const char* type, const char* table)
+{
+    range_list list;
+    if (std::strcmp(type, "p2b") == 0) {
+        if (p2b_read(table, list) == 0) range_list_write_cidr(standard_output(), list);
+    } else {
+        print_usage_and_exit();
+    }
+    range_list_clear(list);
+}
+
+int run_command_line(int argc, char** argv)
+{
+    invocation_name = program_name(argv[0]);
+    if (argc != 3 && argc != 4) print_usage_and_exit();
+    char mode = 0;
+    int first_operand = parse_options(argc, argv, [&](char letter) {
+        if (letter != 'c' && letter != 'f' && letter != 'q') {
+            diagnostic("%s: illegal option -- %c\n", invocation_name, letter);
+            print_usage_and_exit();
+        }
+        if (mode != 0) print_usage_and_exit();
+        mode = letter;
+    });
+    int operands = argc - first_operand;
+    const char* first = operands >= 1 ? argv[first_operand] : nullptr;
+    switch (mode) {
+    case 'q':
+        if (operands == 1) run_query(first, nullptr);
+        if (operands == 2) run_query(first, argv[first_operand + 1]);
+        break;
+    case 'f':
+    case 'c':
+        // "-c --" and "-f --" leave nothing to run.
+        if (first == nullptr) print_usage_and_exit();
+        break;
+    default:
+        break;
+    }
+    return finish_process();
+}
+
+} // namespace blockset

@@ -1,0 +1,24 @@
+#pragma once
+
+namespace blockset {
+
+/// Exit status when output could not be written (EX_IOERR).
+constexpr int exit_write_error = 74;
+
+/// Records that an output file could not be written; the process then ends with status 74.
+void note_write_error();
+
+/// Standard input can be read once per run: the first caller gets true, every later one false.
+bool claim_standard_input();
+
+/// Flushes standard output and returns the exit status for a run that ended normally:
+/// 0, or 74 after a write error (standard output's is reported here).
+int finish_process();
+
+/// Ends the process at once with the given status, after flushing standard output.
+[[noreturn]] void end_process(int status);
+
+/// Ends the process on exhausted memory: "Allocation error", status 255. Allocates nothing.
+[[noreturn]] void end_process_out_of_memory();
+
+} // namespace blockset

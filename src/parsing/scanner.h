@@ -1,0 +1,90 @@
+#pragma once
+#include <cstddef>
+#include <string_view>
+
+namespace blockset {
+
+/// What a language's rules make of the text at the scan position.
+struct scan_match {
+    /// The language's rule number, or no_rule when no rule matches there.
+    int rule;
+    /// Bytes consumed: the token itself, without any right context given back.
+    std::size_t length;
+};
+
+constexpr int no_rule = -1;
+
+/// A language's rules: the longest match at the start of text, the first rule winning ties.
+/// text runs to the end of the input held so far; input_ended says whether more may follow.
+/// A rule that runs into the end of text while more input may follow sets needs_more, and the
+/// scanner then reads more and asks again from the same position.
+using scan_rules = scan_match (*)(std::string_view text, bool input_ended, bool& needs_more);
+
+/// One language's scanner: its input buffer, the longest-match loop, the echo of bytes that
+/// no rule takes, and the line counter. Every language owns its own instance.
+class scanner {
+public:
+    explicit scanner(scan_rules rules) : rules_(rules) {}
+    ~scanner();
+    scanner(const scanner&) = delete;
+    scanner& operator=(const scanner&) = delete;
+
+    /// Binds the scanner to an open descriptor for a new run; held input is discarded.
+    /// The line counter is kept.
+    void restart(int fd);
+    /// Binds the scanner to the bytes of text (which must outlive the run).
+    void restart(std::string_view text);
+
+    /// The next match of a rule, skipping and echoing bytes that no rule takes. The text stays
+    /// valid until the next call. Returns false when the input has ended.
+    bool next_match(scan_match& match, std::string_view& text);
+
+    /// 1 at the start of the process; the language's rules advance it. Never reset.
+    int line_number = 1;
+
+    /// Capacity of the held-input storage (grows for long tokens).
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    bool fill();
+    std::size_t read_some(char* into, std::size_t amount);
+
+    scan_rules rules_;
+    int fd_ = -1;
+    std::string_view text_source_;
+    bool text_mode_ = false;
+    bool interactive_ = false;
+    bool ended_ = false;
+    char* storage_ = nullptr;
+    std::size_t capacity_ = 0;
+    std::size_t count_ = 0;
+    std::size_t position_ = 0;
+};
+
+/// Ends the process with the scanner failure message and status 2.
+[[noreturn]] void scanner_fatal(const char* message);
+
+/// Writes "error: <message> on line: <n>" on standard error.
+void report_parse_error(const scanner& language_scanner, const char* message);
+
+/// Mirrors the depth of an LR parser's stack, which holds at most 10000 entries.
+class parse_depth {
+public:
+    static constexpr int limit = 10000;
+    /// Room for one more entry? False means the stack would overflow.
+    [[nodiscard]] bool push()
+    {
+        if (depth_ >= limit) return false;
+        ++depth_;
+        return true;
+    }
+    /// A reduction of n symbols: pops n entries (the caller then pushes the result).
+    void pop(int n) { depth_ -= n; }
+    void reset() { depth_ = 0; }
+    int depth() const { return depth_; }
+
+private:
+    int depth_ = 0;
+};
+
+} // namespace blockset

@@ -1,0 +1,234 @@
+#include "ranges/range_list.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "io/output_stream.h"
+#include "ranges/address_format.h"
+
+namespace blockset {
+
+const std::uint32_t mask_table[33] = {
+    0x00000000u, 0x80000000u, 0xC0000000u, 0xE0000000u, 0xF0000000u, 0xF8000000u, 0xFC000000u,
+    0xFE000000u, 0xFF000000u, 0xFF800000u, 0xFFC00000u, 0xFFE00000u, 0xFFF00000u, 0xFFF80000u,
+    0xFFFC0000u, 0xFFFE0000u, 0xFFFF0000u, 0xFFFF8000u, 0xFFFFC000u, 0xFFFFE000u, 0xFFFFF000u,
+    0xFFFFF800u, 0xFFFFFC00u, 0xFFFFFE00u, 0xFFFFFF00u, 0xFFFFFF80u, 0xFFFFFFC0u, 0xFFFFFFE0u,
+    0xFFFFFFF0u, 0xFFFFFFF8u, 0xFFFFFFFCu, 0xFFFFFFFEu, 0xFFFFFFFFu,
+};
+
+namespace {
+
+bool range_less(const ip_range& a, const ip_range& b)
+{
+    return a.first < b.first || (a.first == b.first && a.last < b.last);
+}
+
+/// True when next, which starts at or after current's start, overlaps current or follows it
+/// directly. A range ending at the top address has no successor and reaches every later one.
+bool reaches(const ip_range& current, const ip_range& next)
+{
+    return current.last == top_address || next.first <= current.last + 1;
+}
+
+void reserve_storage(range_list& list, std::size_t wanted)
+{
+    if (wanted <= list.capacity) return;
+    std::size_t capacity = std::max<std::size_t>(wanted, list.capacity < 8 ? 8 : list.capacity * 2);
+    void* grown = std::realloc(list.data, capacity * sizeof(ip_range));
+    if (grown == nullptr) throw std::bad_alloc();
+    list.data = static_cast<ip_range*>(grown);
+    list.capacity = capacity;
+}
+
+/// Merges sorted data[begin, end) in place into invariant form; returns the new end.
+std::size_t coalesce(ip_range* data, std::size_t begin, std::size_t end)
+{
+    if (begin == end) return end;
+    std::size_t out = begin;
+    for (std::size_t i = begin + 1; i < end; ++i) {
+        if (reaches(data[out], data[i])) {
+            data[out].last = std::max(data[out].last, data[i].last);
+        } else {
+            data[++out] = data[i];
+        }
+    }
+    return out + 1;
+}
+
+/// Sorts the pending additions and merges them into the invariant part.
+void merge_pending(const range_list& list)
+{
+    ip_range* data = list.data;
+    std::size_t merged = list.merged;
+    std::size_t size = list.size;
+    std::sort(data + merged, data + size, range_less);
+    size = coalesce(data, merged, size);
+    std::size_t pending = size - merged;
+    if (merged > 0 && pending > 0 && range_less(data[merged], data[merged - 1])) {
+        if (pending * 8 <= merged) {
+            // Few additions into a long list: merge from the back through a copy of them.
+            ip_range* copy = static_cast<ip_range*>(std::malloc(pending * sizeof(ip_range)));
+            if (copy == nullptr) throw std::bad_alloc();
+            std::memcpy(copy, data + merged, pending * sizeof(ip_range));
+            std::size_t a = merged, b = pending, out = size;
+            while (b > 0) {
+                if (a > 0 && range_less(copy[b - 1], data[a - 1])) {
+                    data[--out] = data[--a];
+                } else {
+                    data[--out] = copy[--b];
+                }
+            }
+            std::free(copy);
+        } else {
+            std::sort(data, data + size, range_less);
+        }
+    }
+    list.size = coalesce(data, 0, size);
+    list.merged = list.size;
+}
+
+} // namespace
+
+range_list::range_list(range_list&& other) noexcept
+    : data(std::exchange(other.data, nullptr)), size(std::exchange(other.size, 0)),
+      merged(std::exchange(other.merged, 0)), capacity(std::exchange(other.capacity, 0))
+{
+}
+
+range_list& range_list::operator=(range_list&& other) noexcept
+{
+    if (this != &other) {
+        std::free(data);
+        data = std::exchange(other.data, nullptr);
+        size = std::exchange(other.size, 0);
+        merged = std::exchange(other.merged, 0);
+        capacity = std::exchange(other.capacity, 0);
+    }
+    return *this;
+}
+
+range_list::~range_list() { std::free(data); }
+
+void range_list_init(range_list& list) { range_list_clear(list); }
+
+void range_list_clear(range_list& list)
+{
+    std::free(list.data);
+    list.data = nullptr;
+    list.size = list.merged = list.capacity = 0;
+}
+
+void range_list_insert(range_list& list, ip_range range)
+{
+    if (range.first > range.last) return;
+    if (list.merged == list.size && list.size > 0) {
+        ip_range& tail = list.data[list.size - 1];
+        if (range.first >= tail.first) {
+            if (reaches(tail, range)) {
+                if (range.last > tail.last) tail.last = range.last;
+                return;
+            }
+            if (list.size == list.capacity) reserve_storage(list, list.size + 1);
+            list.data[list.size++] = range;
+            list.merged = list.size;
+            return;
+        }
+    }
+    if (list.size == list.capacity) reserve_storage(list, list.size + 1);
+    list.data[list.size++] = range;
+    if (list.size == 1) list.merged = 1;
+}
+
+void range_list_add_range(range_list& list, std::uint32_t first, std::uint32_t last)
+{
+    range_list_insert(list, ip_range{first, last});
+}
+
+void range_list_add_cidr(range_list& list, std::uint32_t address, unsigned prefix_length)
+{
+    range_list_insert(list, ip_range{address, block_last_address(address, prefix_length)});
+}
+
+range_list& range_list_copy(const range_list& source, range_list& target)
+{
+    std::span<const ip_range> ranges = range_list_view(source);
+    range_list_clear(target);
+    if (!ranges.empty()) {
+        reserve_storage(target, ranges.size());
+        std::memcpy(target.data, ranges.data(), ranges.size() * sizeof(ip_range));
+        target.size = target.merged = ranges.size();
+    }
+    return target;
+}
+
+std::span<const ip_range> range_list_view(const range_list& list)
+{
+    if (list.merged != list.size) merge_pending(list);
+    return {list.data, list.size};
+}
+
+std::size_t range_list_size(const range_list& list) { return range_list_view(list).size(); }
+
+bool range_list_empty(const range_list& list) { return list.size == 0; }
+
+std::uint32_t block_last_address(std::uint32_t address, unsigned prefix_length)
+{
+    return address | ~mask_table[prefix_length];
+}
+
+unsigned highest_bit_index(std::uint32_t value)
+{
+    return value == 0 ? 0u : 31u - static_cast<unsigned>(__builtin_clz(value));
+}
+
+unsigned alignment_prefix(std::uint32_t address)
+{
+    return address == 0 ? 0u : 32u - static_cast<unsigned>(__builtin_ctz(address));
+}
+
+void write_cidr_block(output_stream& out, std::uint32_t address, unsigned prefix_length)
+{
+    char* p = out.reserve(max_address_text + 3);
+    p = format_address(p, address);
+    *p++ = '/';
+    out.commit(format_small_number(p, prefix_length));
+}
+
+namespace {
+
+inline void write_cidr_line(output_stream& out, std::uint32_t address, unsigned prefix_length)
+{
+    char* p = out.reserve(max_address_text + 4);
+    p = format_address(p, address);
+    *p++ = '/';
+    p = format_small_number(p, prefix_length);
+    *p++ = '\n';
+    out.commit(p);
+}
+
+} // namespace
+
+void range_list_write_cidr(output_stream& out, const range_list& list)
+{
+    for (const ip_range& range : range_list_view(list)) {
+        if (range.first == 0 && range.last == top_address) {
+            write_cidr_line(out, 0, 0);
+            continue;
+        }
+        std::uint32_t start = range.first;
+        for (;;) {
+            // The largest block that starts at start and does not pass the range's end.
+            unsigned size_prefix = 32 - highest_bit_index(range.last - start + 1);
+            unsigned prefix = std::max(size_prefix, alignment_prefix(start));
+            write_cidr_line(out, start, prefix);
+            std::uint32_t block_end = block_last_address(start, prefix);
+            if (block_end >= range.last) break;
+            start = block_end + 1;
+        }
+    }
+}
+
+} // namespace blockset

@@ -1,0 +1,198 @@
+#include "ranges/range_list.h"
+
+#include <algorithm>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace blockset {
+namespace {
+
+using testing::ip;
+using testing::list_of;
+using testing::ranges_of;
+using ranges = std::vector<ip_range>;
+
+TEST(range_list, worked_example_keeps_invariant_form)
+{
+    range_list list;
+    range_list_add_cidr(list, ip("192.168.0.0"), 24);
+    EXPECT_EQ(ranges_of(list), (ranges{{ip("192.168.0.0"), ip("192.168.0.255")}}));
+    range_list_add_range(list, ip("192.168.1.0"), ip("192.168.1.10"));
+    EXPECT_EQ(ranges_of(list), (ranges{{ip("192.168.0.0"), ip("192.168.1.10")}}));
+    range_list_add_cidr(list, ip("192.168.1.12"), 32);
+    EXPECT_EQ(ranges_of(list), (ranges{{ip("192.168.0.0"), ip("192.168.1.10")},
+                                       {ip("192.168.1.12"), ip("192.168.1.12")}}));
+    range_list_add_cidr(list, ip("10.0.0.0"), 8);
+    EXPECT_EQ(ranges_of(list), (ranges{{ip("10.0.0.0"), ip("10.255.255.255")},
+                                       {ip("192.168.0.0"), ip("192.168.1.10")},
+                                       {ip("192.168.1.12"), ip("192.168.1.12")}}));
+    range_list_add_cidr(list, ip("192.168.1.11"), 32);
+    EXPECT_EQ(ranges_of(list), (ranges{{ip("10.0.0.0"), ip("10.255.255.255")},
+                                       {ip("192.168.0.0"), ip("192.168.1.12")}}));
+    range_list_add_cidr(list, ip("10.1.2.3"), 16);
+    EXPECT_EQ(ranges_of(list), (ranges{{ip("10.0.0.0"), ip("10.255.255.255")},
+                                       {ip("192.168.0.0"), ip("192.168.1.12")}}));
+}
+
+struct insertion_case {
+    ip_range added;
+    ranges expected;
+};
+
+TEST(range_list, insertion_into_ten_thirty_fifty)
+{
+    const insertion_case cases[] = {
+        {{5, 35}, {{5, 40}, {50, 60}}},
+        {{15, 25}, {{10, 25}, {30, 40}, {50, 60}}},
+        {{21, 29}, {{10, 40}, {50, 60}}},
+        {{22, 27}, {{10, 20}, {22, 27}, {30, 40}, {50, 60}}},
+        {{0, 8}, {{0, 8}, {10, 20}, {30, 40}, {50, 60}}},
+        {{5, top_address}, {{5, top_address}}},
+        {{10, 15}, {{10, 20}, {30, 40}, {50, 60}}},
+        {{30, 45}, {{10, 20}, {30, 45}, {50, 60}}},
+        {{55, 58}, {{10, 20}, {30, 40}, {50, 60}}},
+        {{61, 70}, {{10, 20}, {30, 40}, {50, 70}}},
+        {{62, 70}, {{10, 20}, {30, 40}, {50, 60}, {62, 70}}},
+        {{9, 9}, {{9, 20}, {30, 40}, {50, 60}}},
+        {{0, top_address}, {{0, top_address}}},
+        {{20, 10}, {{10, 20}, {30, 40}, {50, 60}}},
+    };
+    for (const insertion_case& c : cases) {
+        range_list list = list_of({{10, 20}, {30, 40}, {50, 60}});
+        range_list_insert(list, c.added);
+        EXPECT_EQ(ranges_of(list), c.expected) << c.added.first << "-" << c.added.last;
+    }
+}
+
+TEST(range_list, edge_cases_at_the_ends_and_in_order)
+{
+    struct sequence_case {
+        ranges added;
+        ranges expected;
+    };
+    const sequence_case cases[] = {
+        {{{10, 20}, {21, 30}}, {{10, 30}}},
+        {{{10, 20}, {22, 30}}, {{10, 20}, {22, 30}}},
+        {{{10, 20}, {10, 25}}, {{10, 25}}},
+        {{{30, 40}, {10, 20}, {10, 25}}, {{10, 25}, {30, 40}}},
+        {{{10, 20}, {12, 14}}, {{10, 20}}},
+        {{{10, 20}, {30, 40}, {12, 14}}, {{10, 20}, {30, 40}}},
+        {{{10, 20}, {0, top_address}, {5, 7}}, {{0, top_address}}},
+        {{{100, top_address}, {200, 300}, {top_address, top_address}}, {{100, top_address}}},
+        {{{top_address - 5, top_address}, {0, 0}}, {{0, 0}, {top_address - 5, top_address}}},
+        {{{5, 4}}, {}},
+        {{{0, 0}, {1, 1}}, {{0, 1}}},
+    };
+    for (const sequence_case& c : cases) {
+        range_list list;
+        for (const ip_range& range : c.added) range_list_insert(list, range);
+        EXPECT_EQ(ranges_of(list), c.expected);
+    }
+}
+
+TEST(range_list, cidr_blocks_keep_host_bits)
+{
+    range_list list;
+    range_list_add_cidr(list, ip("10.1.2.3"), 16);
+    EXPECT_EQ(ranges_of(list), (ranges{{ip("10.1.2.3"), ip("10.1.255.255")}}));
+    range_list other;
+    range_list_add_cidr(other, ip("0.0.0.0"), 0);
+    EXPECT_EQ(ranges_of(other), (ranges{{0, top_address}}));
+    range_list single;
+    range_list_add_cidr(single, ip("1.2.3.4"), 32);
+    EXPECT_EQ(ranges_of(single), (ranges{{ip("1.2.3.4"), ip("1.2.3.4")}}));
+    range_list from_middle;
+    range_list_add_cidr(from_middle, ip("10.0.0.5"), 0);
+    EXPECT_EQ(ranges_of(from_middle), (ranges{{ip("10.0.0.5"), top_address}}));
+}
+
+TEST(range_list, copy_replaces_the_target)
+{
+    range_list source = list_of({{1, 2}, {5, 6}});
+    range_list target = list_of({{100, 200}});
+    range_list_copy(source, target);
+    EXPECT_EQ(ranges_of(target), (ranges{{1, 2}, {5, 6}}));
+    EXPECT_EQ(ranges_of(source), (ranges{{1, 2}, {5, 6}}));
+    range_list empty;
+    range_list_copy(empty, target);
+    EXPECT_TRUE(ranges_of(target).empty());
+    range_list_clear(source);
+    EXPECT_TRUE(range_list_empty(source));
+    range_list_insert(source, {7, 8});
+    EXPECT_EQ(ranges_of(source), (ranges{{7, 8}}));
+}
+
+TEST(range_list, helpers_match_the_mask_table_scan)
+{
+    // Reference: scan the mask table as the listing's definition does.
+    auto slow_highest = [](std::uint32_t value) -> unsigned {
+        for (unsigned n = 1; n <= 32; ++n)
+            if (value & mask_table[n]) return 32 - n;
+        return 0;
+    };
+    auto slow_alignment = [](std::uint32_t address) -> unsigned {
+        for (int p = 32; p >= 0; --p)
+            if (address & ~mask_table[p]) return static_cast<unsigned>(p) + 1;
+        return 0;
+    };
+    std::mt19937 random(7);
+    std::vector<std::uint32_t> values = {0, 1, 2, 3, 0x80000000u, top_address, 0x7FFFFFFFu, 256};
+    for (int i = 0; i < 2000; ++i) values.push_back(random() >> (random() % 32));
+    for (std::uint32_t v : values) {
+        EXPECT_EQ(highest_bit_index(v), slow_highest(v)) << v;
+        EXPECT_EQ(alignment_prefix(v), slow_alignment(v)) << v;
+    }
+    EXPECT_EQ(mask_table[0], 0u);
+    EXPECT_EQ(mask_table[8], ip("255.0.0.0"));
+    EXPECT_EQ(mask_table[24], ip("255.255.255.0"));
+    EXPECT_EQ(mask_table[32], top_address);
+    EXPECT_EQ(block_last_address(ip("10.0.0.5"), 24), ip("10.0.0.255"));
+    EXPECT_EQ(block_last_address(ip("10.0.0.5"), 0), top_address);
+}
+
+TEST(range_list, any_order_of_additions_gives_the_same_list)
+{
+    std::mt19937 random(12345);
+    for (int round = 0; round < 50; ++round) {
+        std::vector<ip_range> added;
+        int count = 1 + static_cast<int>(random() % 300);
+        for (int i = 0; i < count; ++i) {
+            std::uint32_t first = random() % 2000;
+            if (round % 2 == 1) first = top_address - first;
+            std::uint32_t length = random() % 20;
+            std::uint32_t last = round % 2 == 1 ? std::min<std::uint64_t>(top_address, std::uint64_t{first} + length)
+                                                : first + length;
+            added.push_back({first, last});
+        }
+        // Model: a bitmap over the universe touched.
+        std::vector<bool> model(4000, false);
+        std::uint32_t base = round % 2 == 1 ? top_address - 3999 : 0;
+        for (const ip_range& r : added)
+            for (std::uint64_t a = r.first; a <= r.last; ++a) model[static_cast<std::size_t>(a - base)] = true;
+        ranges expected;
+        for (std::size_t i = 0; i < model.size(); ++i) {
+            if (!model[i]) continue;
+            std::size_t j = i;
+            while (j + 1 < model.size() && model[j + 1]) ++j;
+            expected.push_back({static_cast<std::uint32_t>(base + i), static_cast<std::uint32_t>(base + j)});
+            i = j;
+        }
+        for (int order = 0; order < 3; ++order) {
+            if (order == 1) std::sort(added.begin(), added.end(), [](auto a, auto b) { return a.first < b.first; });
+            if (order == 2) std::shuffle(added.begin(), added.end(), random);
+            range_list list;
+            // Read in the middle too: pending additions must merge into an already merged list.
+            for (std::size_t i = 0; i < added.size(); ++i) {
+                range_list_insert(list, added[i]);
+                if (i == added.size() / 2) range_list_size(list);
+            }
+            EXPECT_EQ(ranges_of(list), expected) << "round " << round << " order " << order;
+        }
+    }
+}
+
+} // namespace
+} // namespace blockset
