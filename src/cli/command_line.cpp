@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cli/platform.h"
+#include "command_language/script_run.h"
 #include "input/p2b_reader.h"
 #include "io/diagnostics.h"
 #include "io/output_stream.h"
@@ -58,6 +59,11 @@ int run_command_line(int argc, char** argv)
     case 'c':
         // "-c --" and "-f --" leave nothing to run.
         if (first == nullptr) print_usage_and_exit();
+        if (mode == 'f') {
+            run_script_file(first);
+        } else {
+            run_script_text(first);
+        }
         break;
     default:
         break;

@@ -1,0 +1,50 @@
+#pragma once
+#include <string_view>
+
+namespace blockset {
+
+class scanner;
+
+/// Token kinds of the command language; 0 is the end of the input.
+enum command_token : int {
+    END_OF_INPUT = 0,
+    KW_LOAD = 258,
+    KW_SAVE,
+    KW_UNION,
+    KW_DIFFERENCE,
+    KW_INTERSECT,
+    KW_INVERT,
+    KW_STDIN,
+    KW_STDOUT,
+    KW_TEXT,
+    KW_CIDR,
+    KW_SINGLE,
+    KW_RANGE,
+    KW_P2B,
+    CIDR_LITERAL,
+    RANGE_LITERAL,
+    ADDRESS_LITERAL,
+    HOST_NAME,
+    VARIABLE,
+    STRING,
+    LBRACE,
+    RBRACE,
+    LPAREN,
+    RPAREN,
+    EQUALS,
+    SEMICOLON,
+    COMMA,
+};
+
+/// The process's one command-language scanner (its line counter runs for the whole process).
+scanner& command_scanner();
+
+/// The next token of the command scanner. For CIDR_LITERAL, RANGE_LITERAL, ADDRESS_LITERAL,
+/// HOST_NAME and VARIABLE, value is the token's text; for STRING, the text between the
+/// quotes. The text stays valid until the next call.
+command_token command_scanner_next_token(scanner& language_scanner, std::string_view& value);
+
+/// Name of a token kind, for tests and messages.
+const char* command_token_name(command_token kind);
+
+} // namespace blockset

@@ -1,0 +1,118 @@
+#include "command_language/set_value.h"
+
+#include "input/entry_literals.h"
+#include "input/p2b_reader.h"
+#include "input/text_list.h"
+#include "io/diagnostics.h"
+#include "ranges/listings.h"
+#include "ranges/set_algebra.h"
+
+namespace blockset {
+
+void variable_table_init(variable_table& table) { table.variables.clear(); }
+
+void variable_table_clear(variable_table& table) { table.variables.clear(); }
+
+set_value* variable_table_find(variable_table& table, const std::string& name)
+{
+    auto found = table.variables.find(name);
+    return found == table.variables.end() ? nullptr : found->second.get();
+}
+
+set_value& variable_table_insert(variable_table& table, std::string name)
+{
+    auto variable = std::make_unique<set_value>();
+    variable->temporary = false;
+    variable->name = name;
+    set_value& result = *variable;
+    table.variables.emplace(std::move(name), std::move(variable));
+    return result;
+}
+
+set_value& variable_assign(variable_table& table, std::string name, expression_value value)
+{
+    set_value* variable = variable_table_find(table, name);
+    if (variable == nullptr) variable = &variable_table_insert(table, std::move(name));
+    if (value.is_temporary()) {
+        variable->ranges = std::move(value.release()->ranges);
+    } else if (&value.get() != variable) {
+        range_list_copy(value.get().ranges, variable->ranges);
+    }
+    return *variable;
+}
+
+set_value& variable_reference(variable_table& table, std::string name)
+{
+    if (set_value* variable = variable_table_find(table, name)) return *variable;
+    diagnostic("Variable '%s' does not exist.\n", name.c_str());
+    return variable_table_insert(table, std::move(name));
+}
+
+std::unique_ptr<set_value> set_value_new() { return std::make_unique<set_value>(); }
+
+void set_value_add_cidr(set_value& value, std::string_view text) { add_cidr_literal(value.ranges, text); }
+
+void set_value_add_range(set_value& value, std::string_view text) { add_range_literal(value.ranges, text); }
+
+void set_value_add_address(set_value& value, std::string_view text)
+{
+    add_address_literal(value.ranges, text);
+}
+
+void set_value_add_host(set_value& value, std::string_view text) { host_lookup(value.ranges, text); }
+
+std::unique_ptr<set_value> set_value_load_text(const char* path)
+{
+    auto value = set_value_new();
+    text_list_read(path, value->ranges);
+    return value;
+}
+
+std::unique_ptr<set_value> set_value_load_p2b(const char* path)
+{
+    auto value = set_value_new();
+    p2b_read(path, value->ranges);
+    return value;
+}
+
+std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b)
+{
+    auto result = set_value_new();
+    range_list_union(a.get().ranges, b.get().ranges, result->ranges);
+    return result;
+}
+
+std::unique_ptr<set_value> set_value_intersection(expression_value a, expression_value b)
+{
+    auto result = set_value_new();
+    range_list_intersection(a.get().ranges, b.get().ranges, result->ranges);
+    return result;
+}
+
+std::unique_ptr<set_value> set_value_difference(expression_value a, expression_value b)
+{
+    auto result = set_value_new();
+    range_list_difference(a.get().ranges, b.get().ranges, result->ranges);
+    return result;
+}
+
+std::unique_ptr<set_value> set_value_complement(expression_value a)
+{
+    auto result = set_value_new();
+    range_list_complement(a.get().ranges, result->ranges);
+    return result;
+}
+
+void set_value_write_cidr(const char* path, expression_value value) { write_cidr_file(path, value.get().ranges); }
+
+void set_value_write_ranges(const char* path, expression_value value)
+{
+    write_ranges_file(path, value.get().ranges);
+}
+
+void set_value_write_addresses(const char* path, expression_value value)
+{
+    write_addresses_file(path, value.get().ranges);
+}
+
+} // namespace blockset

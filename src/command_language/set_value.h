@@ -1,0 +1,82 @@
+#pragma once
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ranges/range_list.h"
+
+namespace blockset {
+
+/// The value of a script expression: a temporary made by the expression, or a variable of
+/// the run's variable_table.
+struct set_value {
+    bool temporary = true;
+    std::string name; ///< a variable's name; empty for a temporary
+    range_list ranges;
+};
+
+/// An expression's result: either a temporary it owns, or a variable it only borrows.
+/// Consuming operations take it by value, so a temporary is used at most once.
+class expression_value {
+public:
+    expression_value() = default;
+    explicit expression_value(std::unique_ptr<set_value> temporary) : owned_(std::move(temporary)) {}
+    explicit expression_value(set_value& variable) : borrowed_(&variable) {}
+    set_value& get() const { return owned_ ? *owned_ : *borrowed_; }
+    bool is_temporary() const { return owned_ != nullptr; }
+    /// The temporary's ranges, taken out of it (only for a temporary).
+    std::unique_ptr<set_value> release() { return std::move(owned_); }
+
+private:
+    std::unique_ptr<set_value> owned_;
+    set_value* borrowed_ = nullptr;
+};
+
+/// Orders variable names by their first 32 bytes: names that agree there are one variable.
+struct variable_name_less {
+    bool operator()(const std::string& a, const std::string& b) const
+    {
+        return std::string_view(a).substr(0, 32) < std::string_view(b).substr(0, 32);
+    }
+};
+
+/// A run's variables by name. Variables live until the table is cleared.
+struct variable_table {
+    std::map<std::string, std::unique_ptr<set_value>, variable_name_less> variables;
+};
+
+void variable_table_init(variable_table& table);
+void variable_table_clear(variable_table& table);
+/// The variable of that name, or null.
+set_value* variable_table_find(variable_table& table, const std::string& name);
+/// Makes an empty variable of a name that is not in the table yet.
+set_value& variable_table_insert(variable_table& table, std::string name);
+
+/// Gives the variable (made if new) the value's set: a temporary's ranges are moved in, a
+/// variable's are copied (assigning a variable to itself changes nothing). Returns the variable.
+set_value& variable_assign(variable_table& table, std::string name, expression_value value);
+/// The variable of that name; a name not seen before is warned about once and made empty.
+set_value& variable_reference(variable_table& table, std::string name);
+
+std::unique_ptr<set_value> set_value_new();
+void set_value_add_cidr(set_value& value, std::string_view text);
+void set_value_add_range(set_value& value, std::string_view text);
+void set_value_add_address(set_value& value, std::string_view text);
+void set_value_add_host(set_value& value, std::string_view text);
+/// A new temporary with the list read from path (null: standard input).
+std::unique_ptr<set_value> set_value_load_text(const char* path);
+std::unique_ptr<set_value> set_value_load_p2b(const char* path);
+
+std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b);
+std::unique_ptr<set_value> set_value_intersection(expression_value a, expression_value b);
+/// a minus b.
+std::unique_ptr<set_value> set_value_difference(expression_value a, expression_value b);
+std::unique_ptr<set_value> set_value_complement(expression_value a);
+
+/// Writes the value to the file at path, or to standard output when path is null.
+void set_value_write_cidr(const char* path, expression_value value);
+void set_value_write_ranges(const char* path, expression_value value);
+void set_value_write_addresses(const char* path, expression_value value);
+
+} // namespace blockset

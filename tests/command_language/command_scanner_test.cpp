@@ -1,0 +1,134 @@
+#include "command_language/command_scanner.h"
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "io/output_stream.h"
+#include "parsing/scanner.h"
+
+namespace blockset {
+namespace {
+
+/// Scans the whole text with a fresh instance of the command rules; returns the tokens as
+/// "KIND" or "KIND(text)", echoed bytes as "echo(x)" in the order they happen, and the final
+/// line number.
+struct scan_result {
+    std::string tokens;
+    int line_number;
+};
+
+scan_result scan_all(const std::string& text)
+{
+    standard_output().flush();
+    std::FILE* capture = std::tmpfile();
+    int saved = dup(STDOUT_FILENO);
+    dup2(fileno(capture), STDOUT_FILENO);
+    std::string out;
+    auto drain_echo = [&] {
+        standard_output().flush();
+        std::fflush(capture);
+        std::rewind(capture);
+        int c;
+        while ((c = std::fgetc(capture)) != EOF) out += "echo(" + std::string(1, static_cast<char>(c)) + ") ";
+        ftruncate(fileno(capture), 0);
+        std::rewind(capture);
+        lseek(STDOUT_FILENO, 0, SEEK_SET);
+    };
+    scanner& instance = command_scanner();
+    int start_line = instance.line_number;
+    instance.restart(text);
+    for (;;) {
+        std::string_view value;
+        command_token kind = command_scanner_next_token(instance, value);
+        drain_echo();
+        if (kind == END_OF_INPUT) break;
+        out += command_token_name(kind);
+        if (kind >= CIDR_LITERAL && kind <= STRING) out += "(" + std::string(value) + ")";
+        out += " ";
+    }
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    std::fclose(capture);
+    if (!out.empty()) out.pop_back();
+    return {out, instance.line_number - start_line + 1};
+}
+
+struct token_case {
+    const char* text;
+    const char* tokens;
+};
+
+TEST(command_scanner, rules_and_longest_match)
+{
+    const token_case cases[] = {
+        {"load save union difference intersect invert stdin stdout text cidr single range p2b ",
+         "KW_LOAD KW_SAVE KW_UNION KW_DIFFERENCE KW_INTERSECT KW_INVERT KW_STDIN KW_STDOUT KW_TEXT KW_CIDR "
+         "KW_SINGLE KW_RANGE KW_P2B"},
+        {"{}();=,", "LBRACE RBRACE LPAREN RPAREN SEMICOLON EQUALS COMMA"},
+        {"1234.1.1.1", "echo(1) ADDRESS_LITERAL(234.1.1.1)"},
+        {"1.2.3.4/123", "CIDR_LITERAL(1.2.3.4/12) echo(3)"},
+        {"1.2.3.4.5", "ADDRESS_LITERAL(1.2.3.4) echo(.) echo(5)"},
+        {"1.2.3.4-x", "ADDRESS_LITERAL(1.2.3.4) echo(-) HOST_NAME(x)"},
+        {"10.0.0.1-10.0.0.9", "RANGE_LITERAL(10.0.0.1-10.0.0.9)"},
+        {"1.2.3.4 - 5.6.7.8", "ADDRESS_LITERAL(1.2.3.4) echo(-) ADDRESS_LITERAL(5.6.7.8)"},
+        {"999.1.1.1 1.2.3.4/33", "ADDRESS_LITERAL(999.1.1.1) CIDR_LITERAL(1.2.3.4/33)"},
+        {"$a", "echo($) HOST_NAME(a)"},
+        {"$ab", "VARIABLE($ab)"},
+        {"$1a", "echo($) echo(1) HOST_NAME(a)"},
+        {"$a_b-c", "VARIABLE($a_b) echo(-) HOST_NAME(c)"},
+        {"a_b", "HOST_NAME(a) echo(_) HOST_NAME(b)"},
+        {"x.y.", "HOST_NAME(x.y) echo(.)"},
+        {"gw--2-.lan", "HOST_NAME(gw--2-.lan)"},
+        {"LOAD", "HOST_NAME(LOAD)"},
+        {"load", "HOST_NAME(load)"},
+        {"loader p2b1", "HOST_NAME(loader) HOST_NAME(p2b1)"},
+        {"load-x load.x load-- ", "HOST_NAME(load-x) HOST_NAME(load.x) HOST_NAME(load--)"},
+        {"load- ", "KW_LOAD echo(-)"},
+        {"load. ", "KW_LOAD echo(.)"},
+        {"load(", "KW_LOAD LPAREN"},
+        {"text_", "KW_TEXT echo(_)"},
+        {"\"\"", "STRING()"},
+        {"\"a;#b \r\"", "STRING(a;#b \r)"},
+        {"\"abc\ndef", "echo(\") HOST_NAME(abc) HOST_NAME(def)"},
+        {"// x;\n#y\n;", "SEMICOLON"},
+        {"# no newline", "echo(#) HOST_NAME(no) HOST_NAME(newline)"},
+        {"//x", "echo(/) echo(/) HOST_NAME(x)"},
+        {"!^[", "echo(!) echo(^) echo([)"},
+    };
+    for (const token_case& c : cases) {
+        EXPECT_EQ(scan_all(c.text).tokens, c.tokens) << c.text;
+    }
+    EXPECT_EQ(scan_all(std::string("a\0b", 3)).tokens, std::string("HOST_NAME(a) echo(\0) HOST_NAME(b)", 33));
+}
+
+TEST(command_scanner, counts_newlines_consumed_before_each_token)
+{
+    const struct {
+        const char* text;
+        int lines;
+    } cases[] = {
+        {"", 1},
+        {"a\nb\n", 3},
+        {"a\r\nb\r\n", 3},
+        {"load\n", 2},
+        {"// c\n# d\n", 3},
+        {"\"x\"\r\r", 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(scan_all(c.text).line_number, c.lines) << c.text;
+    }
+}
+
+TEST(command_scanner, keyword_at_end_of_a_long_input_is_found_across_refills)
+{
+    std::string text(20000, ' ');
+    text += "save ";
+    text += std::string(30000, 'h');
+    EXPECT_EQ(scan_all(text).tokens, "KW_SAVE HOST_NAME(" + std::string(30000, 'h') + ")");
+}
+
+} // namespace
+} // namespace blockset
