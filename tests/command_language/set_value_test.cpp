@@ -1,0 +1,81 @@
+#include "command_language/set_value.h"
+
+#include <gtest/gtest.h>
+
+#include "io/diagnostics.h"
+#include "test_support.h"
+
+namespace blockset {
+namespace {
+
+using testing::ranges_of;
+using ranges = std::vector<ip_range>;
+
+std::unique_ptr<set_value> temporary_with(std::initializer_list<ip_range> items)
+{
+    auto value = set_value_new();
+    for (const ip_range& range : items) range_list_insert(value->ranges, range);
+    return value;
+}
+
+TEST(set_value, assign_moves_a_temporary_and_copies_a_variable)
+{
+    variable_table table;
+    set_value& bb = variable_assign(table, "$bb", expression_value(temporary_with({{1, 1}})));
+    EXPECT_FALSE(bb.temporary);
+    EXPECT_EQ(bb.name, "$bb");
+    set_value& aa = variable_assign(table, "$aa", expression_value(bb));
+    EXPECT_EQ(ranges_of(aa.ranges), (ranges{{1, 1}}));
+    variable_assign(table, "$bb", expression_value(temporary_with({{2, 2}})));
+    EXPECT_EQ(ranges_of(aa.ranges), (ranges{{1, 1}}));
+    EXPECT_EQ(ranges_of(bb.ranges), (ranges{{2, 2}}));
+    EXPECT_EQ(&variable_assign(table, "$aa", expression_value(aa)), &aa);
+    EXPECT_EQ(ranges_of(aa.ranges), (ranges{{1, 1}}));
+    variable_assign(table, "$aa", expression_value(set_value_new()));
+    EXPECT_TRUE(ranges_of(aa.ranges).empty());
+}
+
+TEST(set_value, table_is_ordered_by_the_first_32_bytes_of_names)
+{
+    variable_table table;
+    for (const char* name : {"$zz", "$aa", "$mm", "$ab"}) variable_assign(table, name, expression_value(set_value_new()));
+    std::string order;
+    for (const auto& [name, value] : table.variables) order += name + " ";
+    EXPECT_EQ(order, "$aa $ab $mm $zz ");
+    std::string long_name = "$" + std::string(31, 'x');
+    set_value& first = variable_assign(table, long_name + "1", expression_value(temporary_with({{5, 6}})));
+    EXPECT_EQ(variable_table_find(table, long_name + "2"), &first);
+    EXPECT_EQ(first.name, long_name + "1");
+    EXPECT_EQ(variable_table_find(table, long_name), nullptr);
+    variable_table_clear(table);
+    EXPECT_TRUE(table.variables.empty());
+}
+
+TEST(set_value, reference_warns_once_and_makes_an_empty_variable)
+{
+    variable_table table;
+    diagnostic_capture messages;
+    set_value& cc = variable_reference(table, "$cc");
+    EXPECT_TRUE(ranges_of(cc.ranges).empty());
+    EXPECT_EQ(&variable_reference(table, "$cc"), &cc);
+    variable_assign(table, "$cc", expression_value(temporary_with({{3, 4}})));
+    EXPECT_EQ(messages.text(), "Variable '$cc' does not exist.\n");
+}
+
+TEST(set_value, operations_read_variables_and_consume_temporaries)
+{
+    variable_table table;
+    set_value& aa = variable_assign(table, "$aa", expression_value(temporary_with({{10, 20}, {30, 40}})));
+    auto both = set_value_union(expression_value(aa), expression_value(aa));
+    EXPECT_EQ(ranges_of(both->ranges), (ranges{{10, 20}, {30, 40}}));
+    auto cut = set_value_difference(expression_value(aa), expression_value(temporary_with({{15, 35}})));
+    EXPECT_EQ(ranges_of(cut->ranges), (ranges{{10, 14}, {36, 40}}));
+    auto common = set_value_intersection(expression_value(std::move(both)), expression_value(temporary_with({{18, 32}})));
+    EXPECT_EQ(ranges_of(common->ranges), (ranges{{18, 20}, {30, 32}}));
+    auto rest = set_value_complement(expression_value(aa));
+    EXPECT_EQ(ranges_of(rest->ranges), (ranges{{0, 9}, {21, 29}, {41, top_address}}));
+    EXPECT_EQ(ranges_of(aa.ranges), (ranges{{10, 20}, {30, 40}}));
+}
+
+} // namespace
+} // namespace blockset
