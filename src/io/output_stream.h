@@ -37,6 +37,8 @@ public:
         return cursor_;
     }
     void commit(char* end) { cursor_ = end; }
+    /// Size of the buffer; reserve() grants up to half of it.
+    std::size_t capacity() const { return static_cast<std::size_t>(limit_ - buffer_); }
 
     /// Writes out what is buffered. Returns false if this or any earlier write failed.
     bool flush();

@@ -1,0 +1,105 @@
+#include "ranges/set_algebra.h"
+
+#include <algorithm>
+#include <span>
+
+#include "ranges/range_list.h"
+
+namespace blockset {
+
+// Every sweep reads the operands' merged views before it empties the result, and hands the
+// result its ranges in ascending order of first address, so each insertion extends or appends
+// at the tail. Reading a view twice is harmless when both operands are one list: the first
+// read merged it, the second changes nothing.
+
+range_list& range_list_union(const range_list& a, const range_list& b, range_list& result)
+{
+    std::span<const ip_range> left = range_list_view(a);
+    std::span<const ip_range> right = range_list_view(b);
+    range_list_clear(result);
+    std::size_t i = 0, j = 0;
+    while (i < left.size() || j < right.size()) {
+        if (j == right.size() || (i < left.size() && left[i].first <= right[j].first)) {
+            range_list_insert(result, left[i++]);
+        } else {
+            range_list_insert(result, right[j++]);
+        }
+    }
+    return result;
+}
+
+range_list& range_list_intersection(const range_list& a, const range_list& b, range_list& result)
+{
+    std::span<const ip_range> left = range_list_view(a);
+    std::span<const ip_range> right = range_list_view(b);
+    range_list_clear(result);
+    std::size_t i = 0, j = 0;
+    while (i < left.size() && j < right.size()) {
+        const ip_range& x = left[i];
+        const ip_range& y = right[j];
+        if (x.last < y.first) {
+            ++i;
+        } else if (y.last < x.first) {
+            ++j;
+        } else {
+            range_list_insert(result, ip_range{std::max(x.first, y.first), std::min(x.last, y.last)});
+            if (x.last <= y.last) ++i;
+            if (y.last <= x.last) ++j;
+        }
+    }
+    return result;
+}
+
+range_list& range_list_difference(const range_list& a, const range_list& b, range_list& result)
+{
+    std::span<const ip_range> left = range_list_view(a);
+    std::span<const ip_range> right = range_list_view(b);
+    range_list_clear(result);
+    // The cursor on b never moves back: a node of b that reaches past one node of a may still
+    // cut into the next.
+    std::size_t j = 0;
+    for (const ip_range& node : left) {
+        ip_range rest = node;
+        for (;;) {
+            while (j < right.size() && right[j].last < rest.first) ++j;
+            if (j == right.size()) {
+                range_list_insert(result, rest);
+                break;
+            }
+            const ip_range& cut = right[j];
+            if (rest.first < cut.first) {
+                if (rest.last < cut.first) {
+                    range_list_insert(result, rest);
+                    break;
+                }
+                range_list_insert(result, ip_range{rest.first, cut.first - 1});
+            }
+            if (rest.last <= cut.last) break;
+            // rest ends above cut, so cut.last is below the top address and has a successor.
+            rest.first = cut.last + 1;
+            ++j;
+        }
+    }
+    return result;
+}
+
+range_list& range_list_complement(const range_list& a, range_list& result)
+{
+    std::span<const ip_range> ranges = range_list_view(a);
+    range_list_clear(result);
+    if (ranges.empty()) {
+        range_list_insert(result, ip_range{0, top_address});
+        return result;
+    }
+    if (ranges.front().first > 0) range_list_insert(result, ip_range{0, ranges.front().first - 1});
+    // Neighbouring ranges are never adjacent, so every gap between them holds an address.
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+        range_list_insert(result, ip_range{ranges[i - 1].last + 1, ranges[i].first - 1});
+    }
+    if (ranges.back().last < top_address) {
+        range_list_insert(result, ip_range{ranges.back().last + 1, top_address});
+    }
+    return result;
+}
+
+} // namespace blockset

@@ -1,0 +1,196 @@
+#include "ranges/set_algebra.h"
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ranges/range_list.h"
+#include "test_support.h"
+
+namespace blockset {
+namespace {
+
+using testing::ip;
+using testing::list_of;
+using testing::ranges_of;
+using ranges = std::vector<ip_range>;
+
+constexpr ip_range everything{0, top_address};
+
+struct binary_case {
+    const char* name;
+    ranges a;
+    ranges b;
+    ranges expected;
+};
+
+range_list make_list(const ranges& items)
+{
+    range_list list;
+    for (const ip_range& range : items) range_list_insert(list, range);
+    return list;
+}
+
+using binary_operation = range_list& (*)(const range_list&, const range_list&, range_list&);
+
+void check_binary(binary_operation operation, const binary_case& row)
+{
+    range_list a = make_list(row.a);
+    range_list b = make_list(row.b);
+    range_list result = list_of({{ip("1.2.3.4"), ip("1.2.3.9")}});
+    range_list& returned = operation(a, b, result);
+    EXPECT_EQ(&returned, &result) << row.name;
+    EXPECT_EQ(ranges_of(result), row.expected) << row.name;
+    // Operands are only read.
+    EXPECT_EQ(ranges_of(a), row.a) << row.name;
+    EXPECT_EQ(ranges_of(b), row.b) << row.name;
+}
+
+// Ten addresses in 10.0.0.x, the worked example of the four operations.
+const ranges example_a = {{ip("10.0.0.10"), ip("10.0.0.20")}, {ip("10.0.0.30"), ip("10.0.0.40")}};
+const ranges example_b = {{ip("10.0.0.15"), ip("10.0.0.35")}};
+// Small numbers stand for addresses.
+const ranges small_a = {{1, 5}, {7, 9}, {11, 30}};
+const ranges small_b = {{0, 8}, {12, 13}, {15, 16}, {29, 40}};
+
+TEST(set_algebra, union_merges_in_ascending_order)
+{
+    const binary_case cases[] = {
+        {"example", example_a, example_b, {{ip("10.0.0.10"), ip("10.0.0.40")}}},
+        {"small numbers", small_a, small_b, {{0, 9}, {11, 40}}},
+        {"empty b", small_a, {}, small_a},
+        {"empty a", {}, small_b, small_b},
+        {"both empty", {}, {}, {}},
+        {"everything with a list", {everything}, small_b, {everything}},
+        {"a list with everything", small_a, {everything}, {everything}},
+        {"touching ranges merge", {{10, 20}}, {{21, 30}}, {{10, 30}}},
+        {"a one-address gap stays", {{10, 20}}, {{22, 30}}, {{10, 20}, {22, 30}}},
+        {"equal first addresses", {{10, 20}}, {{10, 30}}, {{10, 30}}},
+        {"top address reached", {{5, top_address}}, {{0, 3}, {100, 200}}, {{0, 3}, {5, top_address}}},
+        {"touching the top", {{0, top_address - 1}}, {{top_address, top_address}}, {everything}},
+        {"interleaved", {{0, 0}, {4, 4}}, {{2, 2}, {6, 6}}, {{0, 0}, {2, 2}, {4, 4}, {6, 6}}},
+    };
+    for (const binary_case& row : cases) check_binary(range_list_union, row);
+}
+
+TEST(set_algebra, intersection_keeps_common_parts)
+{
+    const binary_case cases[] = {
+        {"example",
+         example_a,
+         example_b,
+         {{ip("10.0.0.15"), ip("10.0.0.20")}, {ip("10.0.0.30"), ip("10.0.0.35")}}},
+        {"small numbers", small_a, small_b, {{1, 5}, {7, 8}, {12, 13}, {15, 16}, {29, 30}}},
+        {"empty b", small_a, {}, {}},
+        {"empty a", {}, small_b, {}},
+        {"with everything", small_a, {everything}, small_a},
+        {"touching ranges share nothing", {{10, 20}}, {{21, 30}}, {}},
+        {"same end advances both", {{10, 20}, {30, 40}}, {{15, 20}, {35, 50}}, {{15, 20}, {35, 40}}},
+        {"one range spans several", {{0, 100}}, {{5, 6}, {8, 9}, {99, 200}}, {{5, 6}, {8, 9}, {99, 100}}},
+        {"at the top", {{10, top_address}}, {{top_address - 1, top_address}},
+         {{top_address - 1, top_address}}},
+        {"single addresses", {{0, 0}, {top_address, top_address}}, {everything},
+         {{0, 0}, {top_address, top_address}}},
+    };
+    for (const binary_case& row : cases) check_binary(range_list_intersection, row);
+}
+
+TEST(set_algebra, difference_removes_the_second_operand)
+{
+    const binary_case cases[] = {
+        {"example",
+         example_a,
+         example_b,
+         {{ip("10.0.0.10"), ip("10.0.0.14")}, {ip("10.0.0.36"), ip("10.0.0.40")}}},
+        {"example reversed", example_b, example_a, {{ip("10.0.0.21"), ip("10.0.0.29")}}},
+        {"small numbers", small_a, small_b, {{9, 9}, {11, 11}, {14, 14}, {17, 28}}},
+        {"minus empty", small_a, {}, small_a},
+        {"empty minus a list", {}, small_b, {}},
+        {"minus everything", small_a, {everything}, {}},
+        {"everything minus zero", {everything}, {{0, 0}}, {{1, top_address}}},
+        {"everything minus the top", {everything}, {{top_address, top_address}}, {{0, top_address - 1}}},
+        {"a hole below the top", {{5, top_address}}, {{10, 20}}, {{5, 9}, {21, top_address}}},
+        {"one cut spans two ranges", {{10, 20}, {30, 40}}, {{15, 35}}, {{10, 14}, {36, 40}}},
+        {"several cuts in one range", {{0, 100}}, {{0, 9}, {20, 29}, {90, 200}},
+         {{10, 19}, {30, 89}}},
+        {"cut ends where the range ends", {{10, 20}, {30, 40}}, {{20, 20}, {40, 40}},
+         {{10, 19}, {30, 39}}},
+        {"cut before everything", {{10, 20}}, {{0, 5}}, {{10, 20}}},
+        {"cut after everything", {{10, 20}}, {{30, 40}}, {{10, 20}}},
+    };
+    for (const binary_case& row : cases) check_binary(range_list_difference, row);
+}
+
+struct complement_case {
+    const char* name;
+    ranges a;
+    ranges expected;
+};
+
+TEST(set_algebra, complement_lists_the_gaps)
+{
+    const complement_case cases[] = {
+        {"example",
+         example_a,
+         {{0, ip("10.0.0.9")},
+          {ip("10.0.0.21"), ip("10.0.0.29")},
+          {ip("10.0.0.41"), top_address}}},
+        {"empty", {}, {everything}},
+        {"everything", {everything}, {}},
+        {"single range", {{10, 20}}, {{0, 9}, {21, top_address}}},
+        {"both ends", {{0, 5}, {10, top_address}}, {{6, 9}}},
+        {"all but the top", {{0, top_address - 1}}, {{top_address, top_address}}},
+        {"all but zero", {{1, top_address}}, {{0, 0}}},
+        {"up from 10.0.0.0", {{ip("10.0.0.0"), top_address}}, {{0, ip("9.255.255.255")}}},
+        {"single top address", {{top_address, top_address}}, {{0, top_address - 1}}},
+    };
+    for (const complement_case& row : cases) {
+        range_list a = make_list(row.a);
+        range_list result = list_of({{ip("1.2.3.4"), ip("1.2.3.9")}});
+        range_list& returned = range_list_complement(a, result);
+        EXPECT_EQ(&returned, &result) << row.name;
+        EXPECT_EQ(ranges_of(result), row.expected) << row.name;
+
+        range_list back;
+        range_list_complement(result, back);
+        EXPECT_EQ(ranges_of(back), ranges_of(a)) << row.name;
+    }
+}
+
+TEST(set_algebra, operands_may_be_one_list)
+{
+    range_list a = make_list(small_a);
+    range_list result;
+    EXPECT_EQ(ranges_of(range_list_union(a, a, result)), small_a);
+    EXPECT_EQ(ranges_of(range_list_intersection(a, a, result)), small_a);
+    EXPECT_TRUE(ranges_of(range_list_difference(a, a, result)).empty());
+    EXPECT_EQ(ranges_of(a), small_a);
+}
+
+TEST(set_algebra, operands_with_pending_additions_are_read_merged)
+{
+    // Additions out of order wait in the list until it is read; a sweep must see them.
+    range_list a = list_of({{50, 60}, {10, 20}, {21, 25}});
+    range_list b = list_of({{40, 55}, {0, 12}});
+    range_list result;
+    EXPECT_EQ(ranges_of(range_list_union(a, b, result)), (ranges{{0, 25}, {40, 60}}));
+    range_list c = list_of({{50, 60}, {10, 20}});
+    EXPECT_EQ(ranges_of(range_list_intersection(c, c, result)), (ranges{{10, 20}, {50, 60}}));
+    range_list d = list_of({{50, 60}, {10, 20}});
+    EXPECT_EQ(ranges_of(range_list_complement(d, result)),
+              (ranges{{0, 9}, {21, 49}, {61, top_address}}));
+}
+
+TEST(set_algebra, result_is_emptied_even_with_empty_operands)
+{
+    range_list empty;
+    range_list result = list_of({{1, 2}, {10, 20}});
+    EXPECT_TRUE(ranges_of(range_list_union(empty, empty, result)).empty());
+    result = list_of({{1, 2}});
+    EXPECT_TRUE(ranges_of(range_list_intersection(empty, empty, result)).empty());
+    result = list_of({{1, 2}});
+    EXPECT_TRUE(ranges_of(range_list_difference(empty, empty, result)).empty());
+}
+
+} // namespace
+} // namespace blockset
