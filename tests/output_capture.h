@@ -31,6 +31,12 @@ public:
     std::string text()
     {
         standard_output().flush();
+        return on_descriptor();
+    }
+
+    /// What has reached the descriptor so far, without flushing standard output.
+    std::string on_descriptor()
+    {
         std::string bytes;
         char block[4096];
         // pread leaves the shared file offset alone, so later output still appends.
