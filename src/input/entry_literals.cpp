@@ -20,30 +20,30 @@ namespace {
 /// reading stops at the first mismatch. Text after the last number is ignored.
 class number_reader {
 public:
-    explicit number_reader(std::string_view text) : text_(text) {}
+    explicit number_reader(std::string_view text) : at_(text.data()), end_(text.data() + text.size()) {}
 
     /// Reads one decimal number. Leading zeros do not make it octal; a value too large for
     /// an int is kept saturated, so it fails every bound check just the same.
     bool number(std::int64_t& value)
     {
-        while (at_ < text_.size() && is_blank(text_[at_])) ++at_;
         bool negative = false;
-        if (at_ < text_.size() && (text_[at_] == '-' || text_[at_] == '+')) {
-            negative = text_[at_] == '-';
-            ++at_;
+        if (at_ < end_ && !is_decimal(*at_)) {
+            // Literals from a scanner never take this path; other texts are read like sscanf.
+            while (at_ < end_ && is_blank(*at_)) ++at_;
+            if (at_ < end_ && (*at_ == '-' || *at_ == '+')) negative = *at_++ == '-';
         }
-        if (at_ >= text_.size() || !is_decimal(text_[at_])) return false;
+        if (at_ >= end_ || !is_decimal(*at_)) return false;
         std::int64_t magnitude = 0;
-        for (; at_ < text_.size() && is_decimal(text_[at_]); ++at_) {
-            if (magnitude < saturated) magnitude = magnitude * 10 + (text_[at_] - '0');
-        }
+        do {
+            if (magnitude < saturated) magnitude = magnitude * 10 + (*at_ - '0');
+        } while (++at_ < end_ && is_decimal(*at_));
         value = negative ? -magnitude : magnitude;
         return true;
     }
 
     bool separator(char expected)
     {
-        if (at_ >= text_.size() || text_[at_] != expected) return false;
+        if (at_ >= end_ || *at_ != expected) return false;
         ++at_;
         return true;
     }
@@ -51,10 +51,10 @@ public:
 private:
     static constexpr std::int64_t saturated = std::int64_t{1} << 40;
     static bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-    static bool is_decimal(char c) { return c >= '0' && c <= '9'; }
+    static bool is_decimal(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-    std::string_view text_;
-    std::size_t at_ = 0;
+    const char* at_;
+    const char* end_;
 };
 
 /// A number read as a signed int and compared as unsigned: negative values fail too.
