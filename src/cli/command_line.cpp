@@ -5,6 +5,7 @@
 #include "cli/platform.h"
 #include "command_language/script_run.h"
 #include "input/p2b_reader.h"
+#include "input/text_list.h"
 #include "io/diagnostics.h"
 #include "io/output_stream.h"
 #include "io/process.h"
@@ -29,6 +30,10 @@ void run_query(const char* type, const char* table)
     range_list list;
     if (std::strcmp(type, "p2b") == 0) {
         if (p2b_read(table, list) == 0) range_list_write_cidr(standard_output(), list);
+    } else if (std::strcmp(type, "text") == 0) {
+        // Whatever was read before a problem is printed.
+        text_list_read(table, list);
+        range_list_write_cidr(standard_output(), list);
     } else {
         print_usage_and_exit();
     }

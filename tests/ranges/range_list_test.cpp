@@ -194,5 +194,43 @@ TEST(range_list, any_order_of_additions_gives_the_same_list)
     }
 }
 
+/// The union of the ranges, computed the plain way.
+ranges merged_model(std::vector<ip_range> added)
+{
+    std::sort(added.begin(), added.end(), [](auto a, auto b) { return a.first < b.first; });
+    ranges out;
+    for (const ip_range& r : added) {
+        if (!out.empty() && (out.back().last == top_address || r.first <= out.back().last + 1))
+            out.back().last = std::max(out.back().last, r.last);
+        else
+            out.push_back(r);
+    }
+    return out;
+}
+
+TEST(range_list, many_additions_in_any_order_match_the_sorted_model)
+{
+    // Large batches of out-of-order additions take a different sorting path than small ones.
+    std::mt19937 random(99);
+    for (std::size_t in_order : {0u, 10u, 150000u, 600000u}) {
+        std::vector<ip_range> added;
+        std::uint32_t at = 0;
+        for (std::size_t i = 0; i < in_order; ++i) {
+            at += 1 + random() % 5000;
+            added.push_back({at, at + static_cast<std::uint32_t>(random() % 3000)});
+        }
+        for (int i = 0; i < 70000; ++i) {
+            std::uint32_t first = random();
+            std::uint32_t length = random() % 4 == 0 ? random() % 100000 : random() % 4;
+            added.push_back({first, first > top_address - length ? top_address : first + length});
+        }
+        added.push_back({top_address - 1, top_address});
+        added.push_back({0, 0});
+        range_list list;
+        for (const ip_range& r : added) range_list_insert(list, r);
+        EXPECT_EQ(ranges_of(list), merged_model(added)) << in_order << " additions in order first";
+    }
+}
+
 } // namespace
 } // namespace blockset

@@ -1,0 +1,82 @@
+#include "input/text_list.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "input/entry_literals.h"
+#include "input/text_scanner.h"
+#include "io/diagnostics.h"
+#include "io/process.h"
+#include "parsing/scanner.h"
+
+namespace blockset {
+
+namespace {
+
+/// The list the running parse adds to.
+range_list* text_target_list = nullptr;
+
+/// The entry's conversion, run as soon as its token has been read.
+void add_entry(int token, std::string_view text)
+{
+    range_list& list = *text_target_list;
+    switch (token) {
+    case CIDR:
+        add_cidr_literal(list, text);
+        break;
+    case RANGE:
+        add_range_literal(list, text);
+        break;
+    case ADDRESS:
+        add_address_literal(list, text);
+        break;
+    default:
+        host_lookup(list, text);
+        break;
+    }
+}
+
+/// blocklist: (empty) | blocklist entry LINE_END | blocklist LINE_END.
+/// Returns 0 when the whole input was accepted, 1 after a syntax error. The grammar is
+/// left-recursive, so the automaton's stack stays a few entries deep however long the input.
+int text_parser_run()
+{
+    scanner& in = text_scanner();
+    std::string_view text;
+    for (;;) {
+        int token = text_scanner_next_token(in, text);
+        if (token == TEXT_END) return 0;
+        if (token == LINE_END) continue;
+        // An entry is reduced before the token after it is read, so it is added even when
+        // that token turns out to be a syntax error.
+        add_entry(token, text);
+        if (text_scanner_next_token(in, text) != LINE_END) break;
+    }
+    report_parse_error(in, "syntax error");
+    return 1;
+}
+
+} // namespace
+
+void text_list_read(const char* path, range_list& list)
+{
+    int fd;
+    if (path != nullptr) {
+        fd = ::open(path, O_RDONLY);
+        if (fd < 0) {
+            diagnostic("Error opening file %s.\n", path);
+            return;
+        }
+    } else {
+        // Standard input was closed by its first reader; later reads find it empty.
+        if (!claim_standard_input()) return;
+        fd = STDIN_FILENO;
+    }
+    text_target_list = &list;
+    text_scanner().restart(fd);
+    text_parser_run();
+    text_target_list = nullptr;
+    ::close(fd);
+}
+
+} // namespace blockset

@@ -1,0 +1,87 @@
+#include "input/text_scanner.h"
+
+#include <cstring>
+
+#include "input/literal_patterns.h"
+
+namespace blockset {
+
+scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_more)
+{
+    pattern_text pattern(text, input_ended, needs_more);
+    int c = static_cast<unsigned char>(text[0]);
+    if (is_digit(c)) {
+        // A CIDR block or a range always outmatches the address it starts with.
+        address_literal_match match = match_address_literals(pattern);
+        if (match.cidr > 0) return {text_rule_cidr, match.cidr};
+        if (match.range > 0) return {text_rule_range, match.range};
+        if (match.address > 0) return {text_rule_address, match.address};
+        return {no_rule, 0};
+    }
+    if (is_letter(c)) return {text_rule_host, match_host_name(pattern)};
+    switch (c) {
+    case '\n':
+        return {text_rule_line_feed, 1};
+    case '\r':
+        if (pattern.at(1) == '\n') return {text_rule_crlf, 2};
+        return {text_rule_carriage_return, 1};
+    case '#': {
+        // Runs up to the line feed, which stays for the line-end rule; a carriage return
+        // does not end a comment.
+        const void* line_feed = std::memchr(text.data(), '\n', text.size());
+        if (line_feed != nullptr)
+            return {text_rule_comment, static_cast<std::size_t>(static_cast<const char*>(line_feed) - text.data())};
+        if (!input_ended) needs_more = true;
+        return {text_rule_comment, text.size()};
+    }
+    case ' ':
+    case '\t': {
+        std::size_t i = 1;
+        for (int next = pattern.at(i); next == ' ' || next == '\t'; next = pattern.at(++i)) {
+        }
+        return {text_rule_blanks, i};
+    }
+    default:
+        return {no_rule, 0};
+    }
+}
+
+int text_scanner_next_token(scanner& text_scanner, std::string_view& text)
+{
+    scan_match match;
+    std::string_view matched;
+    while (text_scanner.next_match(match, matched)) {
+        switch (match.rule) {
+        case text_rule_cidr:
+            text = matched;
+            return CIDR;
+        case text_rule_range:
+            text = matched;
+            return RANGE;
+        case text_rule_address:
+            text = matched;
+            return ADDRESS;
+        case text_rule_host:
+            text = matched;
+            return HOST;
+        case text_rule_crlf:
+        case text_rule_line_feed:
+            ++text_scanner.line_number;
+            return LINE_END;
+        case text_rule_carriage_return:
+            // A lone carriage return ends a line without counting one.
+            return LINE_END;
+        default:
+            break; // comment or blanks
+        }
+    }
+    return TEXT_END;
+}
+
+scanner& text_scanner()
+{
+    static scanner instance(text_scan_rules);
+    return instance;
+}
+
+} // namespace blockset

@@ -1,0 +1,244 @@
+#include "input/entry_literals.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <map>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "input/resolver.h"
+#include "io/diagnostics.h"
+#include "test_support.h"
+
+namespace blockset {
+namespace {
+
+using testing::ip;
+using testing::ranges_of;
+using ranges = std::vector<ip_range>;
+
+struct literal_case {
+    void (*convert)(range_list&, std::string_view);
+    const char* text;
+    ranges expected;
+};
+
+class literal_conversion : public ::testing::TestWithParam<literal_case> {};
+
+TEST_P(literal_conversion, adds_the_expected_ranges_silently)
+{
+    const literal_case& row = GetParam();
+    range_list list;
+    diagnostic_capture messages;
+    row.convert(list, row.text);
+    EXPECT_EQ(ranges_of(list), row.expected) << row.text;
+    EXPECT_EQ(messages.text(), "");
+}
+
+ip_range span(const char* first, const char* last) { return {ip(first), ip(last)}; }
+ip_range one(const char* address) { return {ip(address), ip(address)}; }
+
+INSTANTIATE_TEST_SUITE_P(
+    entry_literals, literal_conversion,
+    ::testing::Values(
+        // CIDR blocks keep their host bits: the range starts at the address as written.
+        literal_case{add_cidr_literal, "10.0.0.5/24", {span("10.0.0.5", "10.0.0.255")}},
+        literal_case{add_cidr_literal, "10.0.0.0/8", {span("10.0.0.0", "10.255.255.255")}},
+        literal_case{add_cidr_literal, "1.2.3.4/32", {one("1.2.3.4")}},
+        literal_case{add_cidr_literal, "0.0.0.0/0", {span("0.0.0.0", "255.255.255.255")}},
+        literal_case{add_cidr_literal, "1.2.3.4/0", {span("1.2.3.4", "255.255.255.255")}},
+        literal_case{add_cidr_literal, "1.2.3.4/01", {span("1.2.3.4", "127.255.255.255")}},
+        literal_case{add_cidr_literal, "255.255.255.255/32", {one("255.255.255.255")}},
+        literal_case{add_cidr_literal, "0.0.0.0/33", {}},
+        literal_case{add_cidr_literal, "1.2.3.4/99", {}},
+        literal_case{add_cidr_literal, "256.0.0.0/8", {}},
+        literal_case{add_cidr_literal, "1.2.3.4/", {}},
+        literal_case{add_cidr_literal, "1.2.3.4", {}},
+        literal_case{add_cidr_literal, "1.2.3.4/-1", {}},
+        // Single addresses; leading zeros are decimal, never octal.
+        literal_case{add_address_literal, "192.168.1.7", {one("192.168.1.7")}},
+        literal_case{add_address_literal, "0.0.0.0", {one("0.0.0.0")}},
+        literal_case{add_address_literal, "255.255.255.255", {one("255.255.255.255")}},
+        literal_case{add_address_literal, "01.002.3.4", {one("1.2.3.4")}},
+        literal_case{add_address_literal, "010.08.009.0", {one("10.8.9.0")}},
+        literal_case{add_address_literal, "256.1.1.1", {}},
+        literal_case{add_address_literal, "1.1.1.256", {}},
+        literal_case{add_address_literal, "999.999.999.999", {}},
+        literal_case{add_address_literal, "4294967297.0.0.1", {}},
+        literal_case{add_address_literal, "-1.2.3.4", {}},
+        literal_case{add_address_literal, "1.2.3", {}},
+        literal_case{add_address_literal, "1.2.3.", {}},
+        literal_case{add_address_literal, "", {}},
+        // Ranges are handed on as written; the list drops a reversed one.
+        literal_case{add_range_literal, "10.0.0.1-10.0.0.9", {span("10.0.0.1", "10.0.0.9")}},
+        literal_case{add_range_literal, "10.0.0.1-10.0.0.1", {one("10.0.0.1")}},
+        literal_case{add_range_literal, "0.0.0.0-255.255.255.255", {span("0.0.0.0", "255.255.255.255")}},
+        literal_case{add_range_literal, "10.0.0.9-10.0.0.1", {}},
+        literal_case{add_range_literal, "10.0.0.1-10.0.0.300", {}},
+        literal_case{add_range_literal, "300.0.0.1-10.0.0.3", {}},
+        literal_case{add_range_literal, "1.2.3.4-5.6.7", {}},
+        literal_case{add_range_literal, "1.2.3.4", {}},
+        literal_case{add_range_literal, "1.2.3.4/8", {}}));
+
+TEST(entry_literals, conversions_add_to_what_the_list_holds)
+{
+    range_list list;
+    add_address_literal(list, "10.0.0.10");
+    add_range_literal(list, "10.0.0.1-10.0.0.9");
+    add_cidr_literal(list, "10.0.0.12/30");
+    add_address_literal(list, "10.0.0.11");
+    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.1", "10.0.0.15")}));
+}
+
+TEST(entry_literals, literal_is_read_only_within_its_view)
+{
+    // A scanner hands over a view into its buffer; what follows the token is not part of it.
+    std::string_view held = "10.0.0.0/8123";
+    range_list list;
+    add_cidr_literal(list, held.substr(0, 10));
+    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.0", "10.255.255.255")}));
+}
+
+/// A resolver that answers from a table and records what it was asked.
+struct fake_resolver {
+    static inline std::map<std::string, std::vector<const char*>> answers;
+    static inline std::map<std::string, int> failures;
+    static inline std::vector<std::string> names_asked;
+    static inline addrinfo hints_seen{};
+    static inline bool service_given = false;
+    static inline int outstanding = 0;
+
+    static int lookup(const char* node, const char* service, const addrinfo* hints, addrinfo** result)
+    {
+        names_asked.emplace_back(node);
+        hints_seen = *hints;
+        service_given = service != nullptr;
+        if (auto failure = failures.find(node); failure != failures.end()) return failure->second;
+        addrinfo* head = nullptr;
+        addrinfo** tail = &head;
+        for (const char* address : answers[node]) {
+            auto* entry = new addrinfo{};
+            auto* socket_address = new sockaddr_in{};
+            socket_address->sin_family = AF_INET;
+            socket_address->sin_addr.s_addr = htonl(ip(address));
+            entry->ai_family = AF_INET;
+            entry->ai_addr = reinterpret_cast<sockaddr*>(socket_address);
+            entry->ai_addrlen = sizeof *socket_address;
+            *tail = entry;
+            tail = &entry->ai_next;
+        }
+        *result = head;
+        ++outstanding;
+        return 0;
+    }
+
+    static void release(addrinfo* result)
+    {
+        while (result != nullptr) {
+            addrinfo* next = result->ai_next;
+            delete reinterpret_cast<sockaddr_in*>(result->ai_addr);
+            delete result;
+            result = next;
+        }
+        --outstanding;
+    }
+
+    fake_resolver()
+    {
+        answers.clear();
+        failures.clear();
+        names_asked.clear();
+        outstanding = 0;
+    }
+};
+
+TEST(entry_literals, host_lookup_adds_every_address_the_resolver_returns)
+{
+    fake_resolver fake;
+    fake_resolver::answers["gw-2.lan"] = {"192.0.2.9", "10.0.0.1", "172.16.0.3"};
+    resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
+    range_list list;
+    diagnostic_capture messages;
+    host_lookup(list, "gw-2.lan");
+    EXPECT_EQ(ranges_of(list), (ranges{one("10.0.0.1"), one("172.16.0.3"), one("192.0.2.9")}));
+    EXPECT_EQ(messages.text(), "");
+    EXPECT_EQ(fake_resolver::outstanding, 0) << "the result list is freed";
+}
+
+TEST(entry_literals, host_lookup_asks_for_ipv4_stream_addresses_without_service)
+{
+    fake_resolver fake;
+    resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
+    range_list list;
+    std::string_view held = "example.org:rest of the line";
+    host_lookup(list, held.substr(0, 11));
+    ASSERT_EQ(fake_resolver::names_asked, std::vector<std::string>{"example.org"});
+    EXPECT_FALSE(fake_resolver::service_given);
+    EXPECT_EQ(fake_resolver::hints_seen.ai_family, AF_INET);
+    EXPECT_EQ(fake_resolver::hints_seen.ai_socktype, SOCK_STREAM);
+    EXPECT_EQ(fake_resolver::hints_seen.ai_flags, 0);
+    EXPECT_EQ(fake_resolver::hints_seen.ai_protocol, 0);
+    EXPECT_EQ(fake_resolver::hints_seen.ai_addr, nullptr);
+    EXPECT_EQ(fake_resolver::hints_seen.ai_canonname, nullptr);
+    EXPECT_EQ(fake_resolver::hints_seen.ai_next, nullptr);
+}
+
+TEST(entry_literals, host_lookup_merges_repeated_and_neighbouring_addresses)
+{
+    fake_resolver fake;
+    fake_resolver::answers["twice"] = {"10.0.0.2", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.9"};
+    resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
+    range_list list;
+    add_address_literal(list, "10.0.0.9");
+    host_lookup(list, "twice");
+    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.1", "10.0.0.3"), one("10.0.0.9")}));
+}
+
+TEST(entry_literals, host_lookup_asks_again_for_a_name_seen_before)
+{
+    fake_resolver fake;
+    fake_resolver::answers["again"] = {"10.0.0.2"};
+    resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
+    range_list list;
+    host_lookup(list, "again");
+    host_lookup(list, "again");
+    EXPECT_EQ(fake_resolver::names_asked.size(), 2u);
+}
+
+class host_lookup_failure : public ::testing::TestWithParam<int> {};
+
+TEST_P(host_lookup_failure, reports_the_resolver_reason_and_adds_nothing)
+{
+    fake_resolver fake;
+    fake_resolver::failures["nowhere.invalid"] = GetParam();
+    resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
+    range_list list;
+    add_address_literal(list, "10.0.0.1");
+    diagnostic_capture messages;
+    host_lookup(list, "nowhere.invalid");
+    EXPECT_EQ(messages.text(),
+              std::string("Host lookup for host 'nowhere.invalid' failed: ") + gai_strerror(GetParam()) + "\n");
+    EXPECT_EQ(ranges_of(list), (ranges{one("10.0.0.1")}));
+    EXPECT_EQ(fake_resolver::outstanding, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(entry_literals, host_lookup_failure,
+                         ::testing::Values(EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_MEMORY));
+
+TEST(entry_literals, resolver_override_puts_the_previous_resolver_back)
+{
+    const resolver before = current_resolver();
+    {
+        resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
+        EXPECT_EQ(current_resolver().lookup, &fake_resolver::lookup);
+    }
+    EXPECT_EQ(current_resolver().lookup, before.lookup);
+    EXPECT_EQ(current_resolver().release, before.release);
+}
+
+} // namespace
+} // namespace blockset

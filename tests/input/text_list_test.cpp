@@ -1,0 +1,316 @@
+#include "input/text_list.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "input/resolver.h"
+#include "input/text_scanner.h"
+#include "io/diagnostics.h"
+#include "output_capture.h"
+#include "test_support.h"
+
+namespace blockset {
+namespace {
+
+using testing::ip;
+using testing::output_capture;
+using testing::ranges_of;
+using ranges = std::vector<ip_range>;
+
+ip_range span(const char* first, const char* last) { return {ip(first), ip(last)}; }
+ip_range one(const char* address) { return {ip(address), ip(address)}; }
+
+std::string describe(int token, std::string_view text)
+{
+    switch (token) {
+    case CIDR:
+        return "CIDR " + std::string(text);
+    case RANGE:
+        return "RANGE " + std::string(text);
+    case ADDRESS:
+        return "ADDRESS " + std::string(text);
+    case HOST:
+        return "HOST " + std::string(text);
+    case LINE_END:
+        return "LINE_END";
+    default:
+        return "token " + std::to_string(token);
+    }
+}
+
+struct token_case {
+    std::string input;
+    std::vector<std::string> tokens;
+    std::string echo;
+    int lines_counted;
+};
+
+class text_scanner_tokens : public ::testing::TestWithParam<token_case> {};
+
+TEST_P(text_scanner_tokens, tokens_echo_and_line_count)
+{
+    const token_case& row = GetParam();
+    scanner in(text_scan_rules);
+    in.restart(row.input);
+    output_capture echo;
+    std::vector<std::string> tokens;
+    std::string_view text;
+    for (int token; (token = text_scanner_next_token(in, text)) != TEXT_END;) tokens.push_back(describe(token, text));
+    EXPECT_EQ(tokens, row.tokens);
+    EXPECT_EQ(echo.text(), row.echo);
+    EXPECT_EQ(in.line_number, 1 + row.lines_counted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    text_list, text_scanner_tokens,
+    ::testing::Values(
+        // Longest match decides odd inputs.
+        token_case{"1234.1.1.1", {"ADDRESS 234.1.1.1"}, "1", 0},
+        token_case{"1.2.3.4/123", {"CIDR 1.2.3.4/12"}, "3", 0},
+        token_case{"1.2.3", {}, "1.2.3", 0},
+        token_case{"1.2.3.4-5.6.7", {"ADDRESS 1.2.3.4"}, "-5.6.7", 0},
+        token_case{"1.2.3.4 - 5.6.7.8", {"ADDRESS 1.2.3.4", "ADDRESS 5.6.7.8"}, "-", 0},
+        token_case{"1.2.3.4/", {"ADDRESS 1.2.3.4"}, "/", 0},
+        token_case{"1.2.3.4abc", {"ADDRESS 1.2.3.4", "HOST abc"}, "", 0},
+        token_case{"foo.1bar", {"HOST foo", "HOST bar"}, ".1", 0},
+        token_case{"x_y", {"HOST x", "HOST y"}, "_", 0},
+        token_case{"999.999.999.999", {"ADDRESS 999.999.999.999"}, "", 0},
+        token_case{"1.2.3.4-1.2.3.4/5", {"RANGE 1.2.3.4-1.2.3.4"}, "/5", 0},
+        token_case{"1.2.3.4/33", {"CIDR 1.2.3.4/33"}, "", 0},
+        token_case{"1.2.3.4567", {"ADDRESS 1.2.3.456"}, "7", 0},
+        token_case{"01.002.3.4", {"ADDRESS 01.002.3.4"}, "", 0},
+        // Host names: labels begin with a letter; a trailing dot is not part of the name.
+        token_case{"gw-2.lan", {"HOST gw-2.lan"}, "", 0},
+        token_case{"a-", {"HOST a-"}, "", 0},
+        token_case{"host.", {"HOST host"}, ".", 0},
+        token_case{"a..b", {"HOST a", "HOST b"}, "..", 0},
+        token_case{"a.b-.c9", {"HOST a.b-.c9"}, "", 0},
+        // Line ends: only a line feed (alone or after a carriage return) counts a line.
+        token_case{"\n", {"LINE_END"}, "", 1},
+        token_case{"a\r\nb\rc\n", {"HOST a", "LINE_END", "HOST b", "LINE_END", "HOST c", "LINE_END"}, "", 2},
+        token_case{"1.2.3.4\r", {"ADDRESS 1.2.3.4", "LINE_END"}, "", 0},
+        token_case{"\r\r\n\n", {"LINE_END", "LINE_END", "LINE_END"}, "", 2},
+        // Comments run to the line feed, which stays a line end; a carriage return does not stop them.
+        token_case{"10.0.0.0/8   # a comment\n", {"CIDR 10.0.0.0/8", "LINE_END"}, "", 1},
+        token_case{"# x\r1.2.3.4\r\n5.6.7.8", {"LINE_END", "ADDRESS 5.6.7.8"}, "", 1},
+        token_case{"#", {}, "", 0},
+        token_case{"1.2.3.4#no blank needed", {"ADDRESS 1.2.3.4"}, "", 0},
+        // Blanks and tabs are skipped; everything else is echoed one byte at a time.
+        token_case{" \t \t1.2.3.4-5.6.7.8\t\n", {"RANGE 1.2.3.4-5.6.7.8", "LINE_END"}, "", 1},
+        token_case{std::string("\0\f\v;", 4), {}, std::string("\0\f\v;", 4), 0},
+        token_case{"\xff" "a", {"HOST a"}, "\xff", 0}));
+
+/// Answers "good.host" with two addresses and fails every other name.
+struct table_resolver {
+    static int lookup(const char* node, const char*, const addrinfo*, addrinfo** result)
+    {
+        if (std::string(node) != "good.host") return EAI_NONAME;
+        static sockaddr_in addresses[2];
+        static addrinfo entries[2];
+        const char* texts[2] = {"192.0.2.7", "192.0.2.1"};
+        for (int i = 0; i < 2; ++i) {
+            addresses[i] = sockaddr_in{};
+            addresses[i].sin_family = AF_INET;
+            addresses[i].sin_addr.s_addr = htonl(ip(texts[i]));
+            entries[i] = addrinfo{};
+            entries[i].ai_family = AF_INET;
+            entries[i].ai_addr = reinterpret_cast<sockaddr*>(&addresses[i]);
+            entries[i].ai_next = i == 0 ? &entries[1] : nullptr;
+        }
+        *result = entries;
+        return 0;
+    }
+    static void release(addrinfo*) {}
+};
+
+/// A file in the temporary folder holding the bytes; removed at the end.
+class text_file {
+public:
+    explicit text_file(const std::string& bytes)
+    {
+        char name[] = "/tmp/blockset-text-XXXXXX";
+        int fd = ::mkstemp(name);
+        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::close(fd);
+        path_ = name;
+    }
+    ~text_file() { ::unlink(path_.c_str()); }
+    const char* path() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
+
+/// "error: syntax error on line: N" for the given line of the input being read, counted from 1
+/// at the line number the text scanner had when the read began.
+std::string syntax_error_on(int first_line, int line) { return "error: syntax error on line: " + std::to_string(first_line + line - 1) + "\n"; }
+
+struct read_case {
+    std::string input;
+    ranges expected;
+    std::string echo;
+    std::string lookup_messages;
+    int error_line;      // line of the input named by the syntax error; 0 for none
+    int lines_counted;
+};
+
+class text_list_reading : public ::testing::TestWithParam<read_case> {};
+
+TEST_P(text_list_reading, adds_entries_as_they_are_read)
+{
+    const read_case& row = GetParam();
+    resolver_override seam({&table_resolver::lookup, &table_resolver::release});
+    text_file file(row.input);
+    range_list list;
+    int first_line = text_scanner().line_number;
+    diagnostic_capture messages;
+    output_capture echo;
+    text_list_read(file.path(), list);
+    EXPECT_EQ(echo.text(), row.echo);
+    EXPECT_EQ(ranges_of(list), row.expected);
+    std::string expected_messages = row.lookup_messages;
+    if (row.error_line > 0) expected_messages += syntax_error_on(first_line, row.error_line);
+    EXPECT_EQ(messages.text(), expected_messages);
+    EXPECT_EQ(text_scanner().line_number - first_line, row.lines_counted);
+}
+
+const std::string bad_host_message = "Host lookup for host 'bad.host' failed: " + std::string(gai_strerror(EAI_NONAME)) + "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    text_list, text_list_reading,
+    ::testing::Values(
+        read_case{"", {}, "", "", 0, 0},
+        read_case{"# only comments\n\n   \n\t# and blanks\n#", {}, "", "", 0, 4},
+        read_case{"10.0.0.0/8   # a few words\n", {span("10.0.0.0", "10.255.255.255")}, "", "", 0, 1},
+        read_case{"10.0.0.5/24\n1.2.3.4-1.2.3.9\n9.9.9.9\ngood.host\n",
+                  {span("1.2.3.4", "1.2.3.9"), one("9.9.9.9"), span("10.0.0.5", "10.0.0.255"), one("192.0.2.1"),
+                   one("192.0.2.7")},
+                  "", "", 0, 4},
+        // Refused literals and failed lookups add nothing and the reading goes on.
+        read_case{"999.1.1.1\n0.0.0.0/33\n10.0.0.9-10.0.0.1\nbad.host\n1.1.1.1\n", {one("1.1.1.1")}, "",
+                  bad_host_message, 0, 5},
+        // Every entry must be followed by a line end.
+        read_case{"1.2.3.4\n5.6.7.8", {one("1.2.3.4"), one("5.6.7.8")}, "", "", 2, 1},
+        read_case{"1.2.3.4 5.6.7.8\n9.9.9.9\n", {one("1.2.3.4")}, "", "", 1, 0},
+        read_case{"1.1.1.1\n\n#\n2.2.2.2\n\n\n3.3.3.3 4.4.4.4\n5.5.5.5\n", {one("1.1.1.1"), one("2.2.2.2"), one("3.3.3.3")},
+                  "", "", 7, 6},
+        read_case{"good.host:1.2.3.4-1.2.3.5\n", {one("192.0.2.1"), one("192.0.2.7")}, ":", "", 1, 0},
+        read_case{"bad.host:1.2.3.4-1.2.3.5\n", {}, ":", bad_host_message, 1, 0},
+        read_case{"1.2.3\n4.4.4.4\n", {one("4.4.4.4")}, "1.2.3", "", 0, 2},
+        read_case{"1.2.3.4/123\n", {span("1.2.3.4", "1.15.255.255")}, "3", "", 0, 1},
+        // Line ends in carriage return and line feed, or a lone carriage return.
+        read_case{"10.0.0.1\r\n10.0.0.2\r\n", {span("10.0.0.1", "10.0.0.2")}, "", "", 0, 2},
+        read_case{"10.0.0.1\r# c\r10.0.0.2\r10.0.0.3\n10.0.0.4\r", {one("10.0.0.1"), one("10.0.0.4")}, "", "", 0, 1},
+        read_case{"1.1.1.1\r2.2.2.2\r3.3.3.3 4.4.4.4\r5.5.5.5\r", {one("1.1.1.1"), one("2.2.2.2"), one("3.3.3.3")}, "",
+                  "", 1, 0},
+        read_case{"\n\n\n1.2.3.4 #c", {one("1.2.3.4")}, "", "", 4, 3},
+        read_case{std::string("1.2.3.4\n\0\n", 10), {one("1.2.3.4")}, std::string("\0", 1), "", 0, 2}));
+
+TEST(text_list, line_numbers_go_on_across_reads)
+{
+    text_file three_lines("1.1.1.1\n# two\n3.3.3.3\n");
+    text_file error_first("4.4.4.4 5.5.5.5\n");
+    range_list list;
+    int first_line = text_scanner().line_number;
+    diagnostic_capture messages;
+    text_list_read(three_lines.path(), list);
+    text_list_read(error_first.path(), list);
+    EXPECT_EQ(messages.text(), syntax_error_on(first_line, 4));
+    EXPECT_EQ(ranges_of(list), (ranges{one("1.1.1.1"), one("3.3.3.3"), one("4.4.4.4")}));
+}
+
+TEST(text_list, second_list_of_ten_lines_counts_on_from_the_first)
+{
+    std::string ten_lines;
+    for (int i = 1; i <= 10; ++i) ten_lines += "10.0.0." + std::to_string(i) + "\n";
+    text_file first(ten_lines);
+    text_file second("10.0.1.1\n10.0.1.2\n10.0.1.3 10.0.1.4\n10.0.1.5\n");
+    range_list list;
+    int first_line = text_scanner().line_number;
+    diagnostic_capture messages;
+    text_list_read(first.path(), list);
+    text_list_read(second.path(), list);
+    EXPECT_EQ(messages.text(), syntax_error_on(first_line, 13));
+    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.1", "10.0.0.10"), span("10.0.1.1", "10.0.1.3")}));
+}
+
+TEST(text_list, read_after_a_syntax_error_starts_afresh)
+{
+    // The first read stops with input left in the scanner; the second must not see it.
+    text_file stopped("1.1.1.1 2.2.2.2\n3.3.3.3\n");
+    text_file next("4.4.4.4\n");
+    range_list list;
+    diagnostic_capture messages;
+    text_list_read(stopped.path(), list);
+    text_list_read(next.path(), list);
+    EXPECT_EQ(ranges_of(list), (ranges{one("1.1.1.1"), one("4.4.4.4")}));
+}
+
+TEST(text_list, missing_file_is_reported_and_leaves_the_list_alone)
+{
+    range_list list;
+    range_list_add_range(list, ip("10.0.0.0"), ip("10.0.0.255"));
+    int first_line = text_scanner().line_number;
+    diagnostic_capture messages;
+    output_capture out;
+    text_list_read("/nonexistent/list.txt", list);
+    EXPECT_EQ(messages.text(), "Error opening file /nonexistent/list.txt.\n");
+    EXPECT_EQ(out.text(), "");
+    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.0", "10.0.0.255")}));
+    EXPECT_EQ(text_scanner().line_number, first_line);
+}
+
+TEST(text_list, long_comment_and_long_host_name_cross_refills)
+{
+    std::string comment = "#" + std::string(50000, 'c');
+    std::string name(20000, 'h');
+    text_file file("1.1.1.1 " + comment + "\n" + name + "\n2.2.2.2\n");
+    range_list list;
+    diagnostic_capture messages;
+    text_list_read(file.path(), list);
+    EXPECT_EQ(messages.text(), "Host lookup for host '" + name + "' failed: " +
+                                   gai_strerror(table_resolver::lookup(name.c_str(), nullptr, nullptr, nullptr)) + "\n")
+        << "the whole name reaches the resolver";
+    EXPECT_EQ(ranges_of(list), (ranges{one("1.1.1.1"), one("2.2.2.2")}));
+}
+
+TEST(text_list, directory_path_ends_the_process_with_status_2)
+{
+    range_list list;
+    EXPECT_EXIT(text_list_read("/", list), ::testing::ExitedWithCode(2), ::testing::Eq("input in flex scanner failed\n"));
+}
+
+TEST(text_list, standard_input_is_read_once)
+{
+    // Run in a fresh process so that no earlier test has taken standard input.
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            text_file first("10.0.0.1\n");
+            text_file later("10.0.0.2\n");
+            ::dup2(::open(first.path(), O_RDONLY), STDIN_FILENO);
+            range_list list;
+            text_list_read(nullptr, list);
+            bool read_once = ranges_of(list) == ranges{one("10.0.0.1")} && ::fcntl(STDIN_FILENO, F_GETFD) == -1;
+            // Descriptor 0 is free now; a file opened next takes it, and must not be read.
+            int reused = ::open(later.path(), O_RDONLY);
+            text_list_read(nullptr, list);
+            bool untouched = reused == STDIN_FILENO && ranges_of(list) == ranges{one("10.0.0.1")} &&
+                             ::lseek(reused, 0, SEEK_CUR) == 0;
+            std::_Exit(read_once && untouched ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), ::testing::Eq(""));
+    GTEST_FLAG_SET(death_test_style, style);
+}
+
+} // namespace
+} // namespace blockset
