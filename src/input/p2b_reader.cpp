@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -55,6 +56,11 @@ private:
         end_ = held;
         int got = gzread(file_, buffer_ + end_, static_cast<unsigned>(sizeof buffer_ - end_));
         if (got < 0) {
+            // zlib allocates its inflate state on the first read: running out of memory there
+            // is the same exhaustion as anywhere else, not a damaged file.
+            int error = Z_OK;
+            gzerror(file_, &error);
+            if (error == Z_MEM_ERROR) throw std::bad_alloc();
             failed_ = true;
             ended_ = true;
         } else if (got == 0) {

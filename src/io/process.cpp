@@ -1,6 +1,7 @@
 #include "io/process.h"
 
 #include <cstdlib>
+#include <new>
 #include <unistd.h>
 
 #include "io/diagnostics.h"
@@ -42,7 +43,11 @@ void end_process_out_of_memory()
     static const char message[] = "Allocation error\n";
     ssize_t ignored = ::write(STDERR_FILENO, message, sizeof message - 1);
     (void)ignored;
-    standard_output().flush();
+    // Standard output may not exist yet, and making it needs memory that may not be there.
+    try {
+        standard_output().flush();
+    } catch (const std::bad_alloc&) {
+    }
     std::_Exit(255);
 }
 

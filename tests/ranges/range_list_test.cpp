@@ -125,6 +125,28 @@ TEST(range_list, copy_replaces_the_target)
     EXPECT_EQ(ranges_of(source), (ranges{{7, 8}}));
 }
 
+TEST(range_list, init_empties_a_list_that_can_be_filled_again)
+{
+    range_list list = list_of({{30, 40}, {1, 2}});
+    range_list_init(list);
+    EXPECT_TRUE(range_list_empty(list));
+    EXPECT_TRUE(ranges_of(list).empty());
+    range_list_insert(list, {50, 60});
+    range_list_insert(list, {10, 20});
+    EXPECT_EQ(ranges_of(list), (ranges{{10, 20}, {50, 60}}));
+}
+
+TEST(range_list, copy_takes_the_merged_form_of_unordered_additions)
+{
+    range_list source = list_of({{50, 60}, {10, 20}, {21, 49}, {70, 70}});
+    range_list target;
+    range_list_copy(source, target);
+    EXPECT_EQ(ranges_of(target), (ranges{{10, 60}, {70, 70}}));
+    range_list_insert(target, {0, 5});
+    EXPECT_EQ(ranges_of(target), (ranges{{0, 5}, {10, 60}, {70, 70}}));
+    EXPECT_EQ(ranges_of(source), (ranges{{10, 60}, {70, 70}})) << "the copy shares nothing with its source";
+}
+
 TEST(range_list, helpers_match_the_mask_table_scan)
 {
     // Reference: scan the mask table as the listing's definition does.
