@@ -32,7 +32,11 @@ scan_result scan_all(const std::string& text)
         std::fflush(capture);
         std::rewind(capture);
         int c;
-        while ((c = std::fgetc(capture)) != EOF) out += "echo(" + std::string(1, static_cast<char>(c)) + ") ";
+        while ((c = std::fgetc(capture)) != EOF) {
+            out += "echo(";
+            out += static_cast<char>(c);
+            out += ") ";
+        }
         ftruncate(fileno(capture), 0);
         std::rewind(capture);
         lseek(STDOUT_FILENO, 0, SEEK_SET);
@@ -46,7 +50,11 @@ scan_result scan_all(const std::string& text)
         drain_echo();
         if (kind == END_OF_INPUT) break;
         out += command_token_name(kind);
-        if (kind >= CIDR_LITERAL && kind <= STRING) out += "(" + std::string(value) + ")";
+        if (kind >= CIDR_LITERAL && kind <= STRING) {
+            out += '(';
+            out.append(value);
+            out += ')';
+        }
         out += " ";
     }
     dup2(saved, STDOUT_FILENO);
