@@ -31,8 +31,31 @@ class Context:
             print(f"{benchmark:<58} {figure:>22}  {note}")
 
 
+GNU_TIME = "/usr/bin/time" if os.path.exists("/usr/bin/time") else None
+
+
 def run_timed(argv, stdin_path=None, stdout_path=os.devnull, repeat=3, shell=False):
-    """Runs a command several times; returns (median seconds, peak resident KiB of the runs)."""
+    """Runs a command several times; returns (median seconds, peak resident KiB of the runs).
+
+    A child keeps its parent's peak resident size until it execs, and this Python process may
+    be large, so the peak is taken by GNU time where it is installed (its own start-up is in
+    the time, the same for every command measured)."""
+    if GNU_TIME is None or shell:
+        return _run_timed(argv, stdin_path, stdout_path, repeat, shell)
+    import tempfile
+    peaks = []
+    times = []
+    with tempfile.NamedTemporaryFile("r") as peak_file:
+        for _ in range(repeat):
+            seconds, _ = _run_timed([GNU_TIME, "-f", "%M", "-o", peak_file.name] + list(argv),
+                                    stdin_path, stdout_path, 1, False)
+            times.append(seconds)
+            peak_file.seek(0)
+            peaks.append(int(peak_file.read().split()[-1]))
+    return statistics.median(times), max(peaks)
+
+
+def _run_timed(argv, stdin_path, stdout_path, repeat, shell):
     times = []
     peak = 0
     for _ in range(repeat):
