@@ -69,6 +69,10 @@ std::size_t coalesce(ip_range* data, std::size_t begin, std::size_t end)
 void sort_by_first(ip_range* data, std::size_t count)
 {
     constexpr std::size_t radix_threshold = 1 << 16;
+    // Input given in order (a common case for lists mostly in order) costs one pass.
+    std::size_t ordered = 1;
+    while (ordered < count && data[ordered - 1].first <= data[ordered].first) ++ordered;
+    if (ordered >= count) return;
     if (count < radix_threshold) {
         std::sort(data, data + count, range_order);
         return;
@@ -171,6 +175,21 @@ void range_list_insert(range_list& list, ip_range range)
             list.merged = list.size;
             return;
         }
+        // A range that starts a little before the last node but after the one before it
+        // (lists in order but for an overlap with the previous line) is settled here too,
+        // keeping the list in invariant form.
+        if (list.size == 1 || range.first > list.data[list.size - 2].last + 1) {
+            if (range.last >= tail.first - 1) {
+                tail.first = range.first;
+                if (range.last > tail.last) tail.last = range.last;
+                return;
+            }
+            if (list.size == list.capacity) reserve_storage(list, list.size + 1);
+            list.data[list.size] = list.data[list.size - 1];
+            list.data[list.size - 1] = range;
+            list.merged = ++list.size;
+            return;
+        }
     }
     if (list.size == list.capacity) reserve_storage(list, list.size + 1);
     list.data[list.size++] = range;
@@ -226,7 +245,7 @@ unsigned alignment_prefix(std::uint32_t address)
 
 void write_cidr_block(output_stream& out, std::uint32_t address, unsigned prefix_length)
 {
-    char* p = out.reserve(max_address_text + 3);
+    char* p = out.reserve(address_text_room + 3);
     p = format_address(p, address);
     *p++ = '/';
     out.commit(format_small_number(p, prefix_length));
@@ -236,7 +255,7 @@ namespace {
 
 inline void write_cidr_line(output_stream& out, std::uint32_t address, unsigned prefix_length)
 {
-    char* p = out.reserve(max_address_text + 4);
+    char* p = out.reserve(address_text_room + 4);
     p = format_address(p, address);
     *p++ = '/';
     p = format_small_number(p, prefix_length);
