@@ -175,19 +175,34 @@ void range_list_insert(range_list& list, ip_range range)
             list.merged = list.size;
             return;
         }
-        // A range that starts a little before the last node but after the one before it
-        // (lists in order but for an overlap with the previous line) is settled here too,
-        // keeping the list in invariant form.
-        if (list.size == 1 || range.first > list.data[list.size - 2].last + 1) {
-            if (range.last >= tail.first - 1) {
-                tail.first = range.first;
-                if (range.last > tail.last) tail.last = range.last;
-                return;
+        // A range that starts a little before the last node (a list in order but for an
+        // overlap with the lines just before) is merged in place among the last few nodes,
+        // keeping the list in invariant form instead of sending it to the sorting path.
+        constexpr std::size_t nearby_nodes = 8;
+        ip_range* data = list.data;
+        std::size_t size = list.size;
+        // Nodes [0, k) end well before the range; nodes [k, m) are reached by it.
+        std::size_t k = size;
+        while (k > 0 && size - k < nearby_nodes && (range.first == 0 || data[k - 1].last >= range.first - 1)) --k;
+        if (k == 0 || (range.first != 0 && data[k - 1].last < range.first - 1)) {
+            std::size_t m = k;
+            while (m < size && (range.last == top_address || data[m].first <= range.last + 1)) ++m;
+            ip_range joined = range;
+            if (m > k) {
+                joined.first = std::min(range.first, data[k].first);
+                joined.last = std::max(range.last, data[m - 1].last);
             }
-            if (list.size == list.capacity) reserve_storage(list, list.size + 1);
-            list.data[list.size] = list.data[list.size - 1];
-            list.data[list.size - 1] = range;
-            list.merged = ++list.size;
+            if (m == k) {
+                if (size == list.capacity) reserve_storage(list, size + 1);
+                data = list.data;
+                std::memmove(data + k + 1, data + k, (size - k) * sizeof(ip_range));
+                ++size;
+            } else {
+                std::memmove(data + k + 1, data + m, (size - m) * sizeof(ip_range));
+                size -= m - k - 1;
+            }
+            data[k] = joined;
+            list.size = list.merged = size;
             return;
         }
     }
