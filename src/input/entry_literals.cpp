@@ -76,10 +76,44 @@ bool read_address(number_reader& in, std::uint32_t& address)
     return true;
 }
 
+/// The common shape of a dotted quad, four groups of one to three digits, read without the
+/// general reader's blanks, signs and saturation. Returns false, leaving at untouched,
+/// whenever the text takes another shape; the general reader then decides.
+bool read_plain_address(const char*& at, const char* end, std::uint32_t& address)
+{
+    const char* p = at;
+    std::uint32_t result = 0;
+    for (int group = 0; group < 4; ++group) {
+        if (group > 0) {
+            if (p == end || *p != '.') return false;
+            ++p;
+        }
+        unsigned value = 0;
+        int digits = 0;
+        while (p != end && static_cast<unsigned char>(*p - '0') < 10) {
+            if (++digits > 3) return false;
+            value = value * 10 + static_cast<unsigned>(*p++ - '0');
+        }
+        if (digits == 0 || value > 255) return false;
+        result = (result << 8) | value;
+    }
+    at = p;
+    address = result;
+    return true;
+}
+
 } // namespace
 
 void add_range_literal(range_list& list, std::string_view text)
 {
+    const char* at = text.data();
+    const char* end = at + text.size();
+    std::uint32_t plain_first, plain_last;
+    if (read_plain_address(at, end, plain_first) && at != end && *at++ == '-' &&
+        read_plain_address(at, end, plain_last)) {
+        range_list_add_range(list, plain_first, plain_last);
+        return;
+    }
     number_reader in(text);
     std::uint32_t first, last;
     if (!read_address(in, first) || !in.separator('-') || !read_address(in, last)) return;
@@ -89,6 +123,21 @@ void add_range_literal(range_list& list, std::string_view text)
 
 void add_cidr_literal(range_list& list, std::string_view text)
 {
+    const char* at = text.data();
+    const char* end = at + text.size();
+    std::uint32_t plain_address;
+    if (read_plain_address(at, end, plain_address) && end - at >= 2 && end - at <= 3 && *at == '/') {
+        unsigned prefix_length = 0;
+        bool digits = true;
+        for (const char* p = at + 1; p != end; ++p) {
+            if (static_cast<unsigned char>(*p - '0') >= 10) digits = false;
+            prefix_length = prefix_length * 10 + static_cast<unsigned>(*p - '0');
+        }
+        if (digits && prefix_length <= 32) {
+            range_list_add_cidr(list, plain_address, prefix_length);
+            return;
+        }
+    }
     number_reader in(text);
     std::uint32_t address;
     std::int64_t prefix_length;
@@ -100,6 +149,12 @@ void add_cidr_literal(range_list& list, std::string_view text)
 
 void add_address_literal(range_list& list, std::string_view text)
 {
+    const char* at = text.data();
+    std::uint32_t plain_address;
+    if (read_plain_address(at, at + text.size(), plain_address)) {
+        range_list_add_cidr(list, plain_address, 32);
+        return;
+    }
     number_reader in(text);
     std::uint32_t address;
     if (read_address(in, address)) range_list_add_cidr(list, address, 32);

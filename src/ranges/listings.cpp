@@ -107,7 +107,7 @@ int write_file(const char* path, const range_list& list,
 void range_list_write_ranges(output_stream& out, const range_list& list)
 {
     for (const ip_range& range : range_list_view(list)) {
-        char* p = out.reserve(2 * max_address_text + 2);
+        char* p = out.reserve(max_address_text + 1 + address_text_room + 1);
         p = format_address(p, range.first);
         *p++ = '-';
         p = format_address(p, range.last);

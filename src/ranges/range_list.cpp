@@ -69,6 +69,10 @@ std::size_t coalesce(ip_range* data, std::size_t begin, std::size_t end)
 void sort_by_first(ip_range* data, std::size_t count)
 {
     constexpr std::size_t radix_threshold = 1 << 16;
+    // Input given in order (a common case for lists mostly in order) costs one pass.
+    std::size_t ordered = 1;
+    while (ordered < count && data[ordered - 1].first <= data[ordered].first) ++ordered;
+    if (ordered >= count) return;
     if (count < radix_threshold) {
         std::sort(data, data + count, range_order);
         return;
@@ -171,6 +175,36 @@ void range_list_insert(range_list& list, ip_range range)
             list.merged = list.size;
             return;
         }
+        // A range that starts a little before the last node (a list in order but for an
+        // overlap with the lines just before) is merged in place among the last few nodes,
+        // keeping the list in invariant form instead of sending it to the sorting path.
+        constexpr std::size_t nearby_nodes = 8;
+        ip_range* data = list.data;
+        std::size_t size = list.size;
+        // Nodes [0, k) end well before the range; nodes [k, m) are reached by it.
+        std::size_t k = size;
+        while (k > 0 && size - k < nearby_nodes && (range.first == 0 || data[k - 1].last >= range.first - 1)) --k;
+        if (k == 0 || (range.first != 0 && data[k - 1].last < range.first - 1)) {
+            std::size_t m = k;
+            while (m < size && (range.last == top_address || data[m].first <= range.last + 1)) ++m;
+            ip_range joined = range;
+            if (m > k) {
+                joined.first = std::min(range.first, data[k].first);
+                joined.last = std::max(range.last, data[m - 1].last);
+            }
+            if (m == k) {
+                if (size == list.capacity) reserve_storage(list, size + 1);
+                data = list.data;
+                std::memmove(data + k + 1, data + k, (size - k) * sizeof(ip_range));
+                ++size;
+            } else {
+                std::memmove(data + k + 1, data + m, (size - m) * sizeof(ip_range));
+                size -= m - k - 1;
+            }
+            data[k] = joined;
+            list.size = list.merged = size;
+            return;
+        }
     }
     if (list.size == list.capacity) reserve_storage(list, list.size + 1);
     list.data[list.size++] = range;
@@ -226,7 +260,7 @@ unsigned alignment_prefix(std::uint32_t address)
 
 void write_cidr_block(output_stream& out, std::uint32_t address, unsigned prefix_length)
 {
-    char* p = out.reserve(max_address_text + 3);
+    char* p = out.reserve(address_text_room + 3);
     p = format_address(p, address);
     *p++ = '/';
     out.commit(format_small_number(p, prefix_length));
@@ -236,7 +270,7 @@ namespace {
 
 inline void write_cidr_line(output_stream& out, std::uint32_t address, unsigned prefix_length)
 {
-    char* p = out.reserve(max_address_text + 4);
+    char* p = out.reserve(address_text_room + 4);
     p = format_address(p, address);
     *p++ = '/';
     p = format_small_number(p, prefix_length);
