@@ -7,6 +7,7 @@
 #include "command_language/command_scanner.h"
 #include "command_language/set_value.h"
 #include "io/diagnostics.h"
+#include "io/file_opener.h"
 #include "parsing/scanner.h"
 
 namespace blockset {
@@ -25,7 +26,7 @@ void run_bound_script()
 
 void run_script_file(const char* path)
 {
-    int fd = ::open(path, O_RDONLY);
+    int fd = open_path(path, O_RDONLY);
     if (fd < 0) {
         diagnostic("Error opening file %s.\n", path);
         return;

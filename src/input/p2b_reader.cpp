@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <unistd.h>
 #include <zlib.h>
 
 #include "io/diagnostics.h"
+#include "io/file_opener.h"
 #include "io/process.h"
 #include "ranges/range_list.h"
 
@@ -122,7 +124,11 @@ int p2b_read(const char* path, range_list& list)
     const char* shown = path != nullptr ? path : "(null)";
     gzFile file = nullptr;
     if (path != nullptr) {
-        file = gzopen(path, "r");
+        int fd = open_path(path, O_RDONLY);
+        if (fd >= 0) {
+            file = gzdopen(fd, "r");
+            if (file == nullptr) ::close(fd);
+        }
     } else if (claim_standard_input()) {
         file = gzdopen(STDIN_FILENO, "r");
     }

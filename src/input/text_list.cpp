@@ -6,6 +6,7 @@
 #include "input/entry_literals.h"
 #include "input/text_scanner.h"
 #include "io/diagnostics.h"
+#include "io/file_opener.h"
 #include "io/process.h"
 #include "parsing/scanner.h"
 
@@ -62,7 +63,7 @@ void text_list_read(const char* path, range_list& list)
 {
     int fd;
     if (path != nullptr) {
-        fd = ::open(path, O_RDONLY);
+        fd = open_path(path, O_RDONLY);
         if (fd < 0) {
             diagnostic("Error opening file %s.\n", path);
             return;

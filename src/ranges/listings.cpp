@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "io/diagnostics.h"
+#include "io/file_opener.h"
 #include "io/output_stream.h"
 #include "io/process.h"
 #include "ranges/address_format.h"
@@ -81,7 +82,7 @@ int write_file(const char* path, const range_list& list,
     // Merge pending additions before the file exists, so that running out of memory while
     // doing so leaves no half-made file behind.
     range_list_view(list);
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = open_path(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         diagnostic("Error opening file '%s'.\n", path);
         return -1;
