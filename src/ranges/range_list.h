@@ -29,7 +29,7 @@ struct range_list {
     ~range_list();
 
     /// data[0, merged) is in invariant form; data[merged, size) are pending additions.
-    /// The storage comes from realloc, so growing a large list moves no memory.
+    /// Large storage is mapped in huge pages and grows by moving pages, not their contents.
     mutable ip_range* data = nullptr;
     mutable std::size_t size = 0;
     mutable std::size_t merged = 0;
