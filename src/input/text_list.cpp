@@ -80,6 +80,7 @@ void text_list_read(const char* path, range_list& list)
     text_target_list = &list;
     text_scanner().restart(fd);
     text_parser_run();
+    range_list_release_spare(list);
     text_target_list = nullptr;
     ::close(fd);
 }

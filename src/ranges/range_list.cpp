@@ -39,71 +39,88 @@ bool reaches(const ip_range& current, const ip_range& next)
     return current.last == top_address || next.first <= current.last + 1;
 }
 
-// Large blocks are mapped straight from the system at an address aligned to the 2 MiB pages
-// of transparent huge page support, and advised to use them: touching a fresh block then
-// takes one fault per 2 MiB instead of one per 4 KiB, and page faults are a large part of
-// the cost of reading a big list. Smaller blocks come from malloc.
+// Storage from 256 KiB up is mapped straight from the system, so that it grows by moving
+// its pages to a larger block rather than by copying them. Blocks of 2 MiB and more start at
+// a boundary of the 2 MiB pages of transparent huge page support, and a list growing by
+// insertion has the new part of its block advised to use them: filling it then takes one
+// page fault per 2 MiB instead of one per 4 KiB, and page faults are a large part of the
+// cost of reading a big list. A huge page is resident as a whole once touched, so the part
+// of the last one past the list's end is given back when a reader has finished the list.
+constexpr std::size_t small_page = 4096;
 constexpr std::size_t huge_page = std::size_t{1} << 21;
+constexpr std::size_t mapped_threshold = std::size_t{1} << 18;
 
-std::size_t round_to_huge_pages(std::size_t bytes) { return (bytes + huge_page - 1) & ~(huge_page - 1); }
+std::size_t round_up(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
 
-/// Maps bytes (a multiple of huge_page) at a huge page boundary, the first advised bytes of
-/// them in huge pages; null when the system refuses.
-void* map_large_block(std::size_t bytes, std::size_t advised)
+std::size_t storage_bytes(std::size_t capacity) { return capacity * sizeof(ip_range); }
+
+bool is_mapped_storage(std::size_t capacity) { return storage_bytes(capacity) >= mapped_threshold; }
+
+/// Maps bytes, a multiple of the page size; 2 MiB and more at a huge page boundary. Null when
+/// the system refuses.
+void* map_block(std::size_t bytes)
 {
+    if (bytes < huge_page) {
+        void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return block == MAP_FAILED ? nullptr : block;
+    }
     // Over-reserve by one huge page to find the boundary, then give back the slack.
     std::size_t reserved = bytes + huge_page;
     void* area = ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (area == MAP_FAILED) return nullptr;
     auto start = reinterpret_cast<std::uintptr_t>(area);
-    std::uintptr_t aligned = (start + huge_page - 1) & ~(huge_page - 1);
+    std::uintptr_t aligned = round_up(start, huge_page);
     if (aligned > start) ::munmap(area, aligned - start);
     std::uintptr_t end = aligned + bytes;
     if (start + reserved > end) ::munmap(reinterpret_cast<void*>(end), start + reserved - end);
-    // Without huge page support the block still works, in small pages.
-    if (advised > 0) ::madvise(reinterpret_cast<void*>(aligned), advised, MADV_HUGEPAGE);
     return reinterpret_cast<void*>(aligned);
 }
-
-/// List storage of this capacity is a mapped block.
-bool is_mapped_storage(std::size_t capacity) { return capacity * sizeof(ip_range) >= huge_page; }
 
 void release_storage(ip_range* data, std::size_t capacity)
 {
     if (is_mapped_storage(capacity)) {
-        ::munmap(data, capacity * sizeof(ip_range));
+        ::munmap(data, storage_bytes(capacity));
     } else {
         std::free(data);
     }
 }
 
-void reserve_storage(range_list& list, std::size_t wanted)
+/// Gives the list room for capacity ranges (at least its current capacity), keeping its
+/// ranges; huge asks for huge pages in the new part of a mapped block.
+void grow_storage(range_list& list, std::size_t capacity, bool huge)
 {
-    if (wanted <= list.capacity) return;
-    std::size_t capacity = std::max<std::size_t>(wanted, list.capacity < 8 ? 8 : list.capacity * 2);
     if (!is_mapped_storage(capacity)) {
-        void* grown = std::realloc(list.data, capacity * sizeof(ip_range));
+        void* grown = std::realloc(list.data, storage_bytes(capacity));
         if (grown == nullptr) throw std::bad_alloc();
         list.data = static_cast<ip_range*>(grown);
         list.capacity = capacity;
         return;
     }
-    std::size_t bytes = round_to_huge_pages(capacity * sizeof(ip_range));
-    void* grown = map_large_block(bytes, bytes);
+    std::size_t bytes = storage_bytes(capacity);
+    bytes = round_up(bytes, bytes >= huge_page ? huge_page : small_page);
+    auto* grown = static_cast<char*>(map_block(bytes));
     if (grown == nullptr) throw std::bad_alloc();
-    std::size_t held = list.capacity * sizeof(ip_range);
+    std::size_t held = storage_bytes(list.capacity);
+    // Without huge page support the block still works, in small pages.
+    if (huge && bytes >= huge_page) ::madvise(grown + held, bytes - held, MADV_HUGEPAGE);
     if (is_mapped_storage(list.capacity)) {
-        // Move the pages of the old block to the start of the new one, without copying.
         if (::mremap(list.data, held, held, MREMAP_MAYMOVE | MREMAP_FIXED, grown) == MAP_FAILED) {
             ::munmap(grown, bytes);
             throw std::bad_alloc();
         }
     } else if (list.data != nullptr) {
-        std::memcpy(grown, list.data, list.size * sizeof(ip_range));
+        std::memcpy(grown, list.data, storage_bytes(list.size));
         std::free(list.data);
     }
-    list.data = static_cast<ip_range*>(grown);
+    list.data = reinterpret_cast<ip_range*>(grown);
     list.capacity = bytes / sizeof(ip_range);
+}
+
+/// Room for one more range as a list grows by insertion: the capacity doubles.
+void reserve_storage(range_list& list, std::size_t wanted)
+{
+    if (wanted <= list.capacity) return;
+    grow_storage(list, std::max<std::size_t>(wanted, list.capacity < 8 ? 8 : list.capacity * 2), true);
 }
 
 /// Merges sorted data[begin, end) in place into invariant form; returns the new end.
@@ -343,11 +360,25 @@ range_list& range_list_copy(const range_list& source, range_list& target)
     std::span<const ip_range> ranges = range_list_view(source);
     range_list_clear(target);
     if (!ranges.empty()) {
-        reserve_storage(target, ranges.size());
+        range_list_reserve(target, ranges.size());
         std::memcpy(target.data, ranges.data(), ranges.size() * sizeof(ip_range));
         target.size = target.merged = ranges.size();
     }
     return target;
+}
+
+void range_list_reserve(range_list& list, std::size_t count)
+{
+    if (count > list.capacity) grow_storage(list, count, false);
+}
+
+void range_list_release_spare(range_list& list)
+{
+    std::size_t bytes = storage_bytes(list.capacity);
+    if (bytes < huge_page) return;
+    std::size_t used = round_up(storage_bytes(list.size), small_page);
+    std::size_t end = std::min(round_up(used, huge_page), bytes);
+    if (end > used) ::madvise(reinterpret_cast<char*>(list.data) + used, end - used, MADV_DONTNEED);
 }
 
 std::span<const ip_range> range_list_view(const range_list& list)

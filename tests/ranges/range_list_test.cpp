@@ -289,5 +289,33 @@ TEST(range_list, shuffled_batches_of_every_shape_match_the_sorted_model)
     }
 }
 
+TEST(range_list, reserved_and_released_room_keeps_the_ranges)
+{
+    // Sizes on both sides of the mapped and huge page storage thresholds.
+    for (std::size_t count : {5u, 40000u, 300000u, 700000u}) {
+        std::vector<ip_range> added;
+        for (std::size_t i = 0; i < count; ++i) {
+            auto first = static_cast<std::uint32_t>(4 * i);
+            added.push_back({first, first + 1});
+        }
+        range_list list;
+        range_list_reserve(list, count / 2);
+        EXPECT_GE(list.capacity, count / 2);
+        for (std::size_t i = 0; i < count / 2; ++i) range_list_insert(list, added[i]);
+        range_list_release_spare(list);
+        for (std::size_t i = count / 2; i < count; ++i) range_list_insert(list, added[i]);
+        range_list_release_spare(list);
+        EXPECT_EQ(ranges_of(list), added) << count;
+        range_list_reserve(list, 1);
+        range_list copy;
+        range_list_copy(list, copy);
+        range_list_insert(copy, {top_address, top_address});
+        added.push_back({top_address, top_address});
+        EXPECT_EQ(ranges_of(copy), added) << count;
+        range_list moved(std::move(copy));
+        EXPECT_EQ(range_list_size(moved), count + 1);
+    }
+}
+
 } // namespace
 } // namespace blockset
