@@ -80,7 +80,8 @@ int next_held_token(scanner& text_scanner, text_token_value& value)
     value.adds = literal.in_bounds;
     switch (literal.form) {
     case literal_form::cidr:
-        value.range = {literal.address, block_last_address(literal.address, literal.second)};
+        // A prefix length above 32 has no block; the literal adds nothing then.
+        if (value.adds) value.range = {literal.address, block_last_address(literal.address, literal.second)};
         return CIDR;
     case literal_form::range:
         value.range = {literal.address, literal.second};
