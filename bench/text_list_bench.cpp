@@ -51,11 +51,18 @@ void text_tokens_and_conversions(benchmark::State& state)
     for (auto _ : state) {
         range_list list;
         in.restart(text);
-        std::string_view token_text;
-        for (int token; (token = text_scanner_next_token(in, token_text)) != TEXT_END;) {
-            if (token == CIDR) add_cidr_literal(list, token_text);
-            if (token == RANGE) add_range_literal(list, token_text);
-            if (token == ADDRESS) add_address_literal(list, token_text);
+        text_token_value value;
+        for (int token; (token = text_scanner_next_token(in, value)) != TEXT_END;) {
+            if (token == LINE_END || token == HOST) continue;
+            if (value.read) {
+                if (value.adds) range_list_insert(list, value.range);
+            } else if (token == CIDR) {
+                add_cidr_literal(list, value.text);
+            } else if (token == RANGE) {
+                add_range_literal(list, value.text);
+            } else {
+                add_address_literal(list, value.text);
+            }
         }
         benchmark::DoNotOptimize(range_list_size(list));
     }

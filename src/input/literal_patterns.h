@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace blockset {
@@ -42,6 +43,26 @@ struct address_literal_match {
 /// Length of the dotted quad starting at index start, or 0.
 std::size_t match_dotted_quad(const pattern_text& text, std::size_t start = 0);
 address_literal_match match_address_literals(const pattern_text& text);
+/// The bytes read_address_literal may look at: a range is at most 31 of them.
+constexpr std::size_t literal_window = 32;
+
+enum class literal_form { none, cidr, range, address };
+
+/// An address literal matched and read in one pass.
+struct address_literal_read {
+    literal_form form = literal_form::none;
+    std::size_t length = 0;
+    /// Every group below 256 and a prefix length of at most 32: the literal adds something.
+    bool in_bounds = false;
+    std::uint32_t address = 0; ///< the first dotted quad, when in bounds
+    std::uint32_t second = 0;  ///< a range's last address or a block's prefix length
+};
+
+/// The match of match_address_literals (the longest of the three forms, none when even the
+/// dotted quad fails), with the numbers read as it goes. The text must hold at least
+/// literal_window bytes, so that no byte past its end is looked at.
+address_literal_read read_address_literal(const char* text);
+
 /// Length of the host name at the start (labels of a letter, then letters, digits and "-",
 /// joined by single dots), or 0.
 std::size_t match_host_name(const pattern_text& text, std::size_t start = 0);

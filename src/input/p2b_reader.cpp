@@ -158,6 +158,7 @@ int p2b_read(const char* path, range_list& list)
             } else {
                 read_named_records(in, list);
             }
+            range_list_release_spare(list);
             if (in.failed()) {
                 diagnostic("Error reading file '%s'.\n", shown);
                 result = -1;

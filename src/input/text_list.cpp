@@ -9,6 +9,7 @@
 #include "io/file_opener.h"
 #include "io/process.h"
 #include "parsing/scanner.h"
+#include "ranges/range_list.h"
 
 namespace blockset {
 
@@ -18,21 +19,25 @@ namespace {
 range_list* text_target_list = nullptr;
 
 /// The entry's conversion, run as soon as its token has been read.
-void add_entry(int token, std::string_view text)
+void add_entry(int token, const text_token_value& value)
 {
     range_list& list = *text_target_list;
+    if (value.read) {
+        if (value.adds) range_list_insert(list, value.range);
+        return;
+    }
     switch (token) {
     case CIDR:
-        add_cidr_literal(list, text);
+        add_cidr_literal(list, value.text);
         break;
     case RANGE:
-        add_range_literal(list, text);
+        add_range_literal(list, value.text);
         break;
     case ADDRESS:
-        add_address_literal(list, text);
+        add_address_literal(list, value.text);
         break;
     default:
-        host_lookup(list, text);
+        host_lookup(list, value.text);
         break;
     }
 }
@@ -43,15 +48,15 @@ void add_entry(int token, std::string_view text)
 int text_parser_run()
 {
     scanner& in = text_scanner();
-    std::string_view text;
+    text_token_value value;
     for (;;) {
-        int token = text_scanner_next_token(in, text);
+        int token = text_scanner_next_token(in, value);
         if (token == TEXT_END) return 0;
         if (token == LINE_END) continue;
         // An entry is reduced before the token after it is read, so it is added even when
         // that token turns out to be a syntax error.
-        add_entry(token, text);
-        if (text_scanner_next_token(in, text) != LINE_END) break;
+        add_entry(token, value);
+        if (text_scanner_next_token(in, value) != LINE_END) break;
     }
     report_parse_error(in, "syntax error");
     return 1;
@@ -76,6 +81,7 @@ void text_list_read(const char* path, range_list& list)
     text_target_list = &list;
     text_scanner().restart(fd);
     text_parser_run();
+    range_list_release_spare(list);
     text_target_list = nullptr;
     ::close(fd);
 }

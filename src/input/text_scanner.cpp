@@ -46,23 +46,73 @@ scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_
     }
 }
 
-int text_scanner_next_token(scanner& text_scanner, std::string_view& text)
+namespace {
+
+/// The usual tokens straight from the held bytes: a literal or a line end with at least a
+/// literal's worth of bytes held, where the rules' longest match is decided without reading
+/// more. Returns 0 for anything else, which then goes the general way.
+int next_held_token(scanner& text_scanner, text_token_value& value)
 {
+    std::string_view held = text_scanner.held();
+    if (held.size() < literal_window) return 0;
+    switch (held[0]) {
+    case '\n':
+        text_scanner.consume(1);
+        ++text_scanner.line_number;
+        return LINE_END;
+    case '\r':
+        if (held[1] == '\n') {
+            text_scanner.consume(2);
+            ++text_scanner.line_number;
+        } else {
+            text_scanner.consume(1);
+        }
+        return LINE_END;
+    default:
+        break;
+    }
+    if (!is_digit(static_cast<unsigned char>(held[0]))) return 0;
+    address_literal_read literal = read_address_literal(held.data());
+    if (literal.form == literal_form::none) return 0;
+    value.text = held.substr(0, literal.length);
+    text_scanner.consume(literal.length);
+    value.read = true;
+    value.adds = literal.in_bounds;
+    switch (literal.form) {
+    case literal_form::cidr:
+        // A prefix length above 32 has no block; the literal adds nothing then.
+        if (value.adds) value.range = {literal.address, block_last_address(literal.address, literal.second)};
+        return CIDR;
+    case literal_form::range:
+        value.range = {literal.address, literal.second};
+        return RANGE;
+    default:
+        value.range = {literal.address, literal.address};
+        return ADDRESS;
+    }
+}
+
+} // namespace
+
+int text_scanner_next_token(scanner& text_scanner, text_token_value& value)
+{
+    if (int token = next_held_token(text_scanner, value)) return token;
+    value.read = false;
     scan_match match;
     std::string_view matched;
     while (text_scanner.next_match(match, matched)) {
         switch (match.rule) {
         case text_rule_cidr:
-            text = matched;
+            value.text = matched;
             return CIDR;
         case text_rule_range:
-            text = matched;
+            value.text = matched;
             return RANGE;
         case text_rule_address:
-            text = matched;
+            value.text = matched;
             return ADDRESS;
         case text_rule_host:
-            text = matched;
+            value.text = matched;
             return HOST;
         case text_rule_crlf:
         case text_rule_line_feed:

@@ -39,6 +39,12 @@ public:
     /// valid until the next call. Returns false when the input has ended.
     bool next_match(scan_match& match, std::string_view& text);
 
+    /// The bytes held from the scan position on. A language may match a token here itself
+    /// when these bytes alone decide it, and consume() it; all else goes through next_match().
+    std::string_view held() const { return {storage_ + position_, count_ - position_}; }
+    /// Moves the scan position past the first n held bytes.
+    void consume(std::size_t n) { position_ += n; }
+
     /// 1 at the start of the process; the language's rules advance it. Never reset.
     int line_number = 1;
 

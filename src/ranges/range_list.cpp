@@ -1,9 +1,11 @@
 #include "ranges/range_list.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 #include <utility>
 
 #include "io/output_stream.h"
@@ -37,14 +39,88 @@ bool reaches(const ip_range& current, const ip_range& next)
     return current.last == top_address || next.first <= current.last + 1;
 }
 
+// Storage from 256 KiB up is mapped straight from the system, so that it grows by moving
+// its pages to a larger block rather than by copying them. Blocks of 2 MiB and more start at
+// a boundary of the 2 MiB pages of transparent huge page support, and a list growing by
+// insertion has the new part of its block advised to use them: filling it then takes one
+// page fault per 2 MiB instead of one per 4 KiB, and page faults are a large part of the
+// cost of reading a big list. A huge page is resident as a whole once touched, so the part
+// of the last one past the list's end is given back when a reader has finished the list.
+constexpr std::size_t small_page = 4096;
+constexpr std::size_t huge_page = std::size_t{1} << 21;
+constexpr std::size_t mapped_threshold = std::size_t{1} << 18;
+
+std::size_t round_up(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
+
+std::size_t storage_bytes(std::size_t capacity) { return capacity * sizeof(ip_range); }
+
+bool is_mapped_storage(std::size_t capacity) { return storage_bytes(capacity) >= mapped_threshold; }
+
+/// Maps bytes, a multiple of the page size; 2 MiB and more at a huge page boundary. Null when
+/// the system refuses.
+void* map_block(std::size_t bytes)
+{
+    if (bytes < huge_page) {
+        void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return block == MAP_FAILED ? nullptr : block;
+    }
+    // Over-reserve by one huge page to find the boundary, then give back the slack.
+    std::size_t reserved = bytes + huge_page;
+    void* area = ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED) return nullptr;
+    auto start = reinterpret_cast<std::uintptr_t>(area);
+    std::uintptr_t aligned = round_up(start, huge_page);
+    if (aligned > start) ::munmap(area, aligned - start);
+    std::uintptr_t end = aligned + bytes;
+    if (start + reserved > end) ::munmap(reinterpret_cast<void*>(end), start + reserved - end);
+    return reinterpret_cast<void*>(aligned);
+}
+
+void release_storage(ip_range* data, std::size_t capacity)
+{
+    if (is_mapped_storage(capacity)) {
+        ::munmap(data, storage_bytes(capacity));
+    } else {
+        std::free(data);
+    }
+}
+
+/// Gives the list room for capacity ranges (at least its current capacity), keeping its
+/// ranges; huge asks for huge pages in the new part of a mapped block.
+void grow_storage(range_list& list, std::size_t capacity, bool huge)
+{
+    if (!is_mapped_storage(capacity)) {
+        void* grown = std::realloc(list.data, storage_bytes(capacity));
+        if (grown == nullptr) throw std::bad_alloc();
+        list.data = static_cast<ip_range*>(grown);
+        list.capacity = capacity;
+        return;
+    }
+    std::size_t bytes = storage_bytes(capacity);
+    bytes = round_up(bytes, bytes >= huge_page ? huge_page : small_page);
+    auto* grown = static_cast<char*>(map_block(bytes));
+    if (grown == nullptr) throw std::bad_alloc();
+    std::size_t held = storage_bytes(list.capacity);
+    // Without huge page support the block still works, in small pages.
+    if (huge && bytes >= huge_page) ::madvise(grown + held, bytes - held, MADV_HUGEPAGE);
+    if (is_mapped_storage(list.capacity)) {
+        if (::mremap(list.data, held, held, MREMAP_MAYMOVE | MREMAP_FIXED, grown) == MAP_FAILED) {
+            ::munmap(grown, bytes);
+            throw std::bad_alloc();
+        }
+    } else if (list.data != nullptr) {
+        std::memcpy(grown, list.data, storage_bytes(list.size));
+        std::free(list.data);
+    }
+    list.data = reinterpret_cast<ip_range*>(grown);
+    list.capacity = bytes / sizeof(ip_range);
+}
+
+/// Room for one more range as a list grows by insertion: the capacity doubles.
 void reserve_storage(range_list& list, std::size_t wanted)
 {
     if (wanted <= list.capacity) return;
-    std::size_t capacity = std::max<std::size_t>(wanted, list.capacity < 8 ? 8 : list.capacity * 2);
-    void* grown = std::realloc(list.data, capacity * sizeof(ip_range));
-    if (grown == nullptr) throw std::bad_alloc();
-    list.data = static_cast<ip_range*>(grown);
-    list.capacity = capacity;
+    grow_storage(list, std::max<std::size_t>(wanted, list.capacity < 8 ? 8 : list.capacity * 2), true);
 }
 
 /// Merges sorted data[begin, end) in place into invariant form; returns the new end.
@@ -62,38 +138,88 @@ std::size_t coalesce(ip_range* data, std::size_t begin, std::size_t end)
     return out + 1;
 }
 
+/// Ranges a part must be down to before it is sorted through the scratch block.
+constexpr std::size_t scratch_ranges = std::size_t{1} << 15;
+
+/// Sorts ranges by the bytes of their first address from the one at shift down. A large part
+/// is dealt in place into the 256 buckets of its byte by swapping every range into its bucket
+/// (an American flag sort), and each bucket is sorted on the next byte. A part that fits the
+/// scratch block, small enough to stay in the processor's caches, is finished by stable
+/// counting passes over its remaining bytes between the part and the block. Every step is
+/// linear, where a comparison sort's n log n steps would dominate reading a large list given
+/// out of order, and no copy of the whole list is needed.
+void sort_by_bytes(ip_range* data, std::size_t count, int shift, ip_range* scratch)
+{
+    constexpr std::size_t small_part = 64;
+    if (count <= small_part) {
+        std::sort(data, data + count, range_order);
+        return;
+    }
+    if (count <= scratch_ranges) {
+        int passes = shift / 8 + 1;
+        // Passes alternate direction; an odd count starts from a copy, so that the last one
+        // writes into data.
+        ip_range* from = data;
+        ip_range* to = scratch;
+        if (passes % 2 == 1) {
+            std::copy(data, data + count, scratch);
+            std::swap(from, to);
+        }
+        for (int pass = 0; pass < passes; ++pass) {
+            int byte_shift = 8 * pass;
+            std::size_t offset[256] = {};
+            for (std::size_t i = 0; i < count; ++i) ++offset[(from[i].first >> byte_shift) & 0xFF];
+            std::size_t sum = 0;
+            for (int digit = 0; digit < 256; ++digit) sum += std::exchange(offset[digit], sum);
+            for (std::size_t i = 0; i < count; ++i) to[offset[(from[i].first >> byte_shift) & 0xFF]++] = from[i];
+            std::swap(from, to);
+        }
+        return;
+    }
+    auto digit = [shift](const ip_range& range) { return (range.first >> shift) & 0xFFu; };
+    std::size_t next[256] = {};
+    for (std::size_t i = 0; i < count; ++i) ++next[digit(data[i])];
+    std::size_t end[256];
+    std::size_t sum = 0;
+    for (int bucket = 0; bucket < 256; ++bucket) {
+        sum += next[bucket];
+        next[bucket] = sum - next[bucket];
+        end[bucket] = sum;
+    }
+    for (unsigned bucket = 0; bucket < 256; ++bucket) {
+        while (next[bucket] < end[bucket]) {
+            ip_range moving = data[next[bucket]];
+            // Swap the range into its own bucket until one that belongs here comes back.
+            for (unsigned own = digit(moving); own != bucket; own = digit(moving)) {
+                // Each bucket fills front to back: fetching ahead keeps the chain of swaps,
+                // each waiting for the one before, from waiting on memory as well.
+                constexpr std::size_t ahead = 16;
+                if (next[own] + ahead < count) __builtin_prefetch(data + next[own] + ahead, 1);
+                std::swap(moving, data[next[own]++]);
+            }
+            data[next[bucket]++] = moving;
+        }
+    }
+    if (shift == 0) return;
+    std::size_t begin = 0;
+    for (int bucket = 0; bucket < 256; ++bucket) {
+        sort_by_bytes(data + begin, end[bucket] - begin, shift - 8, scratch);
+        begin = end[bucket];
+    }
+}
+
 /// Sorts ranges by their first address; ranges with equal first addresses may end in any
-/// order, which coalescing does not mind. Many ranges are sorted by four stable counting
-/// passes over the bytes of the first address, a linear cost where a comparison sort's
-/// n log n steps would dominate reading a large list given out of order.
+/// order, which coalescing does not mind.
 void sort_by_first(ip_range* data, std::size_t count)
 {
-    constexpr std::size_t radix_threshold = 1 << 16;
     // Input given in order (a common case for lists mostly in order) costs one pass.
     std::size_t ordered = 1;
     while (ordered < count && data[ordered - 1].first <= data[ordered].first) ++ordered;
     if (ordered >= count) return;
-    if (count < radix_threshold) {
-        std::sort(data, data + count, range_order);
-        return;
-    }
-    ip_range* scratch = static_cast<ip_range*>(std::malloc(count * sizeof(ip_range)));
+    std::size_t room = std::min(count, scratch_ranges);
+    auto* scratch = static_cast<ip_range*>(std::malloc(room * sizeof(ip_range)));
     if (scratch == nullptr) throw std::bad_alloc();
-    std::size_t offsets[4][256] = {};
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t first = data[i].first;
-        for (int pass = 0; pass < 4; ++pass) ++offsets[pass][(first >> (8 * pass)) & 0xFF];
-    }
-    ip_range* from = data;
-    ip_range* to = scratch;
-    for (int pass = 0; pass < 4; ++pass) {
-        std::size_t* offset = offsets[pass];
-        std::size_t sum = 0;
-        for (int digit = 0; digit < 256; ++digit) sum += std::exchange(offset[digit], sum);
-        for (std::size_t i = 0; i < count; ++i) to[offset[(from[i].first >> (8 * pass)) & 0xFF]++] = from[i];
-        std::swap(from, to);
-    }
-    // An even number of passes leaves the result back in data.
+    sort_by_bytes(data, count, 24, scratch);
     std::free(scratch);
 }
 
@@ -103,6 +229,14 @@ void merge_pending(const range_list& list)
     ip_range* data = list.data;
     std::size_t merged = list.merged;
     std::size_t size = list.size;
+    if (merged * 8 <= size - merged) {
+        // Many additions to a short list: sorting the whole costs little more than sorting
+        // the additions, and saves merging the two parts.
+        sort_by_first(data, size);
+        list.size = coalesce(data, 0, size);
+        list.merged = list.size;
+        return;
+    }
     sort_by_first(data + merged, size - merged);
     size = coalesce(data, merged, size);
     std::size_t pending = size - merged;
@@ -140,7 +274,7 @@ range_list::range_list(range_list&& other) noexcept
 range_list& range_list::operator=(range_list&& other) noexcept
 {
     if (this != &other) {
-        std::free(data);
+        release_storage(data, capacity);
         data = std::exchange(other.data, nullptr);
         size = std::exchange(other.size, 0);
         merged = std::exchange(other.merged, 0);
@@ -149,13 +283,13 @@ range_list& range_list::operator=(range_list&& other) noexcept
     return *this;
 }
 
-range_list::~range_list() { std::free(data); }
+range_list::~range_list() { release_storage(data, capacity); }
 
 void range_list_init(range_list& list) { range_list_clear(list); }
 
 void range_list_clear(range_list& list)
 {
-    std::free(list.data);
+    release_storage(list.data, list.capacity);
     list.data = nullptr;
     list.size = list.merged = list.capacity = 0;
 }
@@ -226,11 +360,25 @@ range_list& range_list_copy(const range_list& source, range_list& target)
     std::span<const ip_range> ranges = range_list_view(source);
     range_list_clear(target);
     if (!ranges.empty()) {
-        reserve_storage(target, ranges.size());
+        range_list_reserve(target, ranges.size());
         std::memcpy(target.data, ranges.data(), ranges.size() * sizeof(ip_range));
         target.size = target.merged = ranges.size();
     }
     return target;
+}
+
+void range_list_reserve(range_list& list, std::size_t count)
+{
+    if (count > list.capacity) grow_storage(list, count, false);
+}
+
+void range_list_release_spare(range_list& list)
+{
+    std::size_t bytes = storage_bytes(list.capacity);
+    if (bytes < huge_page) return;
+    std::size_t used = round_up(storage_bytes(list.size), small_page);
+    std::size_t end = std::min(round_up(used, huge_page), bytes);
+    if (end > used) ::madvise(reinterpret_cast<char*>(list.data) + used, end - used, MADV_DONTNEED);
 }
 
 std::span<const ip_range> range_list_view(const range_list& list)

@@ -29,7 +29,7 @@ struct range_list {
     ~range_list();
 
     /// data[0, merged) is in invariant form; data[merged, size) are pending additions.
-    /// The storage comes from realloc, so growing a large list moves no memory.
+    /// Large storage is mapped in huge pages and grows by moving pages, not their contents.
     mutable ip_range* data = nullptr;
     mutable std::size_t size = 0;
     mutable std::size_t merged = 0;
@@ -47,6 +47,12 @@ void range_list_insert(range_list& list, ip_range range);
 void range_list_add_range(range_list& list, std::uint32_t first, std::uint32_t last);
 /// Adds address..block_last_address(address, prefix_length); the host bits are kept.
 void range_list_add_cidr(range_list& list, std::uint32_t address, unsigned prefix_length);
+/// Makes room for count ranges in all, in small pages that become resident only as they
+/// fill: for a list whose size is bounded in advance.
+void range_list_reserve(range_list& list, std::size_t count);
+/// Gives back the memory past the list's last range that its storage holds resident; for
+/// a reader that has finished adding. The ranges stay as they are.
+void range_list_release_spare(range_list& list);
 /// Replaces the target's ranges by the source's; source and target must differ.
 range_list& range_list_copy(const range_list& source, range_list& target);
 /// The merged ranges, ascending, disjoint and non-adjacent.

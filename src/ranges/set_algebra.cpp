@@ -9,7 +9,7 @@ namespace blockset {
 
 // Every sweep reads the operands' merged views before it empties the result, and hands the
 // result its ranges in ascending order of first address, so each insertion extends or appends
-// at the tail. Reading a view twice is harmless when both operands are one list: the first
+// at the tail. The result's room is reserved for the most ranges the sweep can hand over. Reading a view twice is harmless when both operands are one list: the first
 // read merged it, the second changes nothing.
 
 range_list& range_list_union(const range_list& a, const range_list& b, range_list& result)
@@ -17,6 +17,7 @@ range_list& range_list_union(const range_list& a, const range_list& b, range_lis
     std::span<const ip_range> left = range_list_view(a);
     std::span<const ip_range> right = range_list_view(b);
     range_list_clear(result);
+    range_list_reserve(result, left.size() + right.size());
     std::size_t i = 0, j = 0;
     while (i < left.size() || j < right.size()) {
         if (j == right.size() || (i < left.size() && left[i].first <= right[j].first)) {
@@ -33,6 +34,8 @@ range_list& range_list_intersection(const range_list& a, const range_list& b, ra
     std::span<const ip_range> left = range_list_view(a);
     std::span<const ip_range> right = range_list_view(b);
     range_list_clear(result);
+    // Every step moves on in at least one operand and hands over at most one range.
+    range_list_reserve(result, left.size() + right.size());
     std::size_t i = 0, j = 0;
     while (i < left.size() && j < right.size()) {
         const ip_range& x = left[i];
@@ -55,6 +58,8 @@ range_list& range_list_difference(const range_list& a, const range_list& b, rang
     std::span<const ip_range> left = range_list_view(a);
     std::span<const ip_range> right = range_list_view(b);
     range_list_clear(result);
+    // Each range handed over ends a node of a or is cut off by a node of b.
+    range_list_reserve(result, left.size() + right.size());
     // The cursor on b never moves back: a node of b that reaches past one node of a may still
     // cut into the next.
     std::size_t j = 0;
@@ -87,6 +92,7 @@ range_list& range_list_complement(const range_list& a, range_list& result)
 {
     std::span<const ip_range> ranges = range_list_view(a);
     range_list_clear(result);
+    range_list_reserve(result, ranges.size() + 1);
     if (ranges.empty()) {
         range_list_insert(result, ip_range{0, top_address});
         return result;

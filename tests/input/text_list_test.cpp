@@ -5,15 +5,18 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "input/entry_literals.h"
 #include "input/resolver.h"
 #include "input/text_scanner.h"
 #include "io/diagnostics.h"
+#include "literal_samples.h"
 #include "output_capture.h"
 #include "test_support.h"
 
@@ -21,6 +24,7 @@ namespace blockset {
 namespace {
 
 using testing::ip;
+using testing::near_literal;
 using testing::output_capture;
 using testing::ranges_of;
 using ranges = std::vector<ip_range>;
@@ -46,6 +50,112 @@ std::string describe(int token, std::string_view text)
     }
 }
 
+/// Tokens, echo, line count and list of one scan of the input.
+struct scan_outcome {
+    std::vector<std::string> tokens;
+    std::string echo;
+    int lines = 0;
+    ranges list;
+};
+
+/// The scan through the general loop alone: every match from next_match and the rules, every
+/// literal converted from its text.
+scan_outcome scan_through_rules(const std::string& input)
+{
+    scan_outcome outcome;
+    scanner in(text_scan_rules);
+    in.restart(input);
+    output_capture echo;
+    range_list list;
+    scan_match match;
+    std::string_view text;
+    while (in.next_match(match, text)) {
+        switch (match.rule) {
+        case text_rule_cidr:
+            outcome.tokens.push_back(describe(CIDR, text));
+            add_cidr_literal(list, text);
+            break;
+        case text_rule_range:
+            outcome.tokens.push_back(describe(RANGE, text));
+            add_range_literal(list, text);
+            break;
+        case text_rule_address:
+            outcome.tokens.push_back(describe(ADDRESS, text));
+            add_address_literal(list, text);
+            break;
+        case text_rule_host:
+            outcome.tokens.push_back(describe(HOST, text));
+            break;
+        case text_rule_crlf:
+        case text_rule_line_feed:
+            ++outcome.lines;
+            outcome.tokens.push_back(describe(LINE_END, text));
+            break;
+        case text_rule_carriage_return:
+            outcome.tokens.push_back(describe(LINE_END, text));
+            break;
+        default:
+            break;
+        }
+    }
+    outcome.echo = echo.text();
+    outcome.list = ranges_of(list);
+    return outcome;
+}
+
+/// The scan as the text list reads: tokens from text_scanner_next_token, which reads most
+/// literals' numbers while matching them.
+scan_outcome scan_by_tokens(const std::string& input)
+{
+    scan_outcome outcome;
+    scanner in(text_scan_rules);
+    in.restart(input);
+    output_capture echo;
+    range_list list;
+    text_token_value value;
+    for (int token; (token = text_scanner_next_token(in, value)) != TEXT_END;) {
+        outcome.tokens.push_back(describe(token, value.text));
+        if (token == HOST || token == LINE_END) continue;
+        if (value.read) {
+            if (value.adds) range_list_insert(list, value.range);
+        } else if (token == CIDR) {
+            add_cidr_literal(list, value.text);
+        } else if (token == RANGE) {
+            add_range_literal(list, value.text);
+        } else {
+            add_address_literal(list, value.text);
+        }
+    }
+    outcome.lines = in.line_number - 1;
+    outcome.echo = echo.text();
+    outcome.list = ranges_of(list);
+    return outcome;
+}
+
+/// Lines of near-literals with every kind of line end, blanks and comments; long enough to
+/// cross refills.
+std::string literal_like_lines(std::mt19937& random, std::size_t length)
+{
+    static const char* const line_ends[] = {"\n", "\n", "\n", "\r\n", "\r", " # note\n", "\t\n", " "};
+    std::string text;
+    while (text.size() < length) text += near_literal(random) + line_ends[random() % std::size(line_ends)];
+    return text;
+}
+
+TEST(text_scanner, literals_read_while_matched_agree_with_the_general_loop)
+{
+    std::mt19937 random(7);
+    for (int round = 0; round < 40; ++round) {
+        std::string input = literal_like_lines(random, 4000 + random() % 30000);
+        scan_outcome general = scan_through_rules(input);
+        scan_outcome tokens = scan_by_tokens(input);
+        ASSERT_EQ(tokens.tokens, general.tokens) << "round " << round;
+        ASSERT_EQ(tokens.echo, general.echo) << "round " << round;
+        ASSERT_EQ(tokens.lines, general.lines) << "round " << round;
+        ASSERT_EQ(tokens.list, general.list) << "round " << round;
+    }
+}
+
 struct token_case {
     std::string input;
     std::vector<std::string> tokens;
@@ -62,8 +172,9 @@ TEST_P(text_scanner_tokens, tokens_echo_and_line_count)
     in.restart(row.input);
     output_capture echo;
     std::vector<std::string> tokens;
-    std::string_view text;
-    for (int token; (token = text_scanner_next_token(in, text)) != TEXT_END;) tokens.push_back(describe(token, text));
+    text_token_value value;
+    for (int token; (token = text_scanner_next_token(in, value)) != TEXT_END;)
+        tokens.push_back(describe(token, value.text));
     EXPECT_EQ(tokens, row.tokens);
     EXPECT_EQ(echo.text(), row.echo);
     EXPECT_EQ(in.line_number, 1 + row.lines_counted);

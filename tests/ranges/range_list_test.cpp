@@ -254,5 +254,68 @@ TEST(range_list, many_additions_in_any_order_match_the_sorted_model)
     }
 }
 
+TEST(range_list, shuffled_batches_of_every_shape_match_the_sorted_model)
+{
+    // Large parts are dealt in place bucket by bucket and small ones sorted through a scratch
+    // block; starts crowded into one top byte, or into a few addresses, take the deeper paths.
+    std::mt19937 random(5);
+    struct shape {
+        std::size_t count;
+        std::uint32_t base;
+        std::uint32_t spread_mask;
+    };
+    const shape shapes[] = {
+        {200000, 0, 0xFFFFFFFFu},  // all top bytes
+        {100000, 0x0A000000u, 0x00FFFFFFu}, // one top byte: recurses to the next byte
+        {90000, 0x0A0B0000u, 0x0000FFFFu},  // two fixed bytes
+        {80000, 0xC0A80100u, 0x000000FFu},  // 256 distinct starts, many equal
+        {70000, 0x01020304u, 0},            // one start
+        {32768, 0, 0x00FFFFFFu},           // a part of exactly the scratch size
+        {32769, 0, 0x00FFFFFFu},
+        {1000, 0x7F000000u, 0x0000FFFFu},
+        {65, 0, 0xFFFFFFFFu},
+    };
+    for (const shape& batch : shapes) {
+        std::vector<ip_range> added;
+        for (std::size_t i = 0; i < batch.count; ++i) {
+            std::uint32_t first = batch.base | (static_cast<std::uint32_t>(random()) & batch.spread_mask);
+            std::uint32_t last = first + static_cast<std::uint32_t>(random() % 3);
+            added.push_back({first, last < first ? top_address : last});
+        }
+        std::shuffle(added.begin(), added.end(), random);
+        range_list list;
+        for (const ip_range& r : added) range_list_insert(list, r);
+        EXPECT_EQ(ranges_of(list), merged_model(added)) << batch.count << " from " << batch.base;
+    }
+}
+
+TEST(range_list, reserved_and_released_room_keeps_the_ranges)
+{
+    // Sizes on both sides of the mapped and huge page storage thresholds.
+    for (std::size_t count : {5u, 40000u, 300000u, 700000u}) {
+        std::vector<ip_range> added;
+        for (std::size_t i = 0; i < count; ++i) {
+            auto first = static_cast<std::uint32_t>(4 * i);
+            added.push_back({first, first + 1});
+        }
+        range_list list;
+        range_list_reserve(list, count / 2);
+        EXPECT_GE(list.capacity, count / 2);
+        for (std::size_t i = 0; i < count / 2; ++i) range_list_insert(list, added[i]);
+        range_list_release_spare(list);
+        for (std::size_t i = count / 2; i < count; ++i) range_list_insert(list, added[i]);
+        range_list_release_spare(list);
+        EXPECT_EQ(ranges_of(list), added) << count;
+        range_list_reserve(list, 1);
+        range_list copy;
+        range_list_copy(list, copy);
+        range_list_insert(copy, {top_address, top_address});
+        added.push_back({top_address, top_address});
+        EXPECT_EQ(ranges_of(copy), added) << count;
+        range_list moved(std::move(copy));
+        EXPECT_EQ(range_list_size(moved), count + 1);
+    }
+}
+
 } // namespace
 } // namespace blockset
