@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
 #include <utility>
 
 #include "io/output_stream.h"
 #include "ranges/address_format.h"
+#include "ranges/page_storage.h"
 
 namespace blockset {
 
@@ -46,8 +46,6 @@ bool reaches(const ip_range& current, const ip_range& next)
 // page fault per 2 MiB instead of one per 4 KiB, and page faults are a large part of the
 // cost of reading a big list. A huge page is resident as a whole once touched, so the part
 // of the last one past the list's end is given back when a reader has finished the list.
-constexpr std::size_t small_page = 4096;
-constexpr std::size_t huge_page = std::size_t{1} << 21;
 constexpr std::size_t mapped_threshold = std::size_t{1} << 18;
 
 std::size_t round_up(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
@@ -56,30 +54,10 @@ std::size_t storage_bytes(std::size_t capacity) { return capacity * sizeof(ip_ra
 
 bool is_mapped_storage(std::size_t capacity) { return storage_bytes(capacity) >= mapped_threshold; }
 
-/// Maps bytes, a multiple of the page size; 2 MiB and more at a huge page boundary. Null when
-/// the system refuses.
-void* map_block(std::size_t bytes)
-{
-    if (bytes < huge_page) {
-        void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        return block == MAP_FAILED ? nullptr : block;
-    }
-    // Over-reserve by one huge page to find the boundary, then give back the slack.
-    std::size_t reserved = bytes + huge_page;
-    void* area = ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (area == MAP_FAILED) return nullptr;
-    auto start = reinterpret_cast<std::uintptr_t>(area);
-    std::uintptr_t aligned = round_up(start, huge_page);
-    if (aligned > start) ::munmap(area, aligned - start);
-    std::uintptr_t end = aligned + bytes;
-    if (start + reserved > end) ::munmap(reinterpret_cast<void*>(end), start + reserved - end);
-    return reinterpret_cast<void*>(aligned);
-}
-
 void release_storage(ip_range* data, std::size_t capacity)
 {
     if (is_mapped_storage(capacity)) {
-        ::munmap(data, storage_bytes(capacity));
+        page_block_unmap(data, storage_bytes(capacity));
     } else {
         std::free(data);
     }
@@ -98,14 +76,13 @@ void grow_storage(range_list& list, std::size_t capacity, bool huge)
     }
     std::size_t bytes = storage_bytes(capacity);
     bytes = round_up(bytes, bytes >= huge_page ? huge_page : small_page);
-    auto* grown = static_cast<char*>(map_block(bytes));
+    auto* grown = static_cast<char*>(page_block_map(bytes));
     if (grown == nullptr) throw std::bad_alloc();
     std::size_t held = storage_bytes(list.capacity);
-    // Without huge page support the block still works, in small pages.
-    if (huge && bytes >= huge_page) ::madvise(grown + held, bytes - held, MADV_HUGEPAGE);
+    if (huge && bytes >= huge_page) page_block_prefer_huge_pages(grown + held, bytes - held);
     if (is_mapped_storage(list.capacity)) {
-        if (::mremap(list.data, held, held, MREMAP_MAYMOVE | MREMAP_FIXED, grown) == MAP_FAILED) {
-            ::munmap(grown, bytes);
+        if (!page_block_move(list.data, held, grown)) {
+            page_block_unmap(grown, bytes);
             throw std::bad_alloc();
         }
     } else if (list.data != nullptr) {
@@ -378,7 +355,7 @@ void range_list_release_spare(range_list& list)
     if (bytes < huge_page) return;
     std::size_t used = round_up(storage_bytes(list.size), small_page);
     std::size_t end = std::min(round_up(used, huge_page), bytes);
-    if (end > used) ::madvise(reinterpret_cast<char*>(list.data) + used, end - used, MADV_DONTNEED);
+    if (end > used) page_block_discard(reinterpret_cast<char*>(list.data) + used, end - used);
 }
 
 std::span<const ip_range> range_list_view(const range_list& list)

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstddef>
+
+namespace blockset {
+
+// Blocks of memory taken straight from the system's virtual memory, for large range lists.
+// This is the one place that speaks to the virtual memory system, and the only code of the
+// range lists that differs between the systems we build for.
+
+constexpr std::size_t small_page = 4096;
+/// The size of a transparent huge page (Linux) or superpage (FreeBSD) on x86-64.
+constexpr std::size_t huge_page = std::size_t{1} << 21;
+
+/// Maps a block of bytes (a multiple of small_page), readable and writable, zero-filled;
+/// from huge_page up it starts at a huge page boundary. Null when the system refuses.
+void* page_block_map(std::size_t bytes);
+/// Returns a block to the system.
+void page_block_unmap(void* block, std::size_t bytes);
+/// Moves the first held bytes of from, a mapped block of held bytes, to the start of to, a
+/// larger mapped block, and returns from to the system. Where the system can, it moves the
+/// pages rather than their contents. False when it fails; both blocks are then as they were.
+bool page_block_move(void* from, std::size_t held, void* to);
+/// Asks for huge pages in part of a block, where the system takes such a request.
+void page_block_prefer_huge_pages(void* start, std::size_t bytes);
+/// Gives the pages of part of a block back to the system; their contents are lost.
+void page_block_discard(void* start, std::size_t bytes);
+
+} // namespace blockset
