@@ -1,12 +1,10 @@
 #include "command_language/command_scanner.h"
 
-#include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "io/output_stream.h"
+#include "output_capture.h"
 #include "parsing/scanner.h"
 
 namespace blockset {
@@ -22,24 +20,16 @@ struct scan_result {
 
 scan_result scan_all(const std::string& text)
 {
-    standard_output().flush();
-    std::FILE* capture = std::tmpfile();
-    int saved = dup(STDOUT_FILENO);
-    dup2(fileno(capture), STDOUT_FILENO);
+    testing::output_capture capture;
     std::string out;
-    auto drain_echo = [&] {
-        standard_output().flush();
-        std::fflush(capture);
-        std::rewind(capture);
-        int c;
-        while ((c = std::fgetc(capture)) != EOF) {
+    std::size_t echoed = 0;
+    auto take_echo = [&] {
+        std::string bytes = capture.text();
+        for (; echoed < bytes.size(); ++echoed) {
             out += "echo(";
-            out += static_cast<char>(c);
+            out += bytes[echoed];
             out += ") ";
         }
-        ftruncate(fileno(capture), 0);
-        std::rewind(capture);
-        lseek(STDOUT_FILENO, 0, SEEK_SET);
     };
     scanner& instance = command_scanner();
     int start_line = instance.line_number;
@@ -47,7 +37,7 @@ scan_result scan_all(const std::string& text)
     for (;;) {
         std::string_view value;
         command_token kind = command_scanner_next_token(instance, value);
-        drain_echo();
+        take_echo();
         if (kind == END_OF_INPUT) break;
         out += command_token_name(kind);
         if (kind >= CIDR_LITERAL && kind <= STRING) {
@@ -57,9 +47,6 @@ scan_result scan_all(const std::string& text)
         }
         out += " ";
     }
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    std::fclose(capture);
     if (!out.empty()) out.pop_back();
     return {out, instance.line_number - start_line + 1};
 }

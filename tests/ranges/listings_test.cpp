@@ -16,6 +16,7 @@
 #include "io/diagnostics.h"
 #include "io/output_stream.h"
 #include "io/process.h"
+#include "output_capture.h"
 #include "ranges/range_list.h"
 #include "test_support.h"
 
@@ -66,38 +67,6 @@ std::string listing_text(listing write, const range_list& list, std::size_t capa
     ::close(fd);
     return read_file(path);
 }
-
-/// Sends descriptor 1 to a file while it lives; text() ends the redirection.
-class standard_output_capture {
-public:
-    explicit standard_output_capture(std::string path) : path_(std::move(path))
-    {
-        std::fflush(stdout);
-        standard_output().flush();
-        saved_ = ::dup(STDOUT_FILENO);
-        int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, STDOUT_FILENO);
-        ::close(fd);
-    }
-    ~standard_output_capture() { restore(); }
-    std::string text()
-    {
-        restore();
-        return read_file(path_);
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ < 0) return;
-        standard_output().flush();
-        ::dup2(saved_, STDOUT_FILENO);
-        ::close(saved_);
-        saved_ = -1;
-    }
-    std::string path_;
-    int saved_ = -1;
-};
 
 /// The address listing written the slow, obvious way.
 std::string addresses_by_printf(std::uint32_t first, std::uint32_t last)
@@ -262,7 +231,7 @@ TEST(listings, unopenable_file_is_reported_and_nothing_is_written)
             int result;
             std::string output;
             {
-                standard_output_capture capture(folder.file("stdout"));
+                testing::output_capture capture;
                 result = write(path.c_str(), list);
                 output = capture.text();
             }
@@ -280,7 +249,7 @@ TEST(listings, standard_output_takes_listings_in_order_and_stays_open)
     std::string output;
     int first, second, third;
     {
-        standard_output_capture capture(folder.file("stdout"));
+        testing::output_capture capture;
         first = write_ranges_file(nullptr, list_of({{1, 2}}));
         second = write_cidr_file(nullptr, make_list(example));
         third = write_addresses_file(nullptr, list_of({{top_address, top_address}}));
