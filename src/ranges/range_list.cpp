@@ -23,14 +23,11 @@ const std::uint32_t mask_table[33] = {
 
 namespace {
 
-bool range_less(const ip_range& a, const ip_range& b)
-{
+/// Ranges by first address, then last. A function object, so that the sort and merge
+/// algorithms inline the comparison instead of calling through a pointer at every step.
+constexpr auto range_order = [](const ip_range& a, const ip_range& b) {
     return a.first < b.first || (a.first == b.first && a.last < b.last);
-}
-
-/// The same order as a function object, so that std::sort inlines the comparison instead of
-/// calling through a pointer for each of its n log n steps.
-constexpr auto range_order = [](const ip_range& a, const ip_range& b) { return range_less(a, b); };
+};
 
 /// True when next, which starts at or after current's start, overlaps current or follows it
 /// directly. A range ending at the top address has no successor and reaches every later one.
@@ -210,29 +207,12 @@ void merge_pending(const range_list& list)
         // Many additions to a short list: sorting the whole costs little more than sorting
         // the additions, and saves merging the two parts.
         sort_by_first(data, size);
-        list.size = coalesce(data, 0, size);
-        list.merged = list.size;
-        return;
-    }
-    sort_by_first(data + merged, size - merged);
-    size = coalesce(data, merged, size);
-    std::size_t pending = size - merged;
-    if (merged > 0 && pending > 0 && range_less(data[merged], data[merged - 1])) {
-        if (pending * 8 <= merged) {
-            // Few additions into a long list: merge from the back through a copy of them.
-            ip_range* copy = static_cast<ip_range*>(std::malloc(pending * sizeof(ip_range)));
-            if (copy == nullptr) throw std::bad_alloc();
-            std::memcpy(copy, data + merged, pending * sizeof(ip_range));
-            std::size_t a = merged, b = pending, out = size;
-            while (b > 0) {
-                if (a > 0 && range_less(copy[b - 1], data[a - 1])) {
-                    data[--out] = data[--a];
-                } else {
-                    data[--out] = copy[--b];
-                }
-            }
-            std::free(copy);
-        } else {
+    } else {
+        sort_by_first(data + merged, size - merged);
+        size = coalesce(data, merged, size);
+        // The merge buffers the smaller of the two parts: few additions to a long list cost
+        // little memory.
+        if (size > merged && range_order(data[merged], data[merged - 1])) {
             std::inplace_merge(data, data + merged, data + size, range_order);
         }
     }
