@@ -1,5 +1,7 @@
 #include "command_language/set_value.h"
 
+#include <utility>
+
 #include "input/entry_literals.h"
 #include "input/p2b_reader.h"
 #include "input/text_list.h"
@@ -8,8 +10,6 @@
 #include "ranges/set_algebra.h"
 
 namespace blockset {
-
-void variable_table_init(variable_table& table) { table.variables.clear(); }
 
 void variable_table_clear(variable_table& table) { table.variables.clear(); }
 
@@ -21,12 +21,7 @@ set_value* variable_table_find(variable_table& table, const std::string& name)
 
 set_value& variable_table_insert(variable_table& table, std::string name)
 {
-    auto variable = std::make_unique<set_value>();
-    variable->temporary = false;
-    variable->name = name;
-    set_value& result = *variable;
-    table.variables.emplace(std::move(name), std::move(variable));
-    return result;
+    return *table.variables.emplace(std::move(name), set_value_new()).first->second;
 }
 
 set_value& variable_assign(variable_table& table, std::string name, expression_value value)

@@ -3,16 +3,15 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "ranges/range_list.h"
 
 namespace blockset {
 
 /// The value of a script expression: a temporary made by the expression, or a variable of
-/// the run's variable_table.
+/// the run's variable_table (which holds its name).
 struct set_value {
-    bool temporary = true;
-    std::string name; ///< a variable's name; empty for a temporary
     range_list ranges;
 };
 
@@ -46,7 +45,6 @@ struct variable_table {
     std::map<std::string, std::unique_ptr<set_value>, variable_name_less> variables;
 };
 
-void variable_table_init(variable_table& table);
 void variable_table_clear(variable_table& table);
 /// The variable of that name, or null.
 set_value* variable_table_find(variable_table& table, const std::string& name);
