@@ -264,11 +264,13 @@ void write_output_file(const char* path, listing_call listing, const void* conte
         return write_in_place(path, fd, out, listing, context);
     }
     struct stat status;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && !is_standard_stream(status)) {
-        if (replace_file(path, &status, out, listing, context) == replacement::done) {
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        if (!is_standard_stream(status) &&
+            replace_file(path, &status, out, listing, context) == replacement::done) {
             ::close(fd);
             return;
         }
+        // In place, a regular file is truncated first, as opening it with O_TRUNC would.
         if (::ftruncate(fd, 0) != 0) {
             ::close(fd);
             return report_write_error(path);
