@@ -140,27 +140,60 @@ bool is_standard_stream(const struct stat& file)
     return false;
 }
 
-/// A name for the replacement file in target's directory that no other file is likely to
-/// have: hidden, after the target, the process and an attempt number. The rest of the name is
-/// kept short enough that the whole stays within the usual name limit.
-class temporary_name {
+/// The new file that is written beside a target and then renamed over it. Until that rename
+/// the file is unfinished: it is removed when this ends (or the process does), whatever the way.
+class replacement_file {
 public:
-    explicit temporary_name(const std::string& target)
+    /// Picks a name in target's directory that no other file is likely to have: hidden, after
+    /// the target, the process and an attempt number, the target's part cut short enough for
+    /// the usual name limit. Nothing exists yet.
+    explicit replacement_file(const std::string& target)
     {
         std::string directory = directory_of(target);
         std::string base = target.substr(directory.size(), 200);
         prefix_ = directory + "." + base + "." + std::to_string(::getpid()) + ".";
         name_.reserve(prefix_.size() + 12);
     }
-    const char* attempt(unsigned number)
+    ~replacement_file() { remove(); }
+    replacement_file(const replacement_file&) = delete;
+    replacement_file& operator=(const replacement_file&) = delete;
+
+    /// Creates the file, with the given mode before the umask. Returns its descriptor, or -1
+    /// with errno set.
+    int create(mode_t mode)
     {
-        name_.assign(prefix_);
-        char digits[12];
-        int length = std::snprintf(digits, sizeof digits, "%u", number);
-        name_.append(digits, static_cast<std::size_t>(length));
-        return name_.c_str();
+        int fd = -1;
+        int error = 0;
+        {
+            ending_signals_held held;
+            for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+                name_.assign(prefix_);
+                char digits[12];
+                int length = std::snprintf(digits, sizeof digits, "%u", attempt);
+                name_.append(digits, static_cast<std::size_t>(length));
+                fd = open_path(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+                error = errno;
+                if (fd < 0 && error != EEXIST) break;
+            }
+            if (fd >= 0) unfinished_path = name_.c_str();
+        }
+        errno = error;
+        return fd;
     }
-    const char* c_str() const { return name_.c_str(); }
+    /// Renames the finished file over target. Returns 0, or the rename's errno (the file is
+    /// then still unfinished).
+    int rename_over(const std::string& target)
+    {
+        ending_signals_held held;
+        int error = rename_path(name_.c_str(), target.c_str()) == 0 ? 0 : errno;
+        if (error == 0) unfinished_path = nullptr;
+        return error;
+    }
+    void remove()
+    {
+        ending_signals_held held;
+        if (unfinished_path == name_.c_str()) remove_unfinished_output();
+    }
 
 private:
     std::string prefix_;
@@ -169,32 +202,29 @@ private:
 
 enum class replacement { done, write_in_place };
 
+/// True for the errors of a directory that takes no new file, or of a target that cannot be
+/// replaced by another (a mount point, another user's file in a sticky directory): the target
+/// must then be written where it is.
+bool must_write_in_place(int error)
+{
+    return error == EACCES || error == EPERM || error == EROFS || error == ENAMETOOLONG || error == EXDEV ||
+           error == EBUSY;
+}
+
 /// Writes the listing into a new file beside the target and renames it over the target.
 /// existing is the target's status, or null for a file that does not exist yet. Returns
-/// write_in_place, having changed nothing, where the directory takes no new file or the target
-/// cannot be renamed over (a mount point, for one).
+/// write_in_place, having changed nothing, where the target cannot be replaced this way.
 replacement replace_file(const char* path, const struct stat* existing, output_stream& out,
                          listing_call listing, const void* context)
 {
     const std::string target = resolve_links(path);
-    temporary_name temporary(target);
-    int fd = -1;
-    int open_error = 0;
-    {
-        ending_signals_held held;
-        for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-            fd = open_path(temporary.attempt(attempt), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                           existing != nullptr ? 0600 : 0666);
-            open_error = errno;
-            if (fd < 0 && open_error != EEXIST) break;
-        }
-        if (fd >= 0) unfinished_path = temporary.c_str();
-    }
+    // A name that ends in "/" (or is empty) cannot be a new file; opening it tells why.
+    if (target.empty() || target.back() == '/') return replacement::write_in_place;
+    replacement_file file(target);
+    int fd = file.create(existing != nullptr ? 0600 : 0666);
     if (fd < 0) {
         // A new file has no old content to lose, so it may always be written the plain way.
-        bool no_new_file_here = open_error == EACCES || open_error == EPERM || open_error == EROFS ||
-                                open_error == ENAMETOOLONG;
-        if (existing == nullptr || no_new_file_here) return replacement::write_in_place;
+        if (existing == nullptr || must_write_in_place(errno)) return replacement::write_in_place;
         report_write_error(path);
         return replacement::done;
     }
@@ -209,19 +239,13 @@ replacement replace_file(const char* path, const struct stat* existing, output_s
     written = out.flush() && written;
     written = ::fsync(fd) == 0 && written;
     written = close_written(fd) && written;
-
-    ending_signals_held held;
-    int rename_error = 0;
     if (written) {
-        if (rename_path(temporary.c_str(), target.c_str()) == 0) {
-            unfinished_path = nullptr;
-            return replacement::done;
-        }
-        rename_error = errno;
+        int rename_error = file.rename_over(target);
+        if (rename_error == 0) return replacement::done;
+        file.remove();
+        if (existing == nullptr || must_write_in_place(rename_error)) return replacement::write_in_place;
     }
-    unlink_path(temporary.c_str());
-    unfinished_path = nullptr;
-    if (rename_error == EXDEV || rename_error == EBUSY) return replacement::write_in_place;
+    file.remove();
     report_write_error(path);
     return replacement::done;
 }
