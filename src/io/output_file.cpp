@@ -52,7 +52,8 @@ public:
         struct sigaction ignore = {};
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
-        for (std::size_t i = 0; i < std::size(write_signals); ++i) sigaction(write_signals[i], &ignore, &saved_write_[i]);
+        for (std::size_t i = 0; i < std::size(write_signals); ++i)
+            sigaction(write_signals[i], &ignore, &saved_write_[i]);
 
         struct sigaction cleanup = {};
         cleanup.sa_handler = &end_by_signal;
@@ -65,8 +66,10 @@ public:
     }
     ~file_signals()
     {
-        for (std::size_t i = 0; i < std::size(ending_signals); ++i) sigaction(ending_signals[i], &saved_ending_[i], nullptr);
-        for (std::size_t i = 0; i < std::size(write_signals); ++i) sigaction(write_signals[i], &saved_write_[i], nullptr);
+        for (std::size_t i = 0; i < std::size(ending_signals); ++i)
+            sigaction(ending_signals[i], &saved_ending_[i], nullptr);
+        for (std::size_t i = 0; i < std::size(write_signals); ++i)
+            sigaction(write_signals[i], &saved_write_[i], nullptr);
     }
     file_signals(const file_signals&) = delete;
     file_signals& operator=(const file_signals&) = delete;

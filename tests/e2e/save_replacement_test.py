@@ -87,7 +87,8 @@ def concurrent_saves(folder, failures):
         results = [(p.wait(timeout=120), p.stderr.read()) for p in processes]
         expect(failures, f"concurrent saves {attempt}: results", results, [(0, b""), (0, b"")])
         if content(folder) not in listings:
-            failures.append(f"concurrent saves {attempt}: the file is neither listing ({len(content(folder))} bytes)")
+            failures.append(f"concurrent saves {attempt}: the file is neither listing "
+                            f"({len(content(folder))} bytes)")
         expect(failures, f"concurrent saves {attempt}: files left", os.listdir(folder), ["list.txt"])
 
 
@@ -114,11 +115,12 @@ def full_disk(folder, failures):
         return
     disk = os.path.join(folder, "disk")
     os.mkdir(disk)
-    shell = ('mount -t tmpfs -o size=256k blockset-test "$1" || exit 99; cp list.txt "$1"; cd "$1"; '
-             '"$2" -c "$3"; echo $? >../status; cat list.txt >../after; ls -A >../names')
+    shell = ('mount -t tmpfs -o size=256k blockset-test "$1" || exit 99; cp list.txt "$1"; '
+             'cd "$1"; "$2" -c "$3"; echo $? >../status; cat list.txt >../after; ls -A >../names')
     script = 'save(single, "list.txt", {10.0.0.0/16}); save(cidr, stdout, {1.2.3.4});'
-    mounted = subprocess.run(["unshare", "-m", "sh", "-c", shell, "sh", disk, BINARY, script], cwd=folder,
-                             stdin=subprocess.DEVNULL, capture_output=True, env={"PATH": "/usr/bin:/bin:/usr/sbin:/sbin"})
+    mounted = subprocess.run(["unshare", "-m", "sh", "-c", shell, "sh", disk, BINARY, script],
+                             cwd=folder, stdin=subprocess.DEVNULL, capture_output=True,
+                             env={"PATH": "/usr/bin:/bin:/usr/sbin:/sbin"})
     if not os.path.exists(os.path.join(folder, "status")):
         print(f"full disk: skipped, no tmpfs could be mounted ({mounted.stderr.decode(errors='replace').strip()})")
         return
@@ -146,7 +148,8 @@ def exhausted_memory(folder, failures):
         if status == 127 and b"error while loading shared libraries" in stderr:
             kib += 256  # too small for the dynamic loader: the program never started
             continue
-        allowed = {(0, b""), (255, b"Allocation error\n"), (2, b"out of dynamic memory in yy_create_buffer()\n")}
+        allowed = {(0, b""), (255, b"Allocation error\n"),
+                   (2, b"out of dynamic memory in yy_create_buffer()\n")}
         if (status, stderr) not in allowed:
             failures.append(f"exhausted memory at {kib} KiB: status {status}, stderr {stderr[:200]!r}")
         if status == 0:
@@ -180,10 +183,11 @@ def replaced_files(folder, failures):
     expect(failures, "replaced: permission bits", stat.S_IMODE(after.st_mode), 0o604)
     expect(failures, "replaced: a new inode", after.st_ino != before.st_ino, True)
     expect(failures, "replaced: the hard link keeps the old content", content(folder, "hard"), OLD)
-    expect(failures, "replaced: links stay links", [os.readlink(os.path.join(folder, n)) for n in ("chain", "sub/link")],
-           ["sub/link", "../list.txt"])
+    links = [os.readlink(os.path.join(folder, name)) for name in ("chain", "sub/link")]
+    expect(failures, "replaced: links stay links", links, ["sub/link", "../list.txt"])
     expect(failures, "replaced: a dangling link's file", content(folder, "fresh.txt"), b"5.6.7.8/32\n")
-    expect(failures, "replaced: a new file's mode", stat.S_IMODE(os.stat(os.path.join(folder, "fresh.txt")).st_mode), 0o640)
+    fresh_mode = stat.S_IMODE(os.stat(os.path.join(folder, "fresh.txt")).st_mode)
+    expect(failures, "replaced: a new file's mode", fresh_mode, 0o640)
     expect(failures, "replaced: files left", sorted(os.listdir(folder)),
            ["chain", "dangling", "fresh.txt", "hard", "list.txt", "sub"])
 
@@ -198,7 +202,8 @@ def name_already_taken(folder, failures):
     expect(failures, "name taken: run", got, (0, b"", b""))
     expect(failures, "name taken: content", content(folder), b"1.2.3.4/32\n")
     others = [name for name in os.listdir(folder) if name != "list.txt"]
-    expect(failures, "name taken: the other file", [content(folder, name) for name in others], [b"someone else's\n"])
+    expect(failures, "name taken: the other file", [content(folder, name) for name in others],
+           [b"someone else's\n"])
 
 
 def unwritable_directory(folder, failures):

@@ -51,7 +51,8 @@ struct folder_with_old_file {
     }
     std::size_t entries() const
     {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+        auto first = fs::directory_iterator(folder);
+        return static_cast<std::size_t>(std::distance(first, fs::directory_iterator()));
     }
 
     fs::path folder;
@@ -89,7 +90,8 @@ TEST(output_file, a_failed_rename_keeps_the_old_file_and_ends_with_status_74)
             write_output_file(dir.file.c_str(), &write_new, nullptr);
             std::exit(finish_process());
         },
-        ::testing::ExitedWithCode(exit_write_error), ::testing::Eq("Error writing file '" + dir.file + "'.\n"));
+        ::testing::ExitedWithCode(exit_write_error),
+        ::testing::Eq("Error writing file '" + dir.file + "'.\n"));
     EXPECT_EQ(dir.content(), "old\n");
     EXPECT_EQ(dir.entries(), 1u);
 }
