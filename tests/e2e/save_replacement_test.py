@@ -56,25 +56,44 @@ def file_size_limit(folder, failures):
     expect_old_file_alone(failures, "file-size limit", folder)
 
 
+def save_under_way(folder):
+    """True once the save has written something, wherever it writes."""
+    for entry in os.scandir(folder):
+        try:
+            size = entry.stat().st_size
+        except FileNotFoundError:
+            continue  # renamed meanwhile
+        if size != (len(OLD) if entry.name == "list.txt" else 0):
+            return True
+    return False
+
+
 def killed_during_a_large_save(folder, failures):
+    lines = 1 << 22
     for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGKILL):
         what = f"killed by {number.name}"
         process = subprocess.Popen([BINARY, "-c", 'save(single, "list.txt", {10.0.0.0/10});'], cwd=folder,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.PIPE, env={})
         deadline = time.monotonic() + 60
-        while time.monotonic() < deadline and process.poll() is None:
-            sizes = [entry.stat().st_size for entry in os.scandir(folder) if entry.name != "list.txt"]
-            if sizes and sizes[0] > 0:
-                break
+        while time.monotonic() < deadline and process.poll() is None and not save_under_way(folder):
+            pass
         process.send_signal(number)
         stderr = process.communicate(timeout=60)[1]
+        if process.returncode == 0:
+            # The save was done before the signal came: then the new listing is complete.
+            with open(os.path.join(folder, "list.txt"), "rb") as handle:
+                text = handle.read()
+            expect(failures, f"{what} too late: lines", (text.count(b"\n"), text[-14:]), (lines, b"10.63.255.255\n"))
+            with open(os.path.join(folder, "list.txt"), "wb") as handle:
+                handle.write(OLD)
+            continue
         expect(failures, f"{what}: status and stderr", (process.returncode, stderr), (-number, b""))
         # A SIGKILL cannot be answered: its unfinished file stays, under another name.
-        left = [name for name in os.listdir(folder) if name != "list.txt"]
         if number == signal.SIGKILL:
-            for name in left:
-                os.unlink(os.path.join(folder, name))
+            for name in os.listdir(folder):
+                if name != "list.txt":
+                    os.unlink(os.path.join(folder, name))
         expect_old_file_alone(failures, what, folder)
 
 
