@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cli/platform.h"
+#include "cli/options.h"
 #include "command_language/script_run.h"
 #include "input/p2b_reader.h"
 #include "input/text_list.h"

@@ -6,6 +6,7 @@
 #include "input/p2b_reader.h"
 #include "input/text_list.h"
 #include "io/diagnostics.h"
+#include "io/output_file.h"
 #include "ranges/listings.h"
 #include "ranges/set_algebra.h"
 
@@ -98,16 +99,25 @@ std::unique_ptr<set_value> set_value_complement(expression_value a)
     return result;
 }
 
-void set_value_write_cidr(const char* path, expression_value value) { write_cidr_file(path, value.get().ranges); }
+void set_value_write_cidr(const char* path, expression_value value)
+{
+    const range_list& list = value.get().ranges;
+    range_list_view(list); // merging needs memory: do it before any file is touched
+    write_output_file(path, list, range_list_write_cidr);
+}
 
 void set_value_write_ranges(const char* path, expression_value value)
 {
-    write_ranges_file(path, value.get().ranges);
+    const range_list& list = value.get().ranges;
+    range_list_view(list);
+    write_output_file(path, list, range_list_write_ranges);
 }
 
 void set_value_write_addresses(const char* path, expression_value value)
 {
-    write_addresses_file(path, value.get().ranges);
+    const range_list& list = value.get().ranges;
+    range_list_view(list);
+    write_output_file(path, list, range_list_write_addresses);
 }
 
 } // namespace blockset

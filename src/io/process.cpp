@@ -1,10 +1,9 @@
 #include "io/process.h"
 
 #include <cstdlib>
-#include <new>
-#include <unistd.h>
 
 #include "io/diagnostics.h"
+#include "io/output_file.h"
 #include "io/output_stream.h"
 
 namespace blockset {
@@ -34,20 +33,23 @@ int finish_process()
 
 void end_process(int status)
 {
+    remove_unfinished_output();
     int final_status = finish_process();
     std::_Exit(status != 0 ? status : final_status);
 }
 
+void end_process_fatal(const char* message, int status)
+{
+    remove_unfinished_output();
+    diagnostic_line(message);
+    end_process(status);
+}
+
 void end_process_out_of_memory()
 {
-    static const char message[] = "Allocation error\n";
-    ssize_t ignored = ::write(STDERR_FILENO, message, sizeof message - 1);
-    (void)ignored;
-    // Standard output may not exist yet, and making it needs memory that may not be there.
-    try {
-        standard_output().flush();
-    } catch (const std::bad_alloc&) {
-    }
+    remove_unfinished_output();
+    diagnostic_line("Allocation error");
+    standard_output().flush();
     std::_Exit(255);
 }
 

@@ -15,10 +15,16 @@ bool claim_standard_input();
 /// 0, or 74 after a write error (standard output's is reported here).
 int finish_process();
 
-/// Ends the process at once with the given status, after flushing standard output.
+/// Ends the process at once with the given status, after flushing standard output. A save
+/// under way leaves no unfinished file behind.
 [[noreturn]] void end_process(int status);
 
-/// Ends the process on exhausted memory: "Allocation error", status 255. Allocates nothing.
+/// Ends the process after a fatal error: the message and a newline on standard error, then
+/// end_process(status). Allocates nothing.
+[[noreturn]] void end_process_fatal(const char* message, int status);
+
+/// Ends the process on exhausted memory: "Allocation error", status 255. Allocates nothing,
+/// so it also serves as the handler that operator new calls when memory runs out.
 [[noreturn]] void end_process_out_of_memory();
 
 } // namespace blockset

@@ -4,13 +4,8 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include "io/diagnostics.h"
-#include "io/file_opener.h"
 #include "io/output_stream.h"
-#include "io/process.h"
 #include "ranges/address_format.h"
 #include "ranges/range_list.h"
 
@@ -71,38 +66,6 @@ void write_block_addresses(output_stream& out, std::uint32_t first, std::uint32_
     }
 }
 
-/// Runs one listing on the file at path, or on standard output when there is none.
-int write_file(const char* path, const range_list& list,
-               void (*listing)(output_stream&, const range_list&))
-{
-    if (path == nullptr) {
-        listing(standard_output(), list);
-        return 0;
-    }
-    // Merge pending additions before the file exists, so that running out of memory while
-    // doing so leaves no half-made file behind.
-    range_list_view(list);
-    int fd = open_path(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        diagnostic("Error opening file '%s'.\n", path);
-        return -1;
-    }
-    bool written;
-    {
-        output_stream out(fd);
-        listing(out, list);
-        written = out.flush();
-    }
-    // A full disk may only show itself when the file is closed.
-    if (::close(fd) != 0) written = false;
-    if (!written) {
-        diagnostic("Error writing file '%s'.\n", path);
-        note_write_error();
-        return -1;
-    }
-    return 0;
-}
-
 } // namespace
 
 void range_list_write_ranges(output_stream& out, const range_list& list)
@@ -120,7 +83,6 @@ void range_list_write_ranges(output_stream& out, const range_list& list)
 void range_list_write_addresses(output_stream& out, const range_list& list)
 {
     for (const ip_range& range : range_list_view(list)) {
-        if (range.first > range.last) continue;
         std::uint32_t address = range.first;
         for (;;) {
             std::uint32_t block_end = std::min(address | 0xFFu, range.last);
@@ -130,21 +92,6 @@ void range_list_write_addresses(output_stream& out, const range_list& list)
             address = block_end + 1;
         }
     }
-}
-
-int write_cidr_file(const char* path, const range_list& list)
-{
-    return write_file(path, list, range_list_write_cidr);
-}
-
-int write_ranges_file(const char* path, const range_list& list)
-{
-    return write_file(path, list, range_list_write_ranges);
-}
-
-int write_addresses_file(const char* path, const range_list& list)
-{
-    return write_file(path, list, range_list_write_addresses);
 }
 
 } // namespace blockset
