@@ -19,4 +19,8 @@ int write_cidr_file(const char* path, const range_list& list);
 int write_ranges_file(const char* path, const range_list& list);
 int write_addresses_file(const char* path, const range_list& list);
 
+/// One line "RANGES BLOCKS ADDRESSES": the number of ranges, of the CIDR blocks that
+/// range_list_write_cidr writes, and of addresses (the whole space is 4294967296).
+void range_list_write_count(output_stream& out, const range_list& list);
+
 } // namespace blockset
