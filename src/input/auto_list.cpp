@@ -91,7 +91,9 @@ entry read_entry(const char* p, const char* end, bool ranges_only)
     std::uint32_t first = 0;
     const char* after = read_address(p, end, first);
     if (after == nullptr) return {};
-    if (!ranges_only && after < end && *after == '/') return read_block(after + 1, end, first);
+    if (!ranges_only && after < end && *after == '/' && !starts_comment(after, end)) {
+        return read_block(after + 1, end, first);
+    }
     const char* next = skip_blanks(after, end);
     if (next < end && *next == '-') {
         std::uint32_t last = 0;
@@ -196,8 +198,30 @@ public:
             }
         }
         if (line_end == region_end) return line_end;
-        if (*line_end == '\r' && line_end + 1 < region_end && line_end[1] == '\n') ++line_end;
-        return line_end + 1;
+        return skip_line_end(line_end, region_end);
+    }
+
+    /// Steps over the line end at p: an LF, a CR or a CRLF. A CR that is the last byte held
+    /// may be the first half of a CRLF; then an LF that comes first in the next bytes is
+    /// dropped (see drop_pending_lf).
+    const char* skip_line_end(const char* p, const char* end)
+    {
+        if (*p++ == '\r') {
+            if (p == end) {
+                cr_pending_ = true;
+            } else if (*p == '\n') {
+                ++p;
+            }
+        }
+        return p;
+    }
+
+    /// Where the next bytes start, past the second half of a CRLF split between two reads.
+    const char* drop_pending_lf(const char* p, const char* end)
+    {
+        if (!cr_pending_ || p == end) return p;
+        cr_pending_ = false;
+        return *p == '\n' ? p + 1 : p;
     }
 
     /// A line too long to hold: reported from its start, the rest is skipped by the caller.
@@ -236,17 +260,14 @@ private:
     std::uint64_t line_number_ = 0;
     std::uint64_t unreadable_lines_ = 0;
     std::uint64_t ipv6_entries_ = 0;
+    bool cr_pending_ = false;
 };
 
-/// End of the last complete line among the bytes held, or 0. A CR at the very end may be
-/// the first half of a CRLF, so it waits for the next read.
+/// End of the last complete line among the bytes held, or 0.
 std::size_t complete_lines_end(const char* buffer, std::size_t size)
 {
-    std::size_t i = size;
-    while (i > 0) {
-        char c = buffer[i - 1];
-        if (c == '\n' || (c == '\r' && i != size)) return i;
-        --i;
+    for (std::size_t i = size; i > 0; --i) {
+        if (is_line_end(buffer[i - 1])) return i;
     }
     return 0;
 }
@@ -300,23 +321,24 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
         } else {
             size += static_cast<std::size_t>(got);
         }
-        const char* start = buffer;
+        const char* held_end = buffer + size;
+        const char* start = reader.drop_pending_lf(buffer, held_end);
         if (skipping) {
-            const char* stop = start;
-            while (stop < buffer + size && !is_line_end(*stop)) ++stop;
-            skipping = stop == buffer + size;
-            // A CRLF split here leaves its LF, which makes one more empty line.
-            start = skipping ? stop : stop + 1;
+            while (start < held_end && !is_line_end(*start)) ++start;
+            if (start < held_end) {
+                start = reader.skip_line_end(start, held_end);
+                skipping = false;
+            }
         }
-        std::size_t complete = ended ? size : complete_lines_end(buffer, size);
-        const char* region_end = buffer + complete;
+        // A stream cut short ends inside a line whose rest is lost: that part is not read.
+        const char* region_end = buffer + (ended && !failed ? size : complete_lines_end(buffer, size));
         if (start < region_end) {
             while (start < region_end) start = reader.handle_line(start, region_end);
-        } else if (start == buffer && size == line_buffer_size && complete == 0) {
-            reader.handle_overlong_line(buffer, buffer + size);
+        } else if (!skipping && start == buffer && size == line_buffer_size) {
+            reader.handle_overlong_line(buffer, held_end);
             skipping = true;
-            start = buffer + size;
         }
+        if (skipping) start = held_end;
         std::size_t kept = static_cast<std::size_t>(buffer + size - start);
         std::memmove(buffer, start, kept);
         size = kept;
