@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <vector>
+#include <zlib.h>
 
 #include "input/resolver.h"
 #include "io/process.h"
@@ -47,6 +49,22 @@ inline void write_file(const std::string& path, const void* data, std::size_t si
         size -= static_cast<std::size_t>(written);
     }
     ::close(fd);
+}
+
+/// The bytes compressed as one gzip stream.
+inline std::vector<unsigned char> gzip(const std::uint8_t* data, std::size_t size)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) std::abort();
+    std::vector<unsigned char> packed(deflateBound(&stream, size) + 64);
+    stream.next_in = const_cast<std::uint8_t*>(data);
+    stream.avail_in = static_cast<uInt>(size);
+    stream.next_out = packed.data();
+    stream.avail_out = static_cast<uInt>(packed.size());
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END) std::abort();
+    packed.resize(stream.total_out);
+    deflateEnd(&stream);
+    return packed;
 }
 
 /// Host names of even length resolve to one address derived from the name; the others fail.

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-#include <zlib.h>
 
 #include "fuzz_support.h"
 #include "input/p2b_reader.h"
@@ -13,21 +12,6 @@
 using namespace blockset;
 
 namespace {
-
-std::vector<unsigned char> gzip(const std::uint8_t* data, std::size_t size)
-{
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) std::abort();
-    std::vector<unsigned char> packed(deflateBound(&stream, size) + 64);
-    stream.next_in = const_cast<std::uint8_t*>(data);
-    stream.avail_in = static_cast<uInt>(size);
-    stream.next_out = packed.data();
-    stream.avail_out = static_cast<uInt>(packed.size());
-    if (deflate(&stream, Z_FINISH) != Z_STREAM_END) std::abort();
-    packed.resize(stream.total_out);
-    deflateEnd(&stream);
-    return packed;
-}
 
 struct outcome {
     std::vector<ip_range> ranges;
@@ -60,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     outcome plain = read_file(path);
     if (plain.result != 0 && plain.result != -1) std::abort();
     if (size >= 2 && data[0] == 0x1F && data[1] == 0x8B) return 0;
-    std::vector<unsigned char> packed = gzip(data, size);
+    std::vector<unsigned char> packed = fuzzing::gzip(data, size);
     fuzzing::write_file(path, packed.data(), packed.size());
     outcome wrapped = read_file(path);
     if (wrapped.ranges != plain.ranges || wrapped.messages != plain.messages || wrapped.result != plain.result) std::abort();
