@@ -236,14 +236,10 @@ public:
     bool finish()
     {
         if (unreadable_lines_ > reported_line_limit) {
-            std::uint64_t rest = unreadable_lines_ - reported_line_limit;
-            diagnostic("'%s': %llu more unreadable line%s\n", shown_, static_cast<unsigned long long>(rest),
-                       rest == 1 ? "" : "s");
+            diagnostic("'%s': unreadable lines not shown: %ld\n", shown_,
+                       static_cast<long>(unreadable_lines_ - reported_line_limit));
         }
-        if (ipv6_entries_ != 0) {
-            diagnostic("'%s': skipped %llu IPv6 entr%s\n", shown_, static_cast<unsigned long long>(ipv6_entries_),
-                       ipv6_entries_ == 1 ? "y" : "ies");
-        }
+        if (ipv6_entries_ != 0) diagnostic("'%s': IPv6 entries skipped: %ld\n", shown_, static_cast<long>(ipv6_entries_));
         return unreadable_lines_ == 0;
     }
 
@@ -251,7 +247,7 @@ private:
     void report_unreadable(const char* p, const char* end)
     {
         if (++unreadable_lines_ > reported_line_limit) return;
-        diagnostic("'%s' line %llu: cannot read '%s'\n", shown_, static_cast<unsigned long long>(line_number_),
+        diagnostic("'%s' line %ld: cannot read '%s'\n", shown_, static_cast<long>(line_number_),
                    shown_text(p, end).c_str());
     }
 

@@ -135,8 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"text shown safely and cut", "  bad\\\x01\xff'" + long_label + "  \n", {},
                   "'list.txt' line 1: cannot read 'bad\\\\\\x01\\xff'" + std::string(53, 'z') + "'\n"},
         line_case{"IPv6 entries counted once", "2001:db8::/32\n::1 ; x\n2001:db8::1-2001:db8::5\n1.2.3.4\n",
-                  {one("1.2.3.4")}, "'list.txt': skipped 3 IPv6 entries\n"},
-        line_case{"one IPv6 entry", "::ffff:1.2.3.4\n", {}, "'list.txt': skipped 1 IPv6 entry\n"}));
+                  {one("1.2.3.4")}, "'list.txt': IPv6 entries skipped: 3\n"},
+        line_case{"one IPv6 entry", "::ffff:1.2.3.4\n", {}, "'list.txt': IPv6 entries skipped: 1\n"}));
 
 TEST(auto_list, reports_ten_unreadable_lines_then_counts_the_rest)
 {
@@ -147,12 +147,12 @@ TEST(auto_list, reports_ten_unreadable_lines_then_counts_the_rest)
         if (n <= 10) expected += "'list.txt' line " + std::to_string(2 * n - 1) + ": cannot read 'bad" + std::to_string(n) + "'\n";
     }
     outcome got = read_bytes(bytes);
-    EXPECT_EQ(got.messages, expected + "'list.txt': 3 more unreadable lines\n");
+    EXPECT_EQ(got.messages, expected + "'list.txt': unreadable lines not shown: 3\n");
     EXPECT_EQ(got.read, ranges{r("1.2.3.1", "1.2.3.13")});
     EXPECT_EQ(got.result, -1);
-    EXPECT_EQ(read_bytes(bytes + "bad14\n").messages, expected + "'list.txt': 4 more unreadable lines\n");
+    EXPECT_EQ(read_bytes(bytes + "bad14\n").messages, expected + "'list.txt': unreadable lines not shown: 4\n");
     EXPECT_EQ(read_bytes(bytes.substr(0, bytes.find("bad12"))).messages,
-              expected + "'list.txt': 1 more unreadable line\n");
+              expected + "'list.txt': unreadable lines not shown: 1\n");
 }
 
 TEST(auto_list, tells_kinds_by_content)
