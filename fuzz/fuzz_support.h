@@ -17,6 +17,7 @@
 #include "input/resolver.h"
 #include "io/process.h"
 #include "ranges/range_list.h"
+#include "ranges/set_algebra.h"
 
 namespace blockset::fuzzing {
 
@@ -125,6 +126,21 @@ inline void check_invariant(const range_list& list)
         if (i > 0 && (view[i - 1].last == top_address || view[i - 1].last + 1 >= view[i].first)) std::abort();
     }
     if (range_list_size(list) != view.size() || range_list_empty(list) != view.empty()) std::abort();
+}
+
+/// Something the list holds before a reader adds to it, at both ends of the address space.
+inline void add_both_ends(range_list& list)
+{
+    range_list_add_range(list, 0, 9);
+    range_list_add_range(list, top_address - 9, top_address);
+}
+
+/// Aborts unless after still holds every address of before: a reader only ever adds.
+inline void check_kept(const range_list& before, const range_list& after)
+{
+    range_list lost;
+    range_list_difference(before, after, lost);
+    if (!range_list_empty(lost)) std::abort();
 }
 
 } // namespace blockset::fuzzing
