@@ -1,39 +1,17 @@
 // The auto reader on arbitrary bytes, read as they are and again wrapped in gzip: both reads
 // must add the same ranges, print the same messages and give the same result (unless the
-// bytes are gzip already). The list must stay in order, keep what it held, and the result
+// bytes are gzip already). The list must stay in order and keep what it held, and the result
 // must say whether anything was reported as unreadable or unread.
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "fuzz_support.h"
 #include "input/auto_list.h"
-#include "io/diagnostics.h"
 
 using namespace blockset;
 
 namespace {
-
-struct outcome {
-    std::vector<ip_range> ranges;
-    std::string messages;
-    int result;
-};
-
-outcome read_file(const std::string& path)
-{
-    range_list list;
-    fuzzing::add_both_ends(list);
-    range_list before;
-    range_list_copy(list, before);
-    diagnostic_capture messages;
-    int result = auto_list_read(path.c_str(), list);
-    fuzzing::check_invariant(list);
-    fuzzing::check_kept(before, list);
-    auto view = range_list_view(list);
-    return {{view.begin(), view.end()}, messages.text(), result};
-}
 
 bool reports_a_failure(const std::string& messages)
 {
@@ -53,12 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string path = fuzzing::scratch_path("input");
     fuzzing::write_file(path, data, size);
-    outcome plain = read_file(path);
+    fuzzing::read_outcome plain = fuzzing::read_into_list(&auto_list_read, path);
     if (plain.result != (reports_a_failure(plain.messages) ? -1 : 0)) std::abort();
-    if (size >= 2 && data[0] == 0x1F && data[1] == 0x8B) return 0;
-    std::vector<unsigned char> packed = fuzzing::gzip(data, size);
-    fuzzing::write_file(path, packed.data(), packed.size());
-    outcome wrapped = read_file(path);
-    if (wrapped.ranges != plain.ranges || wrapped.messages != plain.messages || wrapped.result != plain.result) std::abort();
+    fuzzing::check_same_when_gzipped(&auto_list_read, path, data, size, plain);
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <zlib.h>
 
 #include "input/resolver.h"
+#include "io/diagnostics.h"
 #include "io/process.h"
 #include "ranges/range_list.h"
 #include "ranges/set_algebra.h"
@@ -141,6 +142,42 @@ inline void check_kept(const range_list& before, const range_list& after)
     range_list lost;
     range_list_difference(before, after, lost);
     if (!range_list_empty(lost)) std::abort();
+}
+
+/// What one read of a list file came to.
+struct read_outcome {
+    std::vector<ip_range> ranges;
+    std::string messages;
+    int result;
+};
+
+using list_reader = int (*)(const char* path, range_list& list);
+
+/// Reads the file at path into a list that holds something already, with its messages
+/// captured; aborts unless the list stays in order and keeps what it held.
+inline read_outcome read_into_list(list_reader reader, const std::string& path)
+{
+    range_list list;
+    add_both_ends(list);
+    range_list before;
+    range_list_copy(list, before);
+    diagnostic_capture messages;
+    int result = reader(path.c_str(), list);
+    check_invariant(list);
+    check_kept(before, list);
+    auto view = range_list_view(list);
+    return {{view.begin(), view.end()}, messages.text(), result};
+}
+
+/// Aborts unless the bytes wrapped in gzip read as they did plain (unless they are gzip already).
+inline void check_same_when_gzipped(list_reader reader, const std::string& path, const std::uint8_t* data,
+                                    std::size_t size, const read_outcome& plain)
+{
+    if (size >= 2 && data[0] == 0x1F && data[1] == 0x8B) return;
+    std::vector<unsigned char> packed = gzip(data, size);
+    write_file(path, packed.data(), packed.size());
+    read_outcome wrapped = read_into_list(reader, path);
+    if (wrapped.ranges != plain.ranges || wrapped.messages != plain.messages || wrapped.result != plain.result) std::abort();
 }
 
 } // namespace blockset::fuzzing

@@ -23,7 +23,7 @@ public:
     /// held: bytes already taken from the stream, which come first.
     block_reader(gzFile file, std::string_view held) : file_(file), end_(held.size())
     {
-        std::memcpy(buffer_, held.data(), held.size());
+        if (!held.empty()) std::memcpy(buffer_, held.data(), held.size());
     }
 
     /// Makes up to n bytes available at data(); returns how many are (fewer only at the end).
