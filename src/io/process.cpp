@@ -11,9 +11,12 @@ namespace blockset {
 namespace {
 bool write_error_seen = false;
 bool standard_input_taken = false;
+bool data_error_seen = false;
 } // namespace
 
 void note_write_error() { write_error_seen = true; }
+
+void note_data_error() { data_error_seen = true; }
 
 bool claim_standard_input()
 {
@@ -28,7 +31,8 @@ int finish_process()
         diagnostic("Error writing standard output.\n");
         write_error_seen = true;
     }
-    return write_error_seen ? exit_write_error : 0;
+    if (write_error_seen) return exit_write_error;
+    return data_error_seen ? exit_data_error : 0;
 }
 
 void end_process(int status)

@@ -8,11 +8,18 @@ constexpr int exit_write_error = 74;
 /// Records that an output file could not be written; the process then ends with status 74.
 void note_write_error();
 
+/// Exit status when input data could not be read (EX_DATAERR).
+constexpr int exit_data_error = 65;
+
+/// Records that an input could not be read completely; the process then ends with status
+/// 65, unless a write error makes it 74.
+void note_data_error();
+
 /// Standard input can be read once per run: the first caller gets true, every later one false.
 bool claim_standard_input();
 
 /// Flushes standard output and returns the exit status for a run that ended normally:
-/// 0, or 74 after a write error (standard output's is reported here).
+/// 0, 65 after a data error, or 74 after a write error (standard output's is reported here).
 int finish_process();
 
 /// Ends the process at once with the given status, after flushing standard output. A save

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "io/output_stream.h"
@@ -92,6 +93,33 @@ void range_list_write_addresses(output_stream& out, const range_list& list)
             address = block_end + 1;
         }
     }
+}
+
+void range_list_write_count(output_stream& out, const range_list& list)
+{
+    std::uint64_t blocks = 0;
+    std::uint64_t addresses = 0;
+    auto view = range_list_view(list);
+    for (const ip_range& range : view) {
+        addresses += std::uint64_t{range.last} - range.first + 1;
+        if (range.first == 0 && range.last == top_address) {
+            ++blocks;
+            continue;
+        }
+        // The same blocks as the CIDR listing: the largest aligned one at each start.
+        std::uint32_t start = range.first;
+        for (;;) {
+            unsigned prefix = std::max(32 - highest_bit_index(range.last - start + 1), alignment_prefix(start));
+            ++blocks;
+            std::uint32_t block_end = block_last_address(start, prefix);
+            if (block_end >= range.last) break;
+            start = block_end + 1;
+        }
+    }
+    char line[64];
+    int length = std::snprintf(line, sizeof line, "%zu %llu %llu\n", view.size(),
+                               static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(addresses));
+    out.write({line, static_cast<std::size_t>(length)});
 }
 
 } // namespace blockset

@@ -1,5 +1,6 @@
 #include "ranges/listings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -139,6 +140,28 @@ TEST(listings, address_listing_matches_printf_over_a_whole_block)
         range_list list = list_of({{row.first, row.last}});
         expect_same_lines(listing_text(range_list_write_addresses, list, row.capacity),
                           addresses_by_printf(row.first, row.last));
+    }
+}
+
+TEST(listings, count_line_gives_ranges_cidr_blocks_and_addresses)
+{
+    const listing_case cases[] = {
+        {"example", example, "2 2 5\n"},
+        {"empty", {}, "0 0 0\n"},
+        {"everything", {{0, top_address}}, "1 1 4294967296\n"},
+        {"both ends", {{0, 0}, {top_address, top_address}}, "2 2 2\n"},
+        {"all but the top", {{0, top_address - 1}}, "1 32 4294967295\n"},
+        {"odd range", {{ip("10.0.0.5"), ip("10.0.0.255")}}, "1 7 251\n"},
+    };
+    for (const listing_case& row : cases) {
+        range_list list = make_list(row.list);
+        std::string text = listing_text(range_list_write_count, list);
+        EXPECT_EQ(text, row.expected) << row.name;
+        // The block count is the number of lines the CIDR listing writes.
+        std::string cidr = listing_text(range_list_write_cidr, list);
+        EXPECT_EQ(text.substr(text.find(' ') + 1, text.rfind(' ') - text.find(' ') - 1),
+                  std::to_string(std::count(cidr.begin(), cidr.end(), '\n')))
+            << row.name;
     }
 }
 
