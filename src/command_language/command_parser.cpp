@@ -1,6 +1,7 @@
 #include "command_language/command_parser.h"
 
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -247,14 +248,16 @@ private:
         return expression_value(std::move(value));
     }
 
-    /// Reads `keyword "(" word "," place` of a load or a save: word is one of words, place
-    /// a quoted path or the keyword that names the standard stream.
-    call_head parse_call_head(std::initializer_list<command_token> words, command_token standard_stream)
+    /// Reads `keyword "(" word "," place` of a load or a save: word is one of words, or a
+    /// host name whose text is host_word (then HOST_NAME); place is a quoted path or the
+    /// keyword that names the standard stream.
+    call_head parse_call_head(std::initializer_list<command_token> words, std::string_view host_word,
+                              command_token standard_stream)
     {
         shift(); // load or save
         expect(LPAREN);
         command_token word = peek();
-        bool known = false;
+        bool known = word == HOST_NAME && text_ == host_word;
         for (command_token candidate : words) known = known || word == candidate;
         if (!known) syntax_error();
         shift();
@@ -268,17 +271,24 @@ private:
 
     expression_value parse_load()
     {
-        call_head head = parse_call_head({KW_TEXT, KW_P2B}, KW_STDIN);
+        // "auto" is a format only here; everywhere else it is a host name.
+        call_head head = parse_call_head({KW_TEXT, KW_P2B}, "auto", KW_STDIN);
         expect(RPAREN);
         reduce(6); // load_expression -> load "(" format "," source ")"
-        auto value = head.word == KW_TEXT ? set_value_load_text(head.place()) : set_value_load_p2b(head.place());
+        std::unique_ptr<set_value> value;
+        switch (head.word) {
+        case KW_TEXT: value = set_value_load_text(head.place()); break;
+        case KW_P2B: value = set_value_load_p2b(head.place()); break;
+        default: value = set_value_load_auto(head.place()); break;
+        }
         reduce(1); // expression -> load_expression
         return expression_value(std::move(value));
     }
 
     void parse_save()
     {
-        call_head head = parse_call_head({KW_CIDR, KW_RANGE, KW_SINGLE}, KW_STDOUT);
+        // "count" is a listing only here; everywhere else it is a host name.
+        call_head head = parse_call_head({KW_CIDR, KW_RANGE, KW_SINGLE}, "count", KW_STDOUT);
         expect(COMMA);
         expression_value value = parse_expression();
         expect(RPAREN);
@@ -286,7 +296,8 @@ private:
         switch (head.word) {
         case KW_CIDR: set_value_write_cidr(head.place(), std::move(value)); break;
         case KW_RANGE: set_value_write_ranges(head.place(), std::move(value)); break;
-        default: set_value_write_addresses(head.place(), std::move(value)); break;
+        case KW_SINGLE: set_value_write_addresses(head.place(), std::move(value)); break;
+        default: set_value_write_count(head.place(), std::move(value)); break;
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "input/auto_list.h"
 #include "input/entry_literals.h"
 #include "input/p2b_reader.h"
 #include "input/text_list.h"
@@ -71,6 +72,13 @@ std::unique_ptr<set_value> set_value_load_p2b(const char* path)
     return value;
 }
 
+std::unique_ptr<set_value> set_value_load_auto(const char* path)
+{
+    auto value = set_value_new();
+    auto_list_read(path, value->ranges);
+    return value;
+}
+
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b)
 {
     auto result = set_value_new();
@@ -118,6 +126,13 @@ void set_value_write_addresses(const char* path, expression_value value)
     const range_list& list = value.get().ranges;
     range_list_view(list);
     write_output_file(path, list, range_list_write_addresses);
+}
+
+void set_value_write_count(const char* path, expression_value value)
+{
+    const range_list& list = value.get().ranges;
+    range_list_view(list); // merging needs memory: do it before any file is touched
+    write_output_file(path, list, range_list_write_count);
 }
 
 } // namespace blockset

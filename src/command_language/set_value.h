@@ -65,6 +65,8 @@ void set_value_add_host(set_value& value, std::string_view text);
 /// A new temporary with the list read from path (null: standard input).
 std::unique_ptr<set_value> set_value_load_text(const char* path);
 std::unique_ptr<set_value> set_value_load_p2b(const char* path);
+/// A new temporary with the list read from path (null: standard input), whatever its shape.
+std::unique_ptr<set_value> set_value_load_auto(const char* path);
 
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b);
 std::unique_ptr<set_value> set_value_intersection(expression_value a, expression_value b);
@@ -76,5 +78,7 @@ std::unique_ptr<set_value> set_value_complement(expression_value a);
 void set_value_write_cidr(const char* path, expression_value value);
 void set_value_write_ranges(const char* path, expression_value value);
 void set_value_write_addresses(const char* path, expression_value value);
+/// Writes one line: the number of ranges, CIDR blocks and addresses of the value.
+void set_value_write_count(const char* path, expression_value value);
 
 } // namespace blockset
