@@ -1,22 +1,29 @@
 #include "input/text_scanner.h"
 
+#include <cstddef>
 #include <cstring>
+#include <string_view>
 
 #include "input/literal_patterns.h"
 
 namespace blockset {
 
-scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_more)
+namespace {
+
+/// The text rules at the start of text; for an address literal, literal receives its numbers.
+scan_match match_text_rules(std::string_view text, bool input_ended, bool& needs_more, address_literal& literal)
 {
     pattern_text pattern(text, input_ended, needs_more);
     int c = static_cast<unsigned char>(text[0]);
     if (is_digit(c)) {
         // A CIDR block or a range always outmatches the address it starts with.
-        address_literal_match match = match_address_literals(pattern);
-        if (match.cidr > 0) return {text_rule_cidr, match.cidr};
-        if (match.range > 0) return {text_rule_range, match.range};
-        if (match.address > 0) return {text_rule_address, match.address};
-        return {no_rule, 0};
+        literal = match_address_literal(text, input_ended, needs_more);
+        switch (literal.form) {
+        case literal_form::cidr: return {text_rule_cidr, literal.length};
+        case literal_form::range: return {text_rule_range, literal.length};
+        case literal_form::address: return {text_rule_address, literal.length};
+        default: return {no_rule, 0};
+        }
     }
     if (is_letter(c)) return {text_rule_host, match_host_name(pattern)};
     switch (c) {
@@ -46,84 +53,65 @@ scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_
     }
 }
 
-namespace {
-
-/// The usual tokens straight from the held bytes: a literal or a line end with at least a
-/// literal's worth of bytes held, where the rules' longest match is decided without reading
-/// more. Returns 0 for anything else, which then goes the general way.
-int next_held_token(scanner& text_scanner, text_token_value& value)
+/// The token of a match, or 0 for one that is skipped (a comment, blanks). literal holds the
+/// numbers of an address literal when they were read while matching it, and is null otherwise.
+int token_of(scan_match match, std::string_view text, const address_literal* literal, text_token_value& value)
 {
-    std::string_view held = text_scanner.held();
-    if (held.size() < literal_window) return 0;
-    switch (held[0]) {
-    case '\n':
-        text_scanner.consume(1);
-        ++text_scanner.line_number;
-        return LINE_END;
-    case '\r':
-        if (held[1] == '\n') {
-            text_scanner.consume(2);
-            ++text_scanner.line_number;
-        } else {
-            text_scanner.consume(1);
-        }
+    int token;
+    switch (match.rule) {
+    case text_rule_cidr: token = CIDR; break;
+    case text_rule_range: token = RANGE; break;
+    case text_rule_address: token = ADDRESS; break;
+    case text_rule_host:
+        value.text = text.substr(0, match.length);
+        value.read = false;
+        return HOST;
+    case text_rule_crlf:
+    case text_rule_line_feed:
+    case text_rule_carriage_return:
+        // Only a line feed counts a line, and consuming it did so.
         return LINE_END;
     default:
-        break;
+        return 0;
     }
-    if (!is_digit(static_cast<unsigned char>(held[0]))) return 0;
-    address_literal_read literal = read_address_literal(held.data());
-    if (literal.form == literal_form::none) return 0;
-    value.text = held.substr(0, literal.length);
-    text_scanner.consume(literal.length);
-    value.read = true;
-    value.adds = literal.in_bounds;
-    switch (literal.form) {
-    case literal_form::cidr:
-        // A prefix length above 32 has no block; the literal adds nothing then.
-        if (value.adds) value.range = {literal.address, block_last_address(literal.address, literal.second)};
-        return CIDR;
-    case literal_form::range:
-        value.range = {literal.address, literal.second};
-        return RANGE;
-    default:
-        value.range = {literal.address, literal.address};
-        return ADDRESS;
+    value.text = text.substr(0, match.length);
+    value.read = literal != nullptr;
+    if (!value.read) return token;
+    value.adds = literal->in_bounds;
+    if (!value.adds) return token;
+    if (token == CIDR) {
+        value.range = {literal->address, block_last_address(literal->address, literal->second)};
+    } else {
+        value.range = {literal->address, token == RANGE ? literal->second : literal->address};
     }
+    return token;
 }
 
 } // namespace
 
+scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_more)
+{
+    address_literal literal;
+    return match_text_rules(text, input_ended, needs_more, literal);
+}
+
 int text_scanner_next_token(scanner& text_scanner, text_token_value& value)
 {
-    if (int token = next_held_token(text_scanner, value)) return token;
-    value.read = false;
+    // The usual tokens are decided by the bytes held: they are matched here with the same
+    // rules, and a literal keeps the numbers read while matching it. A match that needs more
+    // input, and a byte to echo, go the general way.
+    for (std::string_view held = text_scanner.held(); !held.empty(); held = text_scanner.held()) {
+        bool needs_more = false;
+        address_literal literal;
+        scan_match match = match_text_rules(held, false, needs_more, literal);
+        if (needs_more || match.rule == no_rule) break;
+        text_scanner.consume(match.length);
+        if (int token = token_of(match, held, &literal, value)) return token;
+    }
     scan_match match;
     std::string_view matched;
     while (text_scanner.next_match(match, matched)) {
-        switch (match.rule) {
-        case text_rule_cidr:
-            value.text = matched;
-            return CIDR;
-        case text_rule_range:
-            value.text = matched;
-            return RANGE;
-        case text_rule_address:
-            value.text = matched;
-            return ADDRESS;
-        case text_rule_host:
-            value.text = matched;
-            return HOST;
-        case text_rule_crlf:
-        case text_rule_line_feed:
-            ++text_scanner.line_number;
-            return LINE_END;
-        case text_rule_carriage_return:
-            // A lone carriage return ends a line without counting one.
-            return LINE_END;
-        default:
-            break; // comment or blanks
-        }
+        if (int token = token_of(match, matched, nullptr, value)) return token;
     }
     return TEXT_END;
 }

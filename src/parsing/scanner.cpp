@@ -1,8 +1,10 @@
 #include "parsing/scanner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "io/diagnostics.h"
@@ -25,7 +27,10 @@ void scanner::restart(int fd)
     text_source_ = {};
     int saved_errno = errno;
     interactive_ = isatty(fd) == 1;
+    struct stat status {};
+    regular_file_ = fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     errno = saved_errno;
+    stream_ended_ = false;
     ended_ = false;
     count_ = position_ = 0;
     if (storage_ == nullptr) {
@@ -45,17 +50,25 @@ void scanner::restart(std::string_view text)
 
 std::size_t scanner::read_some(char* into, std::size_t amount)
 {
+    if (stream_ended_) return 0;
     if (text_mode_) {
         std::size_t n = std::min(amount, text_source_.size());
         std::memcpy(into, text_source_.data(), n);
         text_source_.remove_prefix(n);
+        stream_ended_ = text_source_.empty();
         return n;
     }
     // A reader on a terminal waits for the user, who should see every output first.
     if (interactive_) standard_output().flush();
     for (;;) {
         ssize_t got = ::read(fd_, into, amount);
-        if (got >= 0) return static_cast<std::size_t>(got);
+        if (got >= 0) {
+            auto count = static_cast<std::size_t>(got);
+            // After Ctrl-D on a terminal, or once a file has run out, the stream stays ended,
+            // even when it grows meanwhile (a script that saves into its own file).
+            if (count == 0 || (regular_file_ && count < amount)) stream_ended_ = true;
+            return count;
+        }
         if (errno == EINTR && !interactive_) continue;
         scanner_fatal("input in flex scanner failed");
     }
@@ -114,7 +127,7 @@ bool scanner::next_match(scan_match& match, std::string_view& text)
             continue;
         }
         text = rest.substr(0, match.length);
-        position_ += match.length;
+        consume(match.length);
         return true;
     }
 }
@@ -127,7 +140,7 @@ void scanner_fatal(const char* message)
 
 void report_parse_error(const scanner& language_scanner, const char* message)
 {
-    diagnostic("error: %s on line: %d\n", message, language_scanner.line_number);
+    diagnostic("error: %s on line: %d\n", message, language_scanner.line_number());
 }
 
 } // namespace blockset
