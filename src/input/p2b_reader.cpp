@@ -1,5 +1,7 @@
 #include "input/p2b_reader.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -60,16 +62,25 @@ private:
         if (got < 0) {
             // zlib allocates its inflate state on the first read: running out of memory there
             // is the same exhaustion as anywhere else, not a damaged file.
-            int error = Z_OK;
-            gzerror(file_, &error);
-            if (error == Z_MEM_ERROR) throw std::bad_alloc();
+            if (zlib_error() == Z_MEM_ERROR) throw std::bad_alloc();
             failed_ = true;
             ended_ = true;
         } else if (got == 0) {
+            // The data ran out inside a gzip member, before its trailer: an interrupted
+            // download, not a list that ends. Plain data never reports it, nor do bytes after
+            // a complete member.
+            failed_ = zlib_error() == Z_BUF_ERROR;
             ended_ = true;
         } else {
             end_ += static_cast<std::size_t>(got);
         }
+    }
+
+    int zlib_error() const
+    {
+        int error = Z_OK;
+        gzerror(file_, &error);
+        return error;
     }
 
     gzFile file_;
@@ -117,11 +128,9 @@ void read_counted_records(block_reader& in, range_list& list)
     }
 }
 
-} // namespace
-
-int p2b_read(const char* path, range_list& list)
+/// Opens the input through zlib's gzip interface; null after printing why not.
+gzFile open_input(const char* path, const char* shown)
 {
-    const char* shown = path != nullptr ? path : "(null)";
     gzFile file = nullptr;
     if (path != nullptr) {
         int fd = open_path(path, O_RDONLY);
@@ -134,39 +143,55 @@ int p2b_read(const char* path, range_list& list)
     }
     if (file == nullptr) {
         diagnostic("Error opening file '%s'.\n", shown);
-        return -1;
+        return nullptr;
     }
     gzbuffer(file, 1 << 17);
-    block_reader in(file);
-    int result = 0;
-    if (in.want(7) < 7 || in.failed()) {
-        diagnostic("Error reading file '%s'.\n", shown);
-        result = -1;
-    } else if (std::memcmp(in.data(), p2b_magic, 7) != 0) {
+    return file;
+}
+
+int read_error(const char* shown)
+{
+    diagnostic("Error reading file '%s'.\n", shown);
+    return -1;
+}
+
+/// The header, then the records of its version. Returns 0, or -1 after printing why not.
+int read_list(block_reader& in, const char* shown, range_list& list)
+{
+    if (in.want(7) < 7 || in.failed()) return read_error(shown);
+    if (std::memcmp(in.data(), p2b_magic, 7) != 0) {
         diagnostic("Bad magic in file '%s'.\n", shown);
-        result = -1;
+        return -1;
+    }
+    in.consume(7);
+    int version = in.want(1) == 1 ? in.data()[0] : -1;
+    if (in.failed()) return read_error(shown);
+    if (version < 1 || version > 3) {
+        diagnostic("Unsupported P2B-version (%d) in file '%s'.\n", version, shown);
+        return -1;
+    }
+    in.consume(1);
+    if (version == 3) {
+        read_counted_records(in, list);
     } else {
-        in.consume(7);
-        int version = in.want(1) == 1 ? in.data()[0] : -1;
-        if (in.failed()) {
-            diagnostic("Error reading file '%s'.\n", shown);
-            result = -1;
-        } else if (version == 1 || version == 2 || version == 3) {
-            in.consume(1);
-            if (version == 3) {
-                read_counted_records(in, list);
-            } else {
-                read_named_records(in, list);
-            }
-            range_list_release_spare(list);
-            if (in.failed()) {
-                diagnostic("Error reading file '%s'.\n", shown);
-                result = -1;
-            }
-        } else {
-            diagnostic("Unsupported P2B-version (%d) in file '%s'.\n", version, shown);
-            result = -1;
-        }
+        read_named_records(in, list);
+    }
+    range_list_release_spare(list);
+    if (in.failed()) return read_error(shown);
+    return 0;
+}
+
+} // namespace
+
+int p2b_read(const char* path, range_list& list)
+{
+    const char* shown = path != nullptr ? path : "(null)";
+    gzFile file = open_input(path, shown);
+    if (file == nullptr) return -1;
+    int result;
+    {
+        block_reader in(file);
+        result = read_list(in, shown, list);
     }
     gzclose(file);
     return result;
