@@ -1,40 +1,6 @@
 #include "input/literal_patterns.h"
 
-#include "input/dotted_quad.h"
-
 namespace blockset {
-
-address_literal read_address_literal(std::string_view text)
-{
-    address_literal literal;
-    dotted_quad first = read_dotted_quad(text);
-    literal.reached_end = first.reached_end;
-    if (first.length == 0) return literal;
-    literal.form = literal_form::address;
-    literal.length = first.length;
-    literal.in_bounds = first.in_bounds;
-    literal.address = first.address;
-    std::string_view rest = text.substr(first.length);
-    if (rest.empty()) return literal;
-    if (rest[0] == '/') {
-        prefix_digits prefix = read_prefix_digits(rest.substr(1));
-        literal.reached_end = prefix.reached_end;
-        if (prefix.length == 0) return literal;
-        literal.form = literal_form::cidr;
-        literal.length += 1 + prefix.length;
-        literal.in_bounds = first.in_bounds && prefix.value <= 32;
-        literal.second = prefix.value;
-    } else if (rest[0] == '-') {
-        dotted_quad last = read_dotted_quad(rest.substr(1));
-        literal.reached_end = last.reached_end;
-        if (last.length == 0) return literal;
-        literal.form = literal_form::range;
-        literal.length += 1 + last.length;
-        literal.in_bounds = first.in_bounds && last.in_bounds;
-        literal.second = last.address;
-    }
-    return literal;
-}
 
 address_literal match_address_literal(std::string_view text, bool input_ended, bool& needs_more)
 {

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "input/dotted_quad.h"
+
 namespace blockset {
 
 /// Reads the byte at index i of a scanner's held text. Past the end it answers "none" (-1)
@@ -46,8 +48,42 @@ struct address_literal {
 /// Reads the longest of the three literal forms at the start of text: a CIDR block (dotted
 /// quad, "/", one or two digits), a range (dotted quad, "-", dotted quad) or a single address
 /// (dotted quad); form none when the text starts with no dotted quad. Looks at no byte past
-/// the end of text.
-address_literal read_address_literal(std::string_view text);
+/// the end of text. (Inline: the text scanner reads most of its tokens with it.)
+inline address_literal read_address_literal(std::string_view text)
+{
+    address_literal literal;
+    dotted_quad first = read_dotted_quad(text);
+    literal.reached_end = first.reached_end;
+    if (first.length == 0) return literal;
+    literal.form = literal_form::address;
+    literal.length = first.length;
+    literal.in_bounds = first.in_bounds;
+    literal.address = first.address;
+    // What follows the quad; past its first byte, where a prefix or a second quad begins.
+    const char* rest = text.data() + first.length;
+    std::size_t rest_size = text.size() - first.length;
+    if (rest_size == 0) return literal;
+    std::string_view after(rest + 1, rest_size - 1);
+    if (rest[0] == '/') {
+        prefix_digits prefix = read_prefix_digits(after);
+        literal.reached_end = prefix.reached_end;
+        if (prefix.length == 0) return literal;
+        literal.form = literal_form::cidr;
+        literal.length += 1 + prefix.length;
+        literal.in_bounds = first.in_bounds && prefix.value <= 32;
+        literal.second = prefix.value;
+    } else if (rest[0] == '-') {
+        dotted_quad last = read_dotted_quad(after);
+        literal.reached_end = last.reached_end;
+        if (last.length == 0) return literal;
+        literal.form = literal_form::range;
+        literal.length += 1 + last.length;
+        literal.in_bounds = first.in_bounds && last.in_bounds;
+        literal.second = last.address;
+    }
+    return literal;
+}
+
 
 /// read_address_literal for a scanner's rules: sets needs_more when more input could
 /// lengthen the literal and the input has not ended.

@@ -8,16 +8,13 @@
 
 namespace blockset {
 
-namespace {
-
-/// The text rules at the start of text; for an address literal, literal receives its numbers.
-scan_match match_text_rules(std::string_view text, bool input_ended, bool& needs_more, address_literal& literal)
+scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_more)
 {
     pattern_text pattern(text, input_ended, needs_more);
     int c = static_cast<unsigned char>(text[0]);
     if (is_digit(c)) {
         // A CIDR block or a range always outmatches the address it starts with.
-        literal = match_address_literal(text, input_ended, needs_more);
+        address_literal literal = match_address_literal(text, input_ended, needs_more);
         switch (literal.form) {
         case literal_form::cidr: return {text_rule_cidr, literal.length};
         case literal_form::range: return {text_rule_range, literal.length};
@@ -53,19 +50,18 @@ scan_match match_text_rules(std::string_view text, bool input_ended, bool& needs
     }
 }
 
-/// The token of a match, or 0 for one that is skipped (a comment, blanks). literal holds the
-/// numbers of an address literal when they were read while matching it, and is null otherwise.
-int token_of(scan_match match, std::string_view text, const address_literal* literal, text_token_value& value)
+namespace {
+
+/// The token of a match, or 0 for one that is skipped (a comment, blanks).
+int token_of(scan_match match, std::string_view text, text_token_value& value)
 {
-    int token;
+    value.text = text.substr(0, match.length);
+    value.read = false;
     switch (match.rule) {
-    case text_rule_cidr: token = CIDR; break;
-    case text_rule_range: token = RANGE; break;
-    case text_rule_address: token = ADDRESS; break;
-    case text_rule_host:
-        value.text = text.substr(0, match.length);
-        value.read = false;
-        return HOST;
+    case text_rule_cidr: return CIDR;
+    case text_rule_range: return RANGE;
+    case text_rule_address: return ADDRESS;
+    case text_rule_host: return HOST;
     case text_rule_crlf:
     case text_rule_line_feed:
     case text_rule_carriage_return:
@@ -74,44 +70,51 @@ int token_of(scan_match match, std::string_view text, const address_literal* lit
     default:
         return 0;
     }
-    value.text = text.substr(0, match.length);
-    value.read = literal != nullptr;
-    if (!value.read) return token;
-    value.adds = literal->in_bounds;
-    if (!value.adds) return token;
-    if (token == CIDR) {
-        value.range = {literal->address, block_last_address(literal->address, literal->second)};
-    } else {
-        value.range = {literal->address, token == RANGE ? literal->second : literal->address};
+}
+
+/// An address literal that the held bytes decide, with the numbers read while matching it.
+int held_literal(scanner& text_scanner, std::string_view held, text_token_value& value)
+{
+    address_literal literal = read_address_literal(held);
+    if (literal.reached_end || literal.form == literal_form::none) return 0;
+    text_scanner.consume(literal.length);
+    value.text = std::string_view(held.data(), literal.length);
+    value.read = true;
+    value.adds = literal.in_bounds;
+    switch (literal.form) {
+    case literal_form::cidr:
+        // A prefix length above 32 has no block; the literal adds nothing then.
+        if (value.adds) value.range = {literal.address, block_last_address(literal.address, literal.second)};
+        return CIDR;
+    case literal_form::range:
+        value.range = {literal.address, literal.second};
+        return RANGE;
+    default:
+        value.range = {literal.address, literal.address};
+        return ADDRESS;
     }
-    return token;
 }
 
 } // namespace
 
-scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_more)
-{
-    address_literal literal;
-    return match_text_rules(text, input_ended, needs_more, literal);
-}
-
 int text_scanner_next_token(scanner& text_scanner, text_token_value& value)
 {
-    // The usual tokens are decided by the bytes held: they are matched here with the same
-    // rules, and a literal keeps the numbers read while matching it. A match that needs more
-    // input, and a byte to echo, go the general way.
-    for (std::string_view held = text_scanner.held(); !held.empty(); held = text_scanner.held()) {
-        bool needs_more = false;
-        address_literal literal;
-        scan_match match = match_text_rules(held, false, needs_more, literal);
-        if (needs_more || match.rule == no_rule) break;
-        text_scanner.consume(match.length);
-        if (int token = token_of(match, held, &literal, value)) return token;
+    // The usual tokens, straight from the held bytes when these decide them: an address
+    // literal, whose numbers are kept from matching it, and a line feed. Both are the rules'
+    // own matches, consumed through the same door; all else goes the general way.
+    std::string_view held = text_scanner.held();
+    if (!held.empty()) {
+        if (is_digit(static_cast<unsigned char>(held[0]))) {
+            if (int token = held_literal(text_scanner, held, value)) return token;
+        } else if (held[0] == '\n') {
+            text_scanner.consume(1);
+            return LINE_END;
+        }
     }
     scan_match match;
     std::string_view matched;
     while (text_scanner.next_match(match, matched)) {
-        if (int token = token_of(match, matched, nullptr, value)) return token;
+        if (int token = token_of(match, matched, value)) return token;
     }
     return TEXT_END;
 }
