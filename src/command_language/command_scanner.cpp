@@ -14,7 +14,7 @@ namespace {
 // Rule numbers: lower numbers win ties between matches of the same length.
 enum command_rule : int {
     rule_keyword_first = 1, // rules 1 to 13: the keywords, in keyword_table order
-    rule_cidr = 14,
+    rule_cidr = 14, // then range and address, together in this order (match_address_rules)
     rule_range,
     rule_address,
     rule_host_name,
@@ -91,23 +91,12 @@ scan_match match_string(const pattern_text& text)
     }
 }
 
-scan_match match_address(std::string_view held, bool input_ended, bool& needs_more)
-{
-    address_literal literal = match_address_literal(held, input_ended, needs_more);
-    switch (literal.form) {
-    case literal_form::cidr: return {rule_cidr, literal.length};
-    case literal_form::range: return {rule_range, literal.length};
-    case literal_form::address: return {rule_address, literal.length};
-    default: return {no_rule, 0};
-    }
-}
-
 scan_match command_rules(std::string_view held, bool input_ended, bool& needs_more)
 {
     pattern_text text(held, input_ended, needs_more);
     int c = text.at(0);
     if (is_letter(c)) return match_word(held, text);
-    if (is_digit(c)) return match_address(held, input_ended, needs_more);
+    if (is_digit(c)) return match_address_rules(held, input_ended, needs_more, rule_cidr);
     switch (c) {
     case '$':
         return match_variable(text);

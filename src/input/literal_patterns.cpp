@@ -2,11 +2,16 @@
 
 namespace blockset {
 
-address_literal match_address_literal(std::string_view text, bool input_ended, bool& needs_more)
+scan_match match_address_rules(std::string_view text, bool input_ended, bool& needs_more, int cidr_rule)
 {
     address_literal literal = read_address_literal(text);
     if (literal.reached_end && !input_ended) needs_more = true;
-    return literal;
+    switch (literal.form) {
+    case literal_form::cidr: return {cidr_rule, literal.length};
+    case literal_form::range: return {cidr_rule + 1, literal.length};
+    case literal_form::address: return {cidr_rule + 2, literal.length};
+    default: return {no_rule, 0};
+    }
 }
 
 std::size_t match_host_name(const pattern_text& text, std::size_t start)

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "input/dotted_quad.h"
+#include "parsing/scanner.h"
 
 namespace blockset {
 
@@ -85,9 +86,11 @@ inline address_literal read_address_literal(std::string_view text)
 }
 
 
-/// read_address_literal for a scanner's rules: sets needs_more when more input could
-/// lengthen the literal and the input has not ended.
-address_literal match_address_literal(std::string_view text, bool input_ended, bool& needs_more);
+/// The three literal rules of a scanner, which both languages list in this order from
+/// cidr_rule on: a CIDR block, a range (cidr_rule + 1), a single address (cidr_rule + 2);
+/// no_rule when none matches. Sets needs_more when more input could lengthen the literal
+/// and the input has not ended.
+scan_match match_address_rules(std::string_view text, bool input_ended, bool& needs_more, int cidr_rule);
 
 /// Length of the host name at the start (labels of a letter, then letters, digits and "-",
 /// joined by single dots), or 0.

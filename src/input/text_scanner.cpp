@@ -14,13 +14,7 @@ scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_
     int c = static_cast<unsigned char>(text[0]);
     if (is_digit(c)) {
         // A CIDR block or a range always outmatches the address it starts with.
-        address_literal literal = match_address_literal(text, input_ended, needs_more);
-        switch (literal.form) {
-        case literal_form::cidr: return {text_rule_cidr, literal.length};
-        case literal_form::range: return {text_rule_range, literal.length};
-        case literal_form::address: return {text_rule_address, literal.length};
-        default: return {no_rule, 0};
-        }
+        return match_address_rules(text, input_ended, needs_more, text_rule_cidr);
     }
     if (is_letter(c)) return {text_rule_host, match_host_name(pattern)};
     switch (c) {

@@ -49,14 +49,18 @@ INSTANTIATE_TEST_SUITE_P(
                       read_case{"1.2.3", literal_form::none, 0, false, true},
                       read_case{"1..2.3", literal_form::none, 0, false, false}));
 
-TEST(literal_patterns, scanner_needs_more_input_only_while_it_may_follow)
+TEST(literal_patterns, scanner_rules_number_the_forms_and_ask_for_more_input_while_it_may_follow)
 {
     for (bool input_ended : {false, true}) {
         bool needs_more = false;
-        match_address_literal("1.2.3.4", input_ended, needs_more);
+        EXPECT_EQ(match_address_rules("1.2.3.4-5.6.7.8", input_ended, needs_more, 10).rule, 11);
         EXPECT_EQ(needs_more, !input_ended);
         needs_more = false;
-        match_address_literal("1.2.3.4 ", input_ended, needs_more);
+        scan_match cidr = match_address_rules("1.2.3.4/24 ", input_ended, needs_more, 10);
+        EXPECT_EQ(cidr.rule, 10);
+        EXPECT_EQ(cidr.length, 10u);
+        EXPECT_EQ(match_address_rules("1.2.3.4 ", input_ended, needs_more, 10).rule, 12);
+        EXPECT_EQ(match_address_rules("1.2.3 ", input_ended, needs_more, 10).rule, no_rule);
         EXPECT_FALSE(needs_more);
     }
 }

@@ -331,7 +331,7 @@ struct terminal {
     int slave;
 };
 
-TEST(scanner, terminal_line_is_scanned_once_typed_after_output_is_flushed)
+TEST(scanner, terminal_line_is_scanned_once_typed_and_its_end_of_file_is_final)
 {
     terminal tty;
     ASSERT_GE(tty.slave, 0);
@@ -346,19 +346,9 @@ TEST(scanner, terminal_line_is_scanned_once_typed_after_output_is_flushed)
     EXPECT_EQ(out.on_descriptor(), "prompt ");
     EXPECT_EQ(next_token(in), "word:line");
     EXPECT_EQ(next_token(in), "lf:\n");
-    tty.type("second\n");
-    EXPECT_EQ(next_token(in), "word:second");
-}
-
-TEST(scanner, terminal_is_not_read_after_its_end_of_file)
-{
-    terminal tty;
-    ASSERT_GE(tty.slave, 0);
-    scanner in(toy_rules);
-    in.restart(tty.slave);
-    output_capture out;
-    tty.type("word\n\x04");
-    EXPECT_EQ(all_tokens(in), (std::vector<std::string>{"word:word", "lf:\n"}));
+    tty.type("second\n\x04");
+    EXPECT_EQ(all_tokens(in), (std::vector<std::string>{"word:second", "lf:\n"}));
+    // After Ctrl-D the terminal is not read again, whatever is typed next.
     tty.type("more\n");
     EXPECT_EQ(next_token(in), "end");
 }
