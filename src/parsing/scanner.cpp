@@ -15,10 +15,17 @@ namespace blockset {
 
 namespace {
 constexpr std::size_t initial_capacity = 16384;
+/// A terminal is read a line at a time, up to this many bytes.
 constexpr std::size_t largest_read = 8192;
+/// Files and pipes are read ahead in blocks of this size, few system calls for a long input.
+constexpr std::size_t block_size = 128 * 1024;
 } // namespace
 
-scanner::~scanner() { std::free(storage_); }
+scanner::~scanner()
+{
+    std::free(storage_);
+    std::free(block_);
+}
 
 void scanner::restart(int fd)
 {
@@ -33,6 +40,7 @@ void scanner::restart(int fd)
     stream_ended_ = false;
     ended_ = false;
     count_ = position_ = 0;
+    block_begin_ = block_end_ = 0;
     if (storage_ == nullptr) {
         storage_ = static_cast<char*>(std::malloc(initial_capacity + 2));
         if (storage_ == nullptr) scanner_fatal("out of dynamic memory in yy_create_buffer()");
@@ -50,7 +58,6 @@ void scanner::restart(std::string_view text)
 
 std::size_t scanner::read_some(char* into, std::size_t amount)
 {
-    if (stream_ended_) return 0;
     if (text_mode_) {
         std::size_t n = std::min(amount, text_source_.size());
         std::memcpy(into, text_source_.data(), n);
@@ -58,8 +65,28 @@ std::size_t scanner::read_some(char* into, std::size_t amount)
         stream_ended_ = text_source_.empty();
         return n;
     }
-    // A reader on a terminal waits for the user, who should see every output first.
-    if (interactive_) standard_output().flush();
+    if (interactive_) {
+        // A reader on a terminal waits for the user, who should see every output first.
+        standard_output().flush();
+        return read_stream(into, std::min(amount, largest_read));
+    }
+    if (block_begin_ == block_end_) {
+        if (block_ == nullptr) {
+            block_ = static_cast<char*>(std::malloc(block_size));
+            if (block_ == nullptr) scanner_fatal("out of dynamic memory in yy_create_buffer()");
+        }
+        block_begin_ = 0;
+        block_end_ = read_stream(block_, block_size);
+    }
+    std::size_t n = std::min(amount, block_end_ - block_begin_);
+    std::memcpy(into, block_ + block_begin_, n);
+    block_begin_ += n;
+    return n;
+}
+
+std::size_t scanner::read_stream(char* into, std::size_t amount)
+{
+    if (stream_ended_) return 0;
     for (;;) {
         ssize_t got = ::read(fd_, into, amount);
         if (got >= 0) {
@@ -94,7 +121,7 @@ bool scanner::fill()
             capacity_ = grown;
         }
         std::size_t room = capacity_ - count_ - 1;
-        std::size_t got = read_some(storage_ + count_, room < largest_read ? room : largest_read);
+        std::size_t got = read_some(storage_ + count_, room);
         if (got == 0) break;
         count_ += got;
         added += got;

@@ -61,6 +61,7 @@ public:
 private:
     bool fill();
     std::size_t read_some(char* into, std::size_t amount);
+    std::size_t read_stream(char* into, std::size_t amount);
 
     scan_rules rules_;
     int line_number_ = 1;
@@ -78,6 +79,10 @@ private:
     std::size_t capacity_ = 0;
     std::size_t count_ = 0;
     std::size_t position_ = 0;
+    /// Bytes of a file or pipe read ahead of the storage; block_begin_ is the next to take.
+    char* block_ = nullptr;
+    std::size_t block_begin_ = 0;
+    std::size_t block_end_ = 0;
 };
 
 /// Ends the process with the scanner failure message and status 2.

@@ -143,8 +143,9 @@ TEST(scanner, echo_keeps_its_place_among_other_output)
 
 TEST(scanner, tokens_split_by_a_refill_are_matched_whole)
 {
-    // Block reads take at most 8192 bytes, so these tokens straddle the first refill.
-    for (std::size_t lead : {8186u, 8189u, 8190u, 8191u, 8192u}) {
+    // The first fill takes 16383 bytes (the storage less one), so these tokens straddle the
+    // first refill.
+    for (std::size_t lead : {16377u, 16380u, 16381u, 16382u, 16383u}) {
         std::string input = std::string(lead, '\n') + "abcdef\n1234/";
         temporary_input file(input);
         scanner in(toy_rules);
