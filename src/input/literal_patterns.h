@@ -85,7 +85,6 @@ inline address_literal read_address_literal(std::string_view text)
     return literal;
 }
 
-
 /// The three literal rules of a scanner, which both languages list in this order from
 /// cidr_rule on: a CIDR block, a range (cidr_rule + 1), a single address (cidr_rule + 2);
 /// no_rule when none matches. Sets needs_more when more input could lengthen the literal

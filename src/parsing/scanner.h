@@ -43,9 +43,9 @@ public:
     /// The bytes held from the scan position on. A language may match a token here itself
     /// when these bytes alone decide it, and consume() it; all else goes through next_match().
     std::string_view held() const { return {storage_ + position_, count_ - position_}; }
-    /// Moves the scan position past the first n held bytes (n > 0), a match of a rule. A match
-    /// that ends with a line feed ends a line and counts one: no rule of either language
-    /// matches a line feed anywhere else, and an echoed byte is never counted.
+    /// Moves the scan position past the first n held bytes (n > 0), a match of a rule. The one
+    /// place that counts lines: a match that ends with a line feed counts one (rules match a
+    /// line feed nowhere else), and an echoed byte is never counted.
     void consume(std::size_t n)
     {
         position_ += n;
