@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <string_view>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -18,12 +19,14 @@ namespace blockset {
 
 namespace {
 
-constexpr unsigned char p2b_magic[7] = {0xFF, 0xFF, 0xFF, 0xFF, 'P', '2', 'B'};
-
 /// The decompressed bytes of a gzip stream, taken in large blocks.
 class block_reader {
 public:
-    explicit block_reader(gzFile file) : file_(file) {}
+    /// held: bytes already taken from the stream, which come first.
+    block_reader(gzFile file, std::string_view held) : file_(file), end_(held.size())
+    {
+        if (!held.empty()) std::memcpy(buffer_, held.data(), held.size());
+    }
 
     /// Makes up to n bytes available at data(); returns how many are (fewer only at the end).
     /// failed() tells a broken stream from one that simply ended.
@@ -128,8 +131,15 @@ void read_counted_records(block_reader& in, range_list& list)
     }
 }
 
-/// Opens the input through zlib's gzip interface; null after printing why not.
-gzFile open_input(const char* path, const char* shown)
+int read_error(const char* shown)
+{
+    diagnostic("Error reading file '%s'.\n", shown);
+    return -1;
+}
+
+} // namespace
+
+gzFile_s* gzip_input_open(const char* path)
 {
     gzFile file = nullptr;
     if (path != nullptr) {
@@ -141,23 +151,26 @@ gzFile open_input(const char* path, const char* shown)
     } else if (claim_standard_input()) {
         file = gzdopen(STDIN_FILENO, "r");
     }
-    if (file == nullptr) {
-        diagnostic("Error opening file '%s'.\n", shown);
-        return nullptr;
-    }
-    gzbuffer(file, 1 << 17);
+    if (file != nullptr) gzbuffer(file, 1 << 17);
     return file;
 }
 
-int read_error(const char* shown)
+int p2b_read(const char* path, range_list& list)
 {
-    diagnostic("Error reading file '%s'.\n", shown);
-    return -1;
+    const char* shown = path != nullptr ? path : "(null)";
+    gzFile file = gzip_input_open(path);
+    if (file == nullptr) {
+        diagnostic("Error opening file '%s'.\n", shown);
+        return -1;
+    }
+    int result = p2b_read_stream(file, {}, shown, list);
+    gzclose(file);
+    return result;
 }
 
-/// The header, then the records of its version. Returns 0, or -1 after printing why not.
-int read_list(block_reader& in, const char* shown, range_list& list)
+int p2b_read_stream(gzFile_s* file, std::string_view held, const char* shown, range_list& list)
 {
+    block_reader in(file, held);
     if (in.want(7) < 7 || in.failed()) return read_error(shown);
     if (std::memcmp(in.data(), p2b_magic, 7) != 0) {
         diagnostic("Bad magic in file '%s'.\n", shown);
@@ -179,22 +192,6 @@ int read_list(block_reader& in, const char* shown, range_list& list)
     range_list_release_spare(list);
     if (in.failed()) return read_error(shown);
     return 0;
-}
-
-} // namespace
-
-int p2b_read(const char* path, range_list& list)
-{
-    const char* shown = path != nullptr ? path : "(null)";
-    gzFile file = open_input(path, shown);
-    if (file == nullptr) return -1;
-    int result;
-    {
-        block_reader in(file);
-        result = read_list(in, shown, list);
-    }
-    gzclose(file);
-    return result;
 }
 
 } // namespace blockset
