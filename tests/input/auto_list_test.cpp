@@ -50,7 +50,9 @@ struct outcome {
 outcome read_bytes(const std::string& bytes, const char* path = "list.txt")
 {
     served = bytes;
-    file_opener_override opener(&serve_list);
+    path_calls calls = system_path_calls();
+    calls.open = &serve_list;
+    path_calls_override opener(calls);
     range_list list;
     diagnostic_capture capture;
     int result = auto_list_read(path, list);
