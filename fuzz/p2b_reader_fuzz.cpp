@@ -2,6 +2,7 @@
 // must add the same ranges and print the same messages (unless the bytes are gzip already).
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "fuzz_support.h"

@@ -2,6 +2,8 @@
 // out of order, and it must only ever add to what the list held before.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 
 #include "fuzz_support.h"
 #include "input/text_list.h"

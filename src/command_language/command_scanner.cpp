@@ -1,6 +1,8 @@
 #include "command_language/command_scanner.h"
 
+#include <cstddef>
 #include <iterator>
+#include <string_view>
 
 #include "input/literal_patterns.h"
 #include "parsing/scanner.h"
@@ -12,7 +14,7 @@ namespace {
 // Rule numbers: lower numbers win ties between matches of the same length.
 enum command_rule : int {
     rule_keyword_first = 1, // rules 1 to 13: the keywords, in keyword_table order
-    rule_cidr = 14,
+    rule_cidr = 14, // then range and address, together in this order (match_address_rules)
     rule_range,
     rule_address,
     rule_host_name,
@@ -69,32 +71,37 @@ scan_match match_comment(const pattern_text& text, std::size_t start, int rule)
     }
 }
 
+/// "$", a letter, then one or more letters, digits or "_".
+scan_match match_variable(const pattern_text& text)
+{
+    if (!is_letter(text.at(1))) return {no_rule, 0};
+    std::size_t i = 2;
+    for (int c = text.at(i); is_word_byte(c) || c == '_'; c = text.at(++i)) {
+    }
+    return i >= 3 ? scan_match{rule_variable, i} : scan_match{no_rule, 0};
+}
+
+/// A double quote, bytes other than a double quote or a newline, a double quote.
+scan_match match_string(const pattern_text& text)
+{
+    for (std::size_t i = 1;; ++i) {
+        int c = text.at(i);
+        if (c == '"') return {rule_string, i + 1};
+        if (c == '\n' || c < 0) return {no_rule, 0};
+    }
+}
+
 scan_match command_rules(std::string_view held, bool input_ended, bool& needs_more)
 {
     pattern_text text(held, input_ended, needs_more);
     int c = text.at(0);
     if (is_letter(c)) return match_word(held, text);
-    if (is_digit(c)) {
-        address_literal_match m = match_address_literals(text);
-        if (m.cidr != 0) return {rule_cidr, m.cidr};
-        if (m.range != 0) return {rule_range, m.range};
-        if (m.address != 0) return {rule_address, m.address};
-        return {no_rule, 0};
-    }
+    if (is_digit(c)) return match_address_rules(held, input_ended, needs_more, rule_cidr);
     switch (c) {
-    case '$': {
-        if (!is_letter(text.at(1))) return {no_rule, 0};
-        std::size_t i = 2;
-        for (int d = text.at(i); is_word_byte(d) || d == '_'; d = text.at(++i)) {
-        }
-        return i >= 3 ? scan_match{rule_variable, i} : scan_match{no_rule, 0};
-    }
+    case '$':
+        return match_variable(text);
     case '"':
-        for (std::size_t i = 1;; ++i) {
-            int d = text.at(i);
-            if (d == '"') return {rule_string, i + 1};
-            if (d == '\n' || d < 0) return {no_rule, 0};
-        }
+        return match_string(text);
     case '{':
     case '}':
     case '(':
@@ -160,28 +167,15 @@ command_token command_scanner_next_token(scanner& language_scanner, std::string_
         case rule_newline:
         case rule_slash_comment:
         case rule_hash_comment:
-            ++language_scanner.line_number;
-            break;
         case rule_carriage_return:
         case rule_blanks:
+            // Skipped; a newline, alone or ending a comment, was counted as it was consumed.
             break;
         default:
             return keyword_table[match.rule - rule_keyword_first].token;
         }
     }
     return END_OF_INPUT;
-}
-
-const char* command_token_name(command_token kind)
-{
-    static const char* const names[] = {
-        "KW_LOAD", "KW_SAVE", "KW_UNION", "KW_DIFFERENCE", "KW_INTERSECT", "KW_INVERT", "KW_STDIN",
-        "KW_STDOUT", "KW_TEXT", "KW_CIDR", "KW_SINGLE", "KW_RANGE", "KW_P2B", "CIDR_LITERAL",
-        "RANGE_LITERAL", "ADDRESS_LITERAL", "HOST_NAME", "VARIABLE", "STRING", "LBRACE", "RBRACE",
-        "LPAREN", "RPAREN", "EQUALS", "SEMICOLON", "COMMA",
-    };
-    if (kind == END_OF_INPUT) return "END_OF_INPUT";
-    return names[kind - KW_LOAD];
 }
 
 } // namespace blockset

@@ -44,7 +44,4 @@ scanner& command_scanner();
 /// quotes. The text stays valid until the next call.
 command_token command_scanner_next_token(scanner& language_scanner, std::string_view& value);
 
-/// Name of a token kind, for tests and messages.
-const char* command_token_name(command_token kind);
-
 } // namespace blockset

@@ -5,8 +5,9 @@ namespace blockset {
 
 struct range_list;
 
-// The conversions of the four entry forms shared by text lists and scripts. A literal that
-// fails its checks adds nothing and prints nothing.
+// The conversions of the four entry forms shared by text lists and scripts. A text that is
+// not one whole literal of its form, or whose numbers fail their checks (a group above 255,
+// a prefix length above 32), adds nothing and prints nothing.
 
 /// "a.b.c.d-e.f.g.h": adds the range as written (a reversed range adds nothing).
 void add_range_literal(range_list& list, std::string_view text);

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "input/dotted_quad.h"
+#include "parsing/scanner.h"
+
 namespace blockset {
 
 /// Reads the byte at index i of a scanner's held text. Past the end it answers "none" (-1)
@@ -19,9 +22,6 @@ public:
         if (!input_ended_) needs_more_ = true;
         return -1;
     }
-    bool ended() const { return input_ended_; }
-    bool& needs_more() const { return needs_more_; }
-    std::size_t size() const { return text_.size(); }
 
 private:
     std::string_view text_;
@@ -32,36 +32,64 @@ private:
 inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
 inline bool is_letter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-/// Longest matches at the start of the text of the three address literal forms
-/// (0 where a form does not match).
-struct address_literal_match {
-    std::size_t cidr = 0;    ///< dotted quad, "/", one or two digits
-    std::size_t range = 0;   ///< dotted quad, "-", dotted quad
-    std::size_t address = 0; ///< dotted quad: four groups of one to three digits joined by "."
-};
-
-/// Length of the dotted quad starting at index start, or 0.
-std::size_t match_dotted_quad(const pattern_text& text, std::size_t start = 0);
-address_literal_match match_address_literals(const pattern_text& text);
-/// The bytes read_address_literal may look at: a range is at most 31 of them.
-constexpr std::size_t literal_window = 32;
-
 enum class literal_form { none, cidr, range, address };
 
-/// An address literal matched and read in one pass.
-struct address_literal_read {
+/// The longest address literal at the start of a text, with its numbers.
+struct address_literal {
     literal_form form = literal_form::none;
     std::size_t length = 0;
     /// Every group below 256 and a prefix length of at most 32: the literal adds something.
     bool in_bounds = false;
     std::uint32_t address = 0; ///< the first dotted quad, when in bounds
     std::uint32_t second = 0;  ///< a range's last address or a block's prefix length
+    /// The read looked for a byte past the end of the text: more text could lengthen it.
+    bool reached_end = false;
 };
 
-/// The match of match_address_literals (the longest of the three forms, none when even the
-/// dotted quad fails), with the numbers read as it goes. The text must hold at least
-/// literal_window bytes, so that no byte past its end is looked at.
-address_literal_read read_address_literal(const char* text);
+/// Reads the longest of the three literal forms at the start of text: a CIDR block (dotted
+/// quad, "/", one or two digits), a range (dotted quad, "-", dotted quad) or a single address
+/// (dotted quad); form none when the text starts with no dotted quad. Looks at no byte past
+/// the end of text. (Inline: the text scanner reads most of its tokens with it.)
+inline address_literal read_address_literal(std::string_view text)
+{
+    address_literal literal;
+    dotted_quad first = read_dotted_quad(text);
+    literal.reached_end = first.reached_end;
+    if (first.length == 0) return literal;
+    literal.form = literal_form::address;
+    literal.length = first.length;
+    literal.in_bounds = first.in_bounds;
+    literal.address = first.address;
+    // What follows the quad; past its first byte, where a prefix or a second quad begins.
+    const char* rest = text.data() + first.length;
+    std::size_t rest_size = text.size() - first.length;
+    if (rest_size == 0) return literal;
+    std::string_view after(rest + 1, rest_size - 1);
+    if (rest[0] == '/') {
+        prefix_digits prefix = read_prefix_digits(after);
+        literal.reached_end = prefix.reached_end;
+        if (prefix.length == 0) return literal;
+        literal.form = literal_form::cidr;
+        literal.length += 1 + prefix.length;
+        literal.in_bounds = first.in_bounds && prefix.value <= 32;
+        literal.second = prefix.value;
+    } else if (rest[0] == '-') {
+        dotted_quad last = read_dotted_quad(after);
+        literal.reached_end = last.reached_end;
+        if (last.length == 0) return literal;
+        literal.form = literal_form::range;
+        literal.length += 1 + last.length;
+        literal.in_bounds = first.in_bounds && last.in_bounds;
+        literal.second = last.address;
+    }
+    return literal;
+}
+
+/// The three literal rules of a scanner, which both languages list in this order from
+/// cidr_rule on: a CIDR block, a range (cidr_rule + 1), a single address (cidr_rule + 2);
+/// no_rule when none matches. Sets needs_more when more input could lengthen the literal
+/// and the input has not ended.
+scan_match match_address_rules(std::string_view text, bool input_ended, bool& needs_more, int cidr_rule);
 
 /// Length of the host name at the start (labels of a letter, then letters, digits and "-",
 /// joined by single dots), or 0.

@@ -1,5 +1,7 @@
 #include "input/p2b_reader.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -63,16 +65,25 @@ private:
         if (got < 0) {
             // zlib allocates its inflate state on the first read: running out of memory there
             // is the same exhaustion as anywhere else, not a damaged file.
-            int error = Z_OK;
-            gzerror(file_, &error);
-            if (error == Z_MEM_ERROR) throw std::bad_alloc();
+            if (zlib_error() == Z_MEM_ERROR) throw std::bad_alloc();
             failed_ = true;
             ended_ = true;
         } else if (got == 0) {
+            // The data ran out inside a gzip member, before its trailer: an interrupted
+            // download, not a list that ends. Plain data never reports it, nor do bytes after
+            // a complete member.
+            failed_ = zlib_error() == Z_BUF_ERROR;
             ended_ = true;
         } else {
             end_ += static_cast<std::size_t>(got);
         }
+    }
+
+    int zlib_error() const
+    {
+        int error = Z_OK;
+        gzerror(file_, &error);
+        return error;
     }
 
     gzFile file_;
@@ -120,6 +131,12 @@ void read_counted_records(block_reader& in, range_list& list)
     }
 }
 
+int read_error(const char* shown)
+{
+    diagnostic("Error reading file '%s'.\n", shown);
+    return -1;
+}
+
 } // namespace
 
 gzFile_s* gzip_input_open(const char* path)
@@ -154,37 +171,27 @@ int p2b_read(const char* path, range_list& list)
 int p2b_read_stream(gzFile_s* file, std::string_view held, const char* shown, range_list& list)
 {
     block_reader in(file, held);
-    int result = 0;
-    if (in.want(7) < 7 || in.failed()) {
-        diagnostic("Error reading file '%s'.\n", shown);
-        result = -1;
-    } else if (std::memcmp(in.data(), p2b_magic, 7) != 0) {
+    if (in.want(7) < 7 || in.failed()) return read_error(shown);
+    if (std::memcmp(in.data(), p2b_magic, 7) != 0) {
         diagnostic("Bad magic in file '%s'.\n", shown);
-        result = -1;
-    } else {
-        in.consume(7);
-        int version = in.want(1) == 1 ? in.data()[0] : -1;
-        if (in.failed()) {
-            diagnostic("Error reading file '%s'.\n", shown);
-            result = -1;
-        } else if (version == 1 || version == 2 || version == 3) {
-            in.consume(1);
-            if (version == 3) {
-                read_counted_records(in, list);
-            } else {
-                read_named_records(in, list);
-            }
-            range_list_release_spare(list);
-            if (in.failed()) {
-                diagnostic("Error reading file '%s'.\n", shown);
-                result = -1;
-            }
-        } else {
-            diagnostic("Unsupported P2B-version (%d) in file '%s'.\n", version, shown);
-            result = -1;
-        }
+        return -1;
     }
-    return result;
+    in.consume(7);
+    int version = in.want(1) == 1 ? in.data()[0] : -1;
+    if (in.failed()) return read_error(shown);
+    if (version < 1 || version > 3) {
+        diagnostic("Unsupported P2B-version (%d) in file '%s'.\n", version, shown);
+        return -1;
+    }
+    in.consume(1);
+    if (version == 3) {
+        read_counted_records(in, list);
+    } else {
+        read_named_records(in, list);
+    }
+    range_list_release_spare(list);
+    if (in.failed()) return read_error(shown);
+    return 0;
 }
 
 } // namespace blockset

@@ -15,13 +15,9 @@ namespace blockset {
 
 namespace {
 
-/// The list the running parse adds to.
-range_list* text_target_list = nullptr;
-
 /// The entry's conversion, run as soon as its token has been read.
-void add_entry(int token, const text_token_value& value)
+void add_entry(range_list& list, int token, const text_token_value& value)
 {
-    range_list& list = *text_target_list;
     if (value.read) {
         if (value.adds) range_list_insert(list, value.range);
         return;
@@ -45,7 +41,7 @@ void add_entry(int token, const text_token_value& value)
 /// blocklist: (empty) | blocklist entry LINE_END | blocklist LINE_END.
 /// Returns 0 when the whole input was accepted, 1 after a syntax error. The grammar is
 /// left-recursive, so the automaton's stack stays a few entries deep however long the input.
-int text_parser_run()
+int text_parser_run(range_list& list)
 {
     scanner& in = text_scanner();
     text_token_value value;
@@ -55,7 +51,7 @@ int text_parser_run()
         if (token == LINE_END) continue;
         // An entry is reduced before the token after it is read, so it is added even when
         // that token turns out to be a syntax error.
-        add_entry(token, value);
+        add_entry(list, token, value);
         if (text_scanner_next_token(in, value) != LINE_END) break;
     }
     report_parse_error(in, "syntax error");
@@ -78,11 +74,9 @@ void text_list_read(const char* path, range_list& list)
         if (!claim_standard_input()) return;
         fd = STDIN_FILENO;
     }
-    text_target_list = &list;
     text_scanner().restart(fd);
-    text_parser_run();
+    text_parser_run(list);
     range_list_release_spare(list);
-    text_target_list = nullptr;
     ::close(fd);
 }
 

@@ -1,6 +1,8 @@
 #include "input/text_scanner.h"
 
+#include <cstddef>
 #include <cstring>
+#include <string_view>
 
 #include "input/literal_patterns.h"
 
@@ -12,11 +14,7 @@ scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_
     int c = static_cast<unsigned char>(text[0]);
     if (is_digit(c)) {
         // A CIDR block or a range always outmatches the address it starts with.
-        address_literal_match match = match_address_literals(pattern);
-        if (match.cidr > 0) return {text_rule_cidr, match.cidr};
-        if (match.range > 0) return {text_rule_range, match.range};
-        if (match.address > 0) return {text_rule_address, match.address};
-        return {no_rule, 0};
+        return match_address_rules(text, input_ended, needs_more, text_rule_cidr);
     }
     if (is_letter(c)) return {text_rule_host, match_host_name(pattern)};
     switch (c) {
@@ -48,34 +46,33 @@ scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_
 
 namespace {
 
-/// The usual tokens straight from the held bytes: a literal or a line end with at least a
-/// literal's worth of bytes held, where the rules' longest match is decided without reading
-/// more. Returns 0 for anything else, which then goes the general way.
-int next_held_token(scanner& text_scanner, text_token_value& value)
+/// The token of a match, or 0 for one that is skipped (a comment, blanks).
+int token_of(scan_match match, std::string_view text, text_token_value& value)
 {
-    std::string_view held = text_scanner.held();
-    if (held.size() < literal_window) return 0;
-    switch (held[0]) {
-    case '\n':
-        text_scanner.consume(1);
-        ++text_scanner.line_number;
-        return LINE_END;
-    case '\r':
-        if (held[1] == '\n') {
-            text_scanner.consume(2);
-            ++text_scanner.line_number;
-        } else {
-            text_scanner.consume(1);
-        }
+    value.text = text.substr(0, match.length);
+    value.read = false;
+    switch (match.rule) {
+    case text_rule_cidr: return CIDR;
+    case text_rule_range: return RANGE;
+    case text_rule_address: return ADDRESS;
+    case text_rule_host: return HOST;
+    case text_rule_crlf:
+    case text_rule_line_feed:
+    case text_rule_carriage_return:
+        // Only a line feed counts a line, and consuming it did so.
         return LINE_END;
     default:
-        break;
+        return 0;
     }
-    if (!is_digit(static_cast<unsigned char>(held[0]))) return 0;
-    address_literal_read literal = read_address_literal(held.data());
-    if (literal.form == literal_form::none) return 0;
-    value.text = held.substr(0, literal.length);
+}
+
+/// An address literal that the held bytes decide, with the numbers read while matching it.
+int held_literal(scanner& text_scanner, std::string_view held, text_token_value& value)
+{
+    address_literal literal = read_address_literal(held);
+    if (literal.reached_end || literal.form == literal_form::none) return 0;
     text_scanner.consume(literal.length);
+    value.text = std::string_view(held.data(), literal.length);
     value.read = true;
     value.adds = literal.in_bounds;
     switch (literal.form) {
@@ -96,34 +93,22 @@ int next_held_token(scanner& text_scanner, text_token_value& value)
 
 int text_scanner_next_token(scanner& text_scanner, text_token_value& value)
 {
-    if (int token = next_held_token(text_scanner, value)) return token;
-    value.read = false;
+    // The usual tokens, straight from the held bytes when these decide them: an address
+    // literal, whose numbers are kept from matching it, and a line feed. Both are the rules'
+    // own matches, consumed through the same door; all else goes the general way.
+    std::string_view held = text_scanner.held();
+    if (!held.empty()) {
+        if (is_digit(static_cast<unsigned char>(held[0]))) {
+            if (int token = held_literal(text_scanner, held, value)) return token;
+        } else if (held[0] == '\n') {
+            text_scanner.consume(1);
+            return LINE_END;
+        }
+    }
     scan_match match;
     std::string_view matched;
     while (text_scanner.next_match(match, matched)) {
-        switch (match.rule) {
-        case text_rule_cidr:
-            value.text = matched;
-            return CIDR;
-        case text_rule_range:
-            value.text = matched;
-            return RANGE;
-        case text_rule_address:
-            value.text = matched;
-            return ADDRESS;
-        case text_rule_host:
-            value.text = matched;
-            return HOST;
-        case text_rule_crlf:
-        case text_rule_line_feed:
-            ++text_scanner.line_number;
-            return LINE_END;
-        case text_rule_carriage_return:
-            // A lone carriage return ends a line without counting one.
-            return LINE_END;
-        default:
-            break; // comment or blanks
-        }
+        if (int token = token_of(match, matched, value)) return token;
     }
     return TEXT_END;
 }

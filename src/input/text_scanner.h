@@ -18,7 +18,7 @@ enum text_token : int {
 
 /// The text format's lexical rules, in priority order (the first wins a tie of lengths).
 enum text_rule : int {
-    text_rule_cidr,
+    text_rule_cidr, // the three literal rules stay together in this order (match_address_rules)
     text_rule_range,
     text_rule_address,
     text_rule_host,

@@ -1,8 +1,10 @@
 #include "parsing/scanner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "io/diagnostics.h"
@@ -13,10 +15,17 @@ namespace blockset {
 
 namespace {
 constexpr std::size_t initial_capacity = 16384;
+/// A terminal is read a line at a time, up to this many bytes.
 constexpr std::size_t largest_read = 8192;
+/// Files and pipes are read ahead in blocks of this size, few system calls for a long input.
+constexpr std::size_t block_size = 128 * 1024;
 } // namespace
 
-scanner::~scanner() { std::free(storage_); }
+scanner::~scanner()
+{
+    std::free(storage_);
+    std::free(block_);
+}
 
 void scanner::restart(int fd)
 {
@@ -25,9 +34,13 @@ void scanner::restart(int fd)
     text_source_ = {};
     int saved_errno = errno;
     interactive_ = isatty(fd) == 1;
+    struct stat status {};
+    regular_file_ = fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     errno = saved_errno;
+    stream_ended_ = false;
     ended_ = false;
     count_ = position_ = 0;
+    block_begin_ = block_end_ = 0;
     if (storage_ == nullptr) {
         storage_ = static_cast<char*>(std::malloc(initial_capacity + 2));
         if (storage_ == nullptr) scanner_fatal("out of dynamic memory in yy_create_buffer()");
@@ -49,13 +62,40 @@ std::size_t scanner::read_some(char* into, std::size_t amount)
         std::size_t n = std::min(amount, text_source_.size());
         std::memcpy(into, text_source_.data(), n);
         text_source_.remove_prefix(n);
+        stream_ended_ = text_source_.empty();
         return n;
     }
-    // A reader on a terminal waits for the user, who should see every output first.
-    if (interactive_) standard_output().flush();
+    if (interactive_) {
+        // A reader on a terminal waits for the user, who should see every output first.
+        standard_output().flush();
+        return read_stream(into, std::min(amount, largest_read));
+    }
+    if (block_begin_ == block_end_) {
+        if (block_ == nullptr) {
+            block_ = static_cast<char*>(std::malloc(block_size));
+            if (block_ == nullptr) scanner_fatal("out of dynamic memory in yy_create_buffer()");
+        }
+        block_begin_ = 0;
+        block_end_ = read_stream(block_, block_size);
+    }
+    std::size_t n = std::min(amount, block_end_ - block_begin_);
+    std::memcpy(into, block_ + block_begin_, n);
+    block_begin_ += n;
+    return n;
+}
+
+std::size_t scanner::read_stream(char* into, std::size_t amount)
+{
+    if (stream_ended_) return 0;
     for (;;) {
         ssize_t got = ::read(fd_, into, amount);
-        if (got >= 0) return static_cast<std::size_t>(got);
+        if (got >= 0) {
+            auto count = static_cast<std::size_t>(got);
+            // After Ctrl-D on a terminal, or once a file has run out, the stream stays ended,
+            // even when it grows meanwhile (a script that saves into its own file).
+            if (count == 0 || (regular_file_ && count < amount)) stream_ended_ = true;
+            return count;
+        }
         if (errno == EINTR && !interactive_) continue;
         scanner_fatal("input in flex scanner failed");
     }
@@ -81,7 +121,7 @@ bool scanner::fill()
             capacity_ = grown;
         }
         std::size_t room = capacity_ - count_ - 1;
-        std::size_t got = read_some(storage_ + count_, room < largest_read ? room : largest_read);
+        std::size_t got = read_some(storage_ + count_, room);
         if (got == 0) break;
         count_ += got;
         added += got;
@@ -114,7 +154,7 @@ bool scanner::next_match(scan_match& match, std::string_view& text)
             continue;
         }
         text = rest.substr(0, match.length);
-        position_ += match.length;
+        consume(match.length);
         return true;
     }
 }
@@ -123,7 +163,7 @@ void scanner_fatal(const char* message) { end_process_fatal(message, 2); }
 
 void report_parse_error(const scanner& language_scanner, const char* message)
 {
-    diagnostic("error: %s on line: %d\n", message, language_scanner.line_number);
+    diagnostic("error: %s on line: %d\n", message, language_scanner.line_number());
 }
 
 } // namespace blockset

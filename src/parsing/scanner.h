@@ -36,17 +36,24 @@ public:
     void restart(std::string_view text);
 
     /// The next match of a rule, skipping and echoing bytes that no rule takes. The text stays
-    /// valid until the next call. Returns false when the input has ended.
+    /// valid until the next call. Returns false when the input has ended; a stream that has
+    /// ended is not read again until the next restart.
     bool next_match(scan_match& match, std::string_view& text);
 
     /// The bytes held from the scan position on. A language may match a token here itself
     /// when these bytes alone decide it, and consume() it; all else goes through next_match().
     std::string_view held() const { return {storage_ + position_, count_ - position_}; }
-    /// Moves the scan position past the first n held bytes.
-    void consume(std::size_t n) { position_ += n; }
+    /// Moves the scan position past the first n held bytes (n > 0), a match of a rule. The one
+    /// place that counts lines: a match that ends with a line feed counts one (rules match a
+    /// line feed nowhere else), and an echoed byte is never counted.
+    void consume(std::size_t n)
+    {
+        position_ += n;
+        if (storage_[position_ - 1] == '\n') ++line_number_;
+    }
 
-    /// 1 at the start of the process; the language's rules advance it. Never reset.
-    int line_number = 1;
+    /// 1 at the start of the process, one more for each line end consumed. Never reset.
+    int line_number() const { return line_number_; }
 
     /// Capacity of the held-input storage (grows for long tokens).
     std::size_t capacity() const { return capacity_; }
@@ -54,17 +61,28 @@ public:
 private:
     bool fill();
     std::size_t read_some(char* into, std::size_t amount);
+    std::size_t read_stream(char* into, std::size_t amount);
 
     scan_rules rules_;
+    int line_number_ = 1;
     int fd_ = -1;
     std::string_view text_source_;
     bool text_mode_ = false;
     bool interactive_ = false;
+    /// A short read of a regular file is its end; other streams end with a read of nothing.
+    bool regular_file_ = false;
+    /// The stream has reported its end: it is not read again in this run.
+    bool stream_ended_ = false;
+    /// The stream ended while an unfinished token was held: that token is matched as it is.
     bool ended_ = false;
     char* storage_ = nullptr;
     std::size_t capacity_ = 0;
     std::size_t count_ = 0;
     std::size_t position_ = 0;
+    /// Bytes of a file or pipe read ahead of the storage; block_begin_ is the next to take.
+    char* block_ = nullptr;
+    std::size_t block_begin_ = 0;
+    std::size_t block_end_ = 0;
 };
 
 /// Ends the process with the scanner failure message and status 2.
@@ -86,8 +104,6 @@ public:
     }
     /// A reduction of n symbols: pops n entries (the caller then pushes the result).
     void pop(int n) { depth_ -= n; }
-    void reset() { depth_ = 0; }
-    int depth() const { return depth_; }
 
 private:
     int depth_ = 0;

@@ -10,6 +10,17 @@
 namespace blockset {
 namespace {
 
+const char* token_name(command_token kind)
+{
+    static const char* const names[] = {
+        "KW_LOAD", "KW_SAVE", "KW_UNION", "KW_DIFFERENCE", "KW_INTERSECT", "KW_INVERT", "KW_STDIN",
+        "KW_STDOUT", "KW_TEXT", "KW_CIDR", "KW_SINGLE", "KW_RANGE", "KW_P2B", "CIDR_LITERAL",
+        "RANGE_LITERAL", "ADDRESS_LITERAL", "HOST_NAME", "VARIABLE", "STRING", "LBRACE", "RBRACE",
+        "LPAREN", "RPAREN", "EQUALS", "SEMICOLON", "COMMA",
+    };
+    return names[kind - KW_LOAD];
+}
+
 /// Scans the whole text with a fresh instance of the command rules; returns the tokens as
 /// "KIND" or "KIND(text)", echoed bytes as "echo(x)" in the order they happen, and the final
 /// line number.
@@ -32,14 +43,14 @@ scan_result scan_all(const std::string& text)
         }
     };
     scanner& instance = command_scanner();
-    int start_line = instance.line_number;
+    int start_line = instance.line_number();
     instance.restart(text);
     for (;;) {
         std::string_view value;
         command_token kind = command_scanner_next_token(instance, value);
         take_echo();
         if (kind == END_OF_INPUT) break;
-        out += command_token_name(kind);
+        out += token_name(kind);
         if (kind >= CIDR_LITERAL && kind <= STRING) {
             out += '(';
             out.append(value);
@@ -48,7 +59,7 @@ scan_result scan_all(const std::string& text)
         out += " ";
     }
     if (!out.empty()) out.pop_back();
-    return {out, instance.line_number - start_line + 1};
+    return {out, instance.line_number() - start_line + 1};
 }
 
 struct token_case {

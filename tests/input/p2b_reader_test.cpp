@@ -1,6 +1,7 @@
 #include "input/p2b_reader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -276,18 +277,26 @@ std::string many_records(std::size_t count, ranges& expected)
     return bytes;
 }
 
-TEST(p2b_reader, truncated_gzip_stream_reads_like_data_that_ends)
+TEST(p2b_reader, gzip_stream_cut_short_is_a_read_error)
 {
     ranges all;
     temporary_file whole(many_records(20000, all), true);
-    std::string compressed = whole.contents();
-    temporary_file cut(compressed.substr(0, compressed.size() / 2));
-    read_outcome outcome = read_file(cut.path());
+    const std::string compressed = whole.contents();
+    // In the middle of the data, before the trailer, and inside the trailer's length field.
+    for (std::size_t kept : {compressed.size() / 2, compressed.size() - 8, compressed.size() - 1}) {
+        temporary_file cut(compressed.substr(0, kept));
+        read_outcome outcome = read_file(cut.path());
+        EXPECT_EQ(outcome.result, -1) << kept;
+        EXPECT_EQ(outcome.messages, with_path("Error reading file '%s'.\n", cut.path())) << kept;
+        ASSERT_FALSE(outcome.added.empty()) << "ranges read before the cut stay in the list";
+        EXPECT_LE(outcome.added.size(), all.size());
+        EXPECT_TRUE(std::equal(outcome.added.begin(), outcome.added.end(), all.begin())) << kept;
+    }
+    // Bytes after a complete member are zlib's business: it ignores what is no gzip header.
+    temporary_file trailing(compressed + "junk");
+    read_outcome outcome = read_file(trailing.path());
     EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.messages, "");
-    ASSERT_FALSE(outcome.added.empty());
-    ASSERT_LT(outcome.added.size(), all.size());
-    EXPECT_TRUE(std::equal(outcome.added.begin(), outcome.added.end(), all.begin()));
+    EXPECT_EQ(outcome.added, all);
 }
 
 TEST(p2b_reader, corrupt_gzip_stream_stops_the_reading_with_a_message)

@@ -91,6 +91,7 @@ struct match_case {
     std::string input;
     std::vector<std::string> tokens;
     std::string echo;
+    int lines = 0;
 };
 
 class scanner_matching : public ::testing::TestWithParam<match_case> {};
@@ -108,6 +109,7 @@ TEST_P(scanner_matching, takes_longest_match_and_echoes_the_rest)
         output_capture echo;
         EXPECT_EQ(all_tokens(in), row.tokens) << "from descriptor: " << from_descriptor;
         EXPECT_EQ(echo.text(), row.echo) << "from descriptor: " << from_descriptor;
+        EXPECT_EQ(in.line_number(), 1 + row.lines) << "from descriptor: " << from_descriptor;
     }
 }
 
@@ -120,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         match_case{"if iff i", {"keyword:if", "word:iff", "word:i"}, "  "},
         match_case{"12/3", {"number:12"}, "/3"},
         match_case{"12", {}, "12"},
-        match_case{"a\nb\n", {"word:a", "lf:\n", "word:b", "lf:\n"}, ""},
+        match_case{"a\nb\n", {"word:a", "lf:\n", "word:b", "lf:\n"}, "", 2},
         match_case{std::string("\0a\0", 3), {"word:a"}, std::string("\0\0", 2)},
         match_case{"x-y", {"word:x", "word:y"}, "-"}));
 
@@ -141,8 +143,9 @@ TEST(scanner, echo_keeps_its_place_among_other_output)
 
 TEST(scanner, tokens_split_by_a_refill_are_matched_whole)
 {
-    // Block reads take at most 8192 bytes, so these tokens straddle the first refill.
-    for (std::size_t lead : {8186u, 8189u, 8190u, 8191u, 8192u}) {
+    // The first fill takes 16383 bytes (the storage less one), so these tokens straddle the
+    // first refill.
+    for (std::size_t lead : {16377u, 16380u, 16381u, 16382u, 16383u}) {
         std::string input = std::string(lead, '\n') + "abcdef\n1234/";
         temporary_input file(input);
         scanner in(toy_rules);
@@ -203,36 +206,34 @@ TEST(scanner, end_of_input_is_reported_again_and_restart_starts_afresh)
 TEST(scanner, restart_discards_held_input_and_keeps_the_line_counter)
 {
     scanner in(toy_rules);
-    in.restart("first second third");
-    in.line_number = 42;
+    in.restart("\n\nfirst\nsecond third");
     output_capture echo;
+    EXPECT_EQ(next_token(in), "lf:\n");
+    EXPECT_EQ(next_token(in), "lf:\n");
     EXPECT_EQ(next_token(in), "word:first");
     in.restart("fourth");
     EXPECT_EQ(next_token(in), "word:fourth");
     EXPECT_EQ(next_token(in), "end");
-    EXPECT_EQ(in.line_number, 42);
+    EXPECT_EQ(in.line_number(), 3);
 }
 
 TEST(scanner, instances_keep_their_state_apart)
 {
     scanner words(toy_rules);
     scanner numbers(toy_rules);
-    words.restart("alpha beta gamma");
-    numbers.restart("1/ 22/ 333/");
-    words.line_number = 5;
-    numbers.line_number = 70;
+    words.restart("alpha\nbeta gamma");
+    numbers.restart("1/\n\n22/ 333/");
     output_capture echo;
     EXPECT_EQ(next_token(words), "word:alpha");
     EXPECT_EQ(next_token(numbers), "number:1");
+    EXPECT_EQ(next_token(words), "lf:\n");
     EXPECT_EQ(next_token(words), "word:beta");
     // A whole run of the second instance in the middle of the first one's input.
-    EXPECT_EQ(next_token(numbers), "number:22");
-    EXPECT_EQ(next_token(numbers), "number:333");
-    EXPECT_EQ(next_token(numbers), "end");
+    EXPECT_EQ(all_tokens(numbers), (std::vector<std::string>{"lf:\n", "lf:\n", "number:22", "number:333"}));
     EXPECT_EQ(next_token(words), "word:gamma");
     EXPECT_EQ(next_token(words), "end");
-    EXPECT_EQ(words.line_number, 5);
-    EXPECT_EQ(numbers.line_number, 70);
+    EXPECT_EQ(words.line_number(), 2);
+    EXPECT_EQ(numbers.line_number(), 3);
 }
 
 int interrupted_pipe_writer = -1;
@@ -274,7 +275,9 @@ TEST(scanner, interrupted_block_read_is_made_again_without_loss)
 TEST(scanner, report_parse_error_names_the_scanner_line)
 {
     scanner in(toy_rules);
-    in.line_number = 13;
+    const std::string lines(12, '\n');
+    in.restart(lines);
+    all_tokens(in);
     diagnostic_capture messages;
     report_parse_error(in, "syntax error");
     report_parse_error(in, "yacc stack overflow");
@@ -329,7 +332,7 @@ struct terminal {
     int slave;
 };
 
-TEST(scanner, terminal_line_is_scanned_once_typed_after_output_is_flushed)
+TEST(scanner, terminal_line_is_scanned_once_typed_and_its_end_of_file_is_final)
 {
     terminal tty;
     ASSERT_GE(tty.slave, 0);
@@ -344,8 +347,23 @@ TEST(scanner, terminal_line_is_scanned_once_typed_after_output_is_flushed)
     EXPECT_EQ(out.on_descriptor(), "prompt ");
     EXPECT_EQ(next_token(in), "word:line");
     EXPECT_EQ(next_token(in), "lf:\n");
-    tty.type("second\n");
-    EXPECT_EQ(next_token(in), "word:second");
+    tty.type("second\n\x04");
+    EXPECT_EQ(all_tokens(in), (std::vector<std::string>{"word:second", "lf:\n"}));
+    // After Ctrl-D the terminal is not read again, whatever is typed next.
+    tty.type("more\n");
+    EXPECT_EQ(next_token(in), "end");
+}
+
+TEST(scanner, file_that_grows_after_its_end_is_not_read_again)
+{
+    temporary_input file("one two");
+    scanner in(toy_rules);
+    in.restart(file.fd());
+    output_capture echo;
+    EXPECT_EQ(all_tokens(in), (std::vector<std::string>{"word:one", "word:two"}));
+    // What the run itself may write there afterwards (a script that saves into its own file).
+    ASSERT_EQ(::pwrite(file.fd(), " three", 6, 7), 6);
+    EXPECT_EQ(next_token(in), "end");
 }
 
 TEST(scanner, interrupted_terminal_read_is_fatal)
