@@ -48,7 +48,8 @@ const char* skip_blanks(const char* p, const char* end)
 }
 
 #ifdef BLOCKSET_VECTOR_QUAD
-const bool vector_quads = sse41_available();
+/// Set by the first read (the processor is asked only then).
+bool vector_quads = false;
 #endif
 
 /// An in-bounds dotted quad at p: its end, or null. With 16 bytes before the end, the vector
@@ -361,6 +362,10 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
 int auto_list_read(const char* path, range_list& list)
 {
     const char* shown = path != nullptr ? path : auto_standard_input_name;
+#ifdef BLOCKSET_VECTOR_QUAD
+    static const bool vector = sse41_available();
+    vector_quads = vector;
+#endif
     gzFile file = gzip_input_open(path);
     int result = -1;
     if (file == nullptr) {

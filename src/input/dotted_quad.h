@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -162,8 +163,13 @@ inline constexpr quad_shuffles quad_shuffle_table{};
     return quad;
 }
 
-/// Whether this processor runs read_dotted_quad_sse41.
-inline bool sse41_available() { return __builtin_cpu_supports("sse4.1"); }
+/// Whether this processor runs read_dotted_quad_sse41. One processor query, made when asked
+/// (a query can cost a virtual machine microseconds; a run that reads no list makes none).
+inline bool sse41_available()
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    return __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_SSE4_1) != 0;
+}
 
 #endif
 

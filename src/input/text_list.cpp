@@ -150,15 +150,24 @@ plain_lines read_plain_lines_scalar(std::string_view held, range_list& list)
 
 using plain_lines_reader = plain_lines (*)(std::string_view, range_list&);
 
-plain_lines_reader best_plain_lines_reader()
+plain_line_reader chosen_plain_line_reader = plain_line_reader::vector;
+
+plain_lines_reader plain_lines_reader_for(plain_line_reader choice)
 {
+    switch (choice) {
+    case plain_line_reader::none:
+        return nullptr;
+    case plain_line_reader::scalar:
+        return read_plain_lines_scalar;
+    case plain_line_reader::vector:
+        break;
+    }
 #ifdef BLOCKSET_VECTOR_QUAD
-    if (sse41_available()) return read_plain_lines_vector;
+    static const bool vector = sse41_available();
+    if (vector) return read_plain_lines_vector;
 #endif
     return read_plain_lines_scalar;
 }
-
-plain_lines_reader chosen_plain_lines_reader = best_plain_lines_reader();
 
 /// blocklist: (empty) | blocklist entry LINE_END | blocklist LINE_END.
 /// Returns 0 when the whole input was accepted, 1 after a syntax error. The grammar is
@@ -166,7 +175,7 @@ plain_lines_reader chosen_plain_lines_reader = best_plain_lines_reader();
 int text_parser_run(range_list& list)
 {
     scanner& in = text_scanner();
-    const plain_lines_reader take_plain_lines = chosen_plain_lines_reader;
+    const plain_lines_reader take_plain_lines = plain_lines_reader_for(chosen_plain_line_reader);
     text_token_value value;
     for (;;) {
         // At a line start: the usual lines in bulk, then a token the general way.
@@ -191,20 +200,7 @@ int text_parser_run(range_list& list)
 
 } // namespace
 
-void text_list_set_plain_line_reader(plain_line_reader reader)
-{
-    switch (reader) {
-    case plain_line_reader::none:
-        chosen_plain_lines_reader = nullptr;
-        break;
-    case plain_line_reader::scalar:
-        chosen_plain_lines_reader = read_plain_lines_scalar;
-        break;
-    case plain_line_reader::vector:
-        chosen_plain_lines_reader = best_plain_lines_reader();
-        break;
-    }
-}
+void text_list_set_plain_line_reader(plain_line_reader reader) { chosen_plain_line_reader = reader; }
 
 void text_list_read(const char* path, range_list& list)
 {
