@@ -64,7 +64,7 @@ void text_tokens_and_conversions(benchmark::State& state)
                 add_address_literal(list, value.text);
             }
         }
-        benchmark::DoNotOptimize(range_list_size(list));
+        benchmark::DoNotOptimize(range_list_view(list).size());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }

@@ -1,7 +1,6 @@
 #include "ranges/listings.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -21,33 +20,10 @@ namespace {
 /// The longest line of the address listing: "255.255.255.255\n".
 constexpr std::size_t max_address_line = max_address_text + 1;
 
-/// The text "d\n" of a last octet, padded so that one fixed-size copy moves it.
-struct octet_line {
-    char text[4];
-    unsigned char length;
-};
-
-constexpr std::array<octet_line, 256> make_octet_lines()
-{
-    std::array<octet_line, 256> lines{};
-    for (unsigned octet = 0; octet < 256; ++octet) {
-        octet_line& line = lines[octet];
-        unsigned n = 0;
-        if (octet >= 100) line.text[n++] = static_cast<char>('0' + octet / 100);
-        if (octet >= 10) line.text[n++] = static_cast<char>('0' + octet / 10 % 10);
-        line.text[n++] = static_cast<char>('0' + octet % 10);
-        line.text[n++] = '\n';
-        line.length = static_cast<unsigned char>(n);
-    }
-    return lines;
-}
-
-constexpr std::array<octet_line, 256> octet_lines = make_octet_lines();
-
 /// Writes one line per address of first..last, which lie in one /24 block. The text
-/// "a.b.c." is formatted once; each line is that prefix and the last octet's line, both
-/// moved by fixed-size copies. A prefix is at most 12 bytes and an octet line at most 4,
-/// so no copy reaches past the 16 bytes a line may take.
+/// "a.b.c." is formatted once; each line is that prefix and the last octet's text, both
+/// moved by fixed-size copies, and the line end. A prefix is at most 12 bytes and an octet's
+/// text 4, so no copy reaches past the 16 bytes a line may take.
 void write_block_addresses(output_stream& out, std::uint32_t first, std::uint32_t last)
 {
     char prefix[16] = {};
@@ -63,8 +39,9 @@ void write_block_addresses(output_stream& out, std::uint32_t first, std::uint32_
         for (; octet <= chunk_end; ++octet) {
             std::memcpy(p, prefix, sizeof prefix);
             p += prefix_length;
-            std::memcpy(p, octet_lines[octet].text, sizeof octet_lines[octet].text);
-            p += octet_lines[octet].length;
+            std::memcpy(p, octet_texts[octet].text, sizeof octet_texts[octet].text);
+            p += octet_texts[octet].length;
+            *p++ = '\n';
         }
         out.commit(p);
         if (chunk_end == last_octet) return;
@@ -72,8 +49,8 @@ void write_block_addresses(output_stream& out, std::uint32_t first, std::uint32_
 }
 
 /// Runs one listing on the file at path, or on standard output when there is none.
-int write_file(const char* path, const range_list& list,
-               void (*listing)(output_stream&, const range_list&))
+int write_file(const char* path, range_list& list,
+               void (*listing)(output_stream&, range_list&))
 {
     if (path == nullptr) {
         listing(standard_output(), list);
@@ -105,7 +82,7 @@ int write_file(const char* path, const range_list& list,
 
 } // namespace
 
-void range_list_write_ranges(output_stream& out, const range_list& list)
+void range_list_write_ranges(output_stream& out, range_list& list)
 {
     for (const ip_range& range : range_list_view(list)) {
         char* p = out.reserve(max_address_text + 1 + address_text_room + 1);
@@ -117,7 +94,7 @@ void range_list_write_ranges(output_stream& out, const range_list& list)
     }
 }
 
-void range_list_write_addresses(output_stream& out, const range_list& list)
+void range_list_write_addresses(output_stream& out, range_list& list)
 {
     for (const ip_range& range : range_list_view(list)) {
         if (range.first > range.last) continue;
@@ -132,19 +109,53 @@ void range_list_write_addresses(output_stream& out, const range_list& list)
     }
 }
 
-int write_cidr_file(const char* path, const range_list& list)
+int write_cidr_file(const char* path, range_list& list)
 {
     return write_file(path, list, range_list_write_cidr);
 }
 
-int write_ranges_file(const char* path, const range_list& list)
+int write_ranges_file(const char* path, range_list& list)
 {
     return write_file(path, list, range_list_write_ranges);
 }
 
-int write_addresses_file(const char* path, const range_list& list)
+int write_addresses_file(const char* path, range_list& list)
 {
     return write_file(path, list, range_list_write_addresses);
+}
+
+namespace {
+
+void write_cidr_line(output_stream& out, std::uint32_t address, unsigned prefix_length)
+{
+    char* p = out.reserve(address_text_room + 4);
+    p = format_address(p, address);
+    *p++ = '/';
+    p = format_small_number(p, prefix_length);
+    *p++ = '\n';
+    out.commit(p);
+}
+
+} // namespace
+
+void range_list_write_cidr(output_stream& out, range_list& list)
+{
+    for (const ip_range& range : range_list_view(list)) {
+        if (range.first == 0 && range.last == top_address) {
+            write_cidr_line(out, 0, 0);
+            continue;
+        }
+        std::uint32_t start = range.first;
+        for (;;) {
+            // The largest block that starts at start and does not pass the range's end.
+            unsigned size_prefix = 32 - highest_bit_index(range.last - start + 1);
+            unsigned prefix = std::max(size_prefix, alignment_prefix(start));
+            write_cidr_line(out, start, prefix);
+            std::uint32_t block_end = block_last_address(start, prefix);
+            if (block_end >= range.last) break;
+            start = block_end + 1;
+        }
+    }
 }
 
 } // namespace blockset

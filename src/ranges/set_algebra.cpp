@@ -7,12 +7,13 @@
 
 namespace blockset {
 
-// Every sweep reads the operands' merged views before it empties the result, and hands the
-// result its ranges in ascending order of first address, so each insertion extends or appends
-// at the tail. The result's room is reserved for the most ranges the sweep can hand over. Reading a view twice is harmless when both operands are one list: the first
-// read merged it, the second changes nothing.
+// Every sweep reads its operands through range_list_view, which merges their pending
+// additions, before it empties the result, and hands the result its ranges in ascending order
+// of first address, so each insertion extends or appends at the tail. The result's room is
+// reserved for the most ranges the sweep can hand over. When both operands are one list, the
+// second view finds nothing left to merge and the first stays valid.
 
-range_list& range_list_union(const range_list& a, const range_list& b, range_list& result)
+range_list& range_list_union(range_list& a, range_list& b, range_list& result)
 {
     std::span<const ip_range> left = range_list_view(a);
     std::span<const ip_range> right = range_list_view(b);
@@ -29,7 +30,7 @@ range_list& range_list_union(const range_list& a, const range_list& b, range_lis
     return result;
 }
 
-range_list& range_list_intersection(const range_list& a, const range_list& b, range_list& result)
+range_list& range_list_intersection(range_list& a, range_list& b, range_list& result)
 {
     std::span<const ip_range> left = range_list_view(a);
     std::span<const ip_range> right = range_list_view(b);
@@ -53,7 +54,7 @@ range_list& range_list_intersection(const range_list& a, const range_list& b, ra
     return result;
 }
 
-range_list& range_list_difference(const range_list& a, const range_list& b, range_list& result)
+range_list& range_list_difference(range_list& a, range_list& b, range_list& result)
 {
     std::span<const ip_range> left = range_list_view(a);
     std::span<const ip_range> right = range_list_view(b);
@@ -88,7 +89,7 @@ range_list& range_list_difference(const range_list& a, const range_list& b, rang
     return result;
 }
 
-range_list& range_list_complement(const range_list& a, range_list& result)
+range_list& range_list_complement(range_list& a, range_list& result)
 {
     std::span<const ip_range> ranges = range_list_view(a);
     range_list_clear(result);

@@ -26,7 +26,7 @@ namespace {
 using testing::ip;
 using testing::list_of;
 using ranges = std::vector<ip_range>;
-using listing = void (*)(output_stream&, const range_list&);
+using listing = void (*)(output_stream&, range_list&);
 
 std::string read_file(const std::string& path)
 {
@@ -53,7 +53,7 @@ private:
 };
 
 /// Runs a listing on a stream of the given capacity into a file and returns the text.
-std::string listing_text(listing write, const range_list& list, std::size_t capacity = 1 << 16)
+std::string listing_text(listing write, range_list& list, std::size_t capacity = 1 << 16)
 {
     temporary_folder folder;
     std::string path = folder.file("out");
@@ -127,7 +127,8 @@ TEST(listings, range_listing_writes_one_line_per_range)
          "1.22.133.4-128.0.99.255\n"},
     };
     for (const listing_case& row : cases) {
-        EXPECT_EQ(listing_text(range_list_write_ranges, make_list(row.list)), row.expected)
+        range_list list = make_list(row.list);
+        EXPECT_EQ(listing_text(range_list_write_ranges, list), row.expected)
             << row.name;
     }
 }
@@ -146,7 +147,8 @@ TEST(listings, address_listing_writes_every_address)
          "99.99.99.9\n99.99.99.10\n99.99.99.99\n99.99.99.100\n"},
     };
     for (const listing_case& row : cases) {
-        EXPECT_EQ(listing_text(range_list_write_addresses, make_list(row.list)), row.expected)
+        range_list list = make_list(row.list);
+        EXPECT_EQ(listing_text(range_list_write_addresses, list), row.expected)
             << row.name;
     }
 }
@@ -177,7 +179,7 @@ TEST(listings, output_files_write_each_listing)
     temporary_folder folder;
     range_list list = make_list(example);
     struct file_case {
-        int (*write)(const char*, const range_list&);
+        int (*write)(const char*, range_list&);
         const char* expected;
     };
     const file_case cases[] = {
@@ -199,7 +201,8 @@ TEST(listings, output_file_replaces_existing_contents)
     temporary_folder folder;
     std::string path = folder.file("list.txt");
     std::ofstream(path) << "an older and much longer text than the listing\n";
-    EXPECT_EQ(write_ranges_file(path.c_str(), list_of({{1, 2}})), 0);
+    range_list list = list_of({{1, 2}});
+    EXPECT_EQ(write_ranges_file(path.c_str(), list), 0);
     EXPECT_EQ(read_file(path), "0.0.0.1-0.0.0.2\n");
 }
 
@@ -248,11 +251,14 @@ TEST(listings, standard_output_takes_listings_in_order_and_stays_open)
     temporary_folder folder;
     std::string output;
     int first, second, third;
+    range_list one = list_of({{1, 2}});
+    range_list many = make_list(example);
+    range_list top = list_of({{top_address, top_address}});
     {
         testing::output_capture capture;
-        first = write_ranges_file(nullptr, list_of({{1, 2}}));
-        second = write_cidr_file(nullptr, make_list(example));
-        third = write_addresses_file(nullptr, list_of({{top_address, top_address}}));
+        first = write_ranges_file(nullptr, one);
+        second = write_cidr_file(nullptr, many);
+        third = write_addresses_file(nullptr, top);
         output = capture.text();
     }
     EXPECT_EQ(first, 0);
@@ -287,8 +293,10 @@ TEST(listings, failed_write_lets_later_output_go_on)
     EXPECT_EXIT(
         {
             std::string path = folder.file("after.txt");
-            write_ranges_file("/dev/full", list_of({{1, 2}}));
-            int result = write_ranges_file(path.c_str(), list_of({{3, 4}}));
+            range_list lost = list_of({{1, 2}});
+            range_list kept = list_of({{3, 4}});
+            write_ranges_file("/dev/full", lost);
+            int result = write_ranges_file(path.c_str(), kept);
             bool later_written = result == 0 && read_file(path) == "0.0.0.3-0.0.0.4\n";
             std::exit(later_written ? finish_process() : 1);
         },

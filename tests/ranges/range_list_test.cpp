@@ -119,17 +119,12 @@ TEST(range_list, copy_replaces_the_target)
     range_list empty;
     range_list_copy(empty, target);
     EXPECT_TRUE(ranges_of(target).empty());
-    range_list_clear(source);
-    EXPECT_TRUE(range_list_empty(source));
-    range_list_insert(source, {7, 8});
-    EXPECT_EQ(ranges_of(source), (ranges{{7, 8}}));
 }
 
-TEST(range_list, init_empties_a_list_that_can_be_filled_again)
+TEST(range_list, clear_empties_a_list_that_can_be_filled_again)
 {
     range_list list = list_of({{30, 40}, {1, 2}});
-    range_list_init(list);
-    EXPECT_TRUE(range_list_empty(list));
+    range_list_clear(list);
     EXPECT_TRUE(ranges_of(list).empty());
     range_list_insert(list, {50, 60});
     range_list_insert(list, {10, 20});
@@ -209,7 +204,7 @@ TEST(range_list, any_order_of_additions_gives_the_same_list)
             // Read in the middle too: pending additions must merge into an already merged list.
             for (std::size_t i = 0; i < added.size(); ++i) {
                 range_list_insert(list, added[i]);
-                if (i == added.size() / 2) range_list_size(list);
+                if (i == added.size() / 2) range_list_view(list);
             }
             EXPECT_EQ(ranges_of(list), expected) << "round " << round << " order " << order;
         }
@@ -300,7 +295,6 @@ TEST(range_list, reserved_and_released_room_keeps_the_ranges)
         }
         range_list list;
         range_list_reserve(list, count / 2);
-        EXPECT_GE(list.capacity, count / 2);
         for (std::size_t i = 0; i < count / 2; ++i) range_list_insert(list, added[i]);
         range_list_release_spare(list);
         for (std::size_t i = count / 2; i < count; ++i) range_list_insert(list, added[i]);
@@ -313,7 +307,7 @@ TEST(range_list, reserved_and_released_room_keeps_the_ranges)
         added.push_back({top_address, top_address});
         EXPECT_EQ(ranges_of(copy), added) << count;
         range_list moved(std::move(copy));
-        EXPECT_EQ(range_list_size(moved), count + 1);
+        EXPECT_EQ(range_list_view(moved).size(), count + 1);
     }
 }
 

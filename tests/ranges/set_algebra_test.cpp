@@ -31,7 +31,7 @@ range_list make_list(const ranges& items)
     return list;
 }
 
-using binary_operation = range_list& (*)(const range_list&, const range_list&, range_list&);
+using binary_operation = range_list& (*)(range_list&, range_list&, range_list&);
 
 void check_binary(binary_operation operation, const binary_case& row)
 {
