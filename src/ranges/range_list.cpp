@@ -19,9 +19,12 @@ const std::uint32_t mask_table[33] = {
 
 namespace {
 
-/// Pending additions merge once they are as many as the merged ranges, or as this batch
-/// when the merged ranges are fewer: a list holds at most about twice its distinct ranges
-/// plus one batch, however many duplicates arrive out of order.
+/// A full block merges its pending additions before it grows, once they are twice as many
+/// as the merged ranges, or one batch when the merged ranges are fewer. A block therefore
+/// grows only for ranges that are distinct, or while the pending additions are fewer than
+/// twice the merged ranges: it holds at most about six times the list's distinct ranges or
+/// two batches, however many duplicates arrive out of order. (Merging at every doubling
+/// instead would merge each range twice as often, for a list given wholly out of order.)
 constexpr std::size_t pending_batch = std::size_t{1} << 16;
 
 /// Ranges examined before the end for an addition that starts a little before the last one.
@@ -57,13 +60,17 @@ std::size_t merge_from_back(ip_range* data, std::size_t merged, const ip_range* 
 {
     std::size_t out = merged + count;
     std::size_t i = merged;
-    while (count > 0) {
-        if (i > 0 && range_order(added[count - 1], data[i - 1])) {
-            data[--out] = data[--i];
-        } else {
-            data[--out] = added[--count];
-        }
+    // Which part the next range comes from cannot be predicted for input out of order, so
+    // the choice is made by arithmetic rather than by a branch.
+    while (count > 0 && i > 0) {
+        ip_range kept = data[i - 1];
+        ip_range addition = added[count - 1];
+        bool take_kept = addition.first < kept.first;
+        data[--out] = take_kept ? kept : addition;
+        i -= take_kept;
+        count -= !take_kept;
     }
+    while (count > 0) data[--out] = added[--count];
     return i > 0 ? i - 1 : 0;
 }
 
@@ -93,22 +100,12 @@ void range_list::make_room(std::size_t count)
     storage_.grow(std::max(count, doubled), size_, true);
 }
 
-/// The tail fast path: a range that starts at or after the last range's start extends it
-/// or is appended. False, changing nothing, when the range starts before the last range.
-bool range_list::add_at_tail(ip_range range)
+/// Appends a range that follows the last one with a gap.
+void range_list::append(ip_range range)
 {
-    if (size_ > 0) {
-        ip_range& tail = storage_.data()[size_ - 1];
-        if (range.first < tail.first) return false;
-        if (reaches(tail, range)) {
-            tail.last = std::max(tail.last, range.last);
-            return true;
-        }
-    }
     make_room(size_ + 1);
     storage_.data()[size_++] = range;
     merged_ = size_;
-    return true;
 }
 
 /// A range that starts a little before the last range (a list in order but for an overlap
@@ -147,9 +144,9 @@ void range_list::replace(std::size_t begin, std::size_t end, ip_range joined)
 
 void range_list::add_pending(ip_range range)
 {
+    if (size_ == storage_.capacity() && size_ - merged_ >= std::max(2 * merged_, pending_batch)) merge_pending();
     make_room(size_ + 1);
     storage_.data()[size_++] = range;
-    if (size_ - merged_ >= std::max(merged_, pending_batch)) merge_pending();
 }
 
 /// Sorts the pending additions and merges them into the merged ranges.
@@ -186,8 +183,24 @@ void range_list_clear(range_list& list)
 void range_list_insert(range_list& list, ip_range range)
 {
     if (range.first > range.last) return;
-    if (list.merged_ == list.size_ && (list.add_at_tail(range) || list.merge_nearby(range))) return;
-    list.add_pending(range);
+    if (list.merged_ != list.size_) {
+        list.add_pending(range);
+        return;
+    }
+    if (list.size_ > 0) {
+        // The tail fast path: a range that starts at or after the last range's start extends
+        // it or is appended.
+        ip_range& tail = list.storage_.data()[list.size_ - 1];
+        if (range.first < tail.first) {
+            if (!list.merge_nearby(range)) list.add_pending(range);
+            return;
+        }
+        if (reaches(tail, range)) {
+            tail.last = std::max(tail.last, range.last);
+            return;
+        }
+    }
+    list.append(range);
 }
 
 void range_list_add_range(range_list& list, std::uint32_t first, std::uint32_t last)

@@ -31,7 +31,7 @@ private:
     friend range_list& range_list_copy(range_list& source, range_list& target);
     friend std::span<const ip_range> range_list_view(range_list& list);
 
-    bool add_at_tail(ip_range range);
+    void append(ip_range range);
     bool merge_nearby(ip_range range);
     void replace(std::size_t begin, std::size_t end, ip_range joined);
     void add_pending(ip_range range);
