@@ -213,15 +213,36 @@ void range_list_add_cidr(range_list& list, std::uint32_t address, unsigned prefi
     range_list_insert(list, ip_range{address, block_last_address(address, prefix_length)});
 }
 
+void range_list_append(range_list& list, std::span<const ip_range> ranges)
+{
+    std::span<const ip_range> merged = range_list_view(list);
+    if (ranges.empty()) return;
+    if (!merged.empty() && ranges.front().first < merged.back().first) {
+        for (const ip_range& range : ranges) range_list_insert(list, range);
+        return;
+    }
+    // Ranges that the last range reaches merge into it; the rest follow it with gaps.
+    std::size_t taken = 0;
+    while (taken < ranges.size() && list.size_ > 0 && reaches(list.storage_.data()[list.size_ - 1], ranges[taken])) {
+        range_list_insert(list, ranges[taken++]);
+    }
+    std::size_t count = ranges.size() - taken;
+    list.make_room(list.size_ + count);
+    std::memcpy(list.storage_.data() + list.size_, ranges.data() + taken, count * sizeof(ip_range));
+    list.size_ = list.merged_ = list.size_ + count;
+}
+
 range_list& range_list_copy(range_list& source, range_list& target)
 {
     std::span<const ip_range> ranges = range_list_view(source);
-    range_list_clear(target);
-    if (!ranges.empty()) {
-        target.storage_.grow(ranges.size(), 0, false);
-        std::memcpy(target.storage_.data(), ranges.data(), ranges.size() * sizeof(ip_range));
-        target.size_ = target.merged_ = ranges.size();
+    // Storage that fits, and is not much larger, is used again: its pages are resident.
+    std::size_t capacity = target.storage_.capacity();
+    if (capacity < ranges.size() || capacity / 4 > ranges.size()) {
+        target.storage_.release();
+        target.storage_.grow(ranges.size(), 0, true);
     }
+    if (!ranges.empty()) std::memcpy(target.storage_.data(), ranges.data(), ranges.size() * sizeof(ip_range));
+    target.size_ = target.merged_ = ranges.size();
     return target;
 }
 

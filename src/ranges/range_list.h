@@ -29,6 +29,7 @@ private:
     friend void range_list_reserve(range_list& list, std::size_t count);
     friend void range_list_release_spare(range_list& list);
     friend range_list& range_list_copy(range_list& source, range_list& target);
+    friend void range_list_append(range_list& list, std::span<const ip_range> ranges);
     friend std::span<const ip_range> range_list_view(range_list& list);
 
     void append(ip_range range);
@@ -59,7 +60,11 @@ void range_list_reserve(range_list& list, std::size_t count);
 /// Gives back the memory past the list's last range that its storage holds resident; for
 /// a reader that has finished adding. The ranges stay as they are.
 void range_list_release_spare(range_list& list);
-/// Replaces the target's ranges by the source's; source and target must differ.
+/// Adds ranges in invariant form; when they start at or after the start of the list's last
+/// range, as the sweeps of the set algebra hand them over, they are copied in one block.
+void range_list_append(range_list& list, std::span<const ip_range> ranges);
+/// Replaces the target's ranges by the source's; source and target must differ. The
+/// target keeps its storage when that fits the source's ranges.
 range_list& range_list_copy(range_list& source, range_list& target);
 /// The one way to read a list: merges the pending additions, then gives the ranges,
 /// ascending, disjoint and non-adjacent. The view lasts until the list next changes.

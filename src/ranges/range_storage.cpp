@@ -12,20 +12,52 @@ namespace blockset {
 
 namespace {
 
-// Storage from 256 KiB up is mapped straight from the system, so that it grows by moving
+// Storage from 64 KiB up is mapped straight from the system, so that it grows by moving
 // its pages to a larger block rather than by copying them. Blocks of 2 MiB and more start at
 // a boundary of the 2 MiB pages of transparent huge page support, and a list growing by
 // insertion has the new part of its block advised to use them: filling it then takes one
 // page fault per 2 MiB instead of one per 4 KiB, and page faults are a large part of the
 // cost of reading a big list. A huge page is resident as a whole once touched, so the part
 // of the last one past the list's end is given back when a reader has finished the list.
-constexpr std::size_t mapped_threshold = std::size_t{1} << 18;
+constexpr std::size_t mapped_threshold = std::size_t{1} << 16;
 
 std::size_t round_up(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
 
 std::size_t storage_bytes(std::size_t capacity) { return capacity * sizeof(ip_range); }
 
 bool is_mapped(std::size_t capacity) { return storage_bytes(capacity) >= mapped_threshold; }
+
+/// The last mapped block given back, up to this size, waits for the next list that needs a
+/// block of about its size, with its pages still resident: a script that replaces a large
+/// variable statement by statement would otherwise map a fresh block, and fault in every one
+/// of its pages, for each result.
+constexpr std::size_t largest_spare = std::size_t{32} << 20;
+
+struct spare_block {
+    void* data = nullptr;
+    std::size_t bytes = 0;
+};
+
+spare_block spare;
+
+/// Keeps a block given back as the spare, in place of the one kept before.
+void keep_spare(void* data, std::size_t bytes)
+{
+    if (bytes > largest_spare) {
+        page_block_unmap(data, bytes);
+        return;
+    }
+    if (spare.data != nullptr) page_block_unmap(spare.data, spare.bytes);
+    spare = {data, bytes};
+}
+
+/// The spare block when it holds at least bytes and not four times as many; null otherwise.
+void* take_spare(std::size_t bytes, std::size_t& taken_bytes)
+{
+    if (spare.data == nullptr || spare.bytes < bytes || spare.bytes / 4 > bytes) return nullptr;
+    taken_bytes = spare.bytes;
+    return std::exchange(spare, spare_block{}).data;
+}
 
 } // namespace
 
@@ -49,7 +81,7 @@ range_storage::~range_storage() { release(); }
 void range_storage::release()
 {
     if (is_mapped(capacity_)) {
-        page_block_unmap(data_, storage_bytes(capacity_));
+        keep_spare(data_, storage_bytes(capacity_));
     } else {
         std::free(data_);
     }
@@ -69,9 +101,18 @@ void range_storage::grow(std::size_t capacity, std::size_t kept, bool huge)
     }
     std::size_t bytes = storage_bytes(capacity);
     bytes = round_up(bytes, bytes >= huge_page ? huge_page : small_page);
+    std::size_t held = storage_bytes(capacity_);
+    if (!is_mapped(capacity_)) {
+        if (void* reused = take_spare(bytes, bytes)) {
+            if (data_ != nullptr) std::memcpy(reused, data_, storage_bytes(kept));
+            std::free(data_);
+            data_ = static_cast<ip_range*>(reused);
+            capacity_ = bytes / sizeof(ip_range);
+            return;
+        }
+    }
     auto* grown = static_cast<char*>(page_block_map(bytes));
     if (grown == nullptr) throw std::bad_alloc();
-    std::size_t held = storage_bytes(capacity_);
     if (huge && bytes >= huge_page) page_block_prefer_huge_pages(grown + held, bytes - held);
     if (is_mapped(capacity_)) {
         if (!page_block_move(data_, held, grown)) {

@@ -5,7 +5,7 @@
 
 namespace blockset {
 
-/// The block of ranges behind a range list. Small blocks come from the heap; from 256 KiB
+/// The block of ranges behind a range list. Small blocks come from the heap; from 64 KiB
 /// up a block is mapped straight from the system and grows by moving its pages rather than
 /// copying them.
 class range_storage {

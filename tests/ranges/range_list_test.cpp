@@ -131,6 +131,43 @@ TEST(range_list, clear_empties_a_list_that_can_be_filled_again)
     EXPECT_EQ(ranges_of(list), (ranges{{10, 20}, {50, 60}}));
 }
 
+TEST(range_list, append_adds_ranges_in_invariant_form)
+{
+    const struct {
+        ranges list;
+        ranges appended;
+        ranges expected;
+    } cases[] = {
+        {{}, {{1, 2}, {5, 6}}, {{1, 2}, {5, 6}}},
+        {{{10, 20}}, {{30, 40}, {50, 60}}, {{10, 20}, {30, 40}, {50, 60}}},
+        {{{10, 20}}, {{21, 22}, {24, 25}}, {{10, 22}, {24, 25}}},
+        {{{10, 100}}, {{15, 20}, {30, 40}, {101, 101}, {200, 300}}, {{10, 101}, {200, 300}}},
+        {{{50, 60}, {10, 20}}, {{70, 80}}, {{10, 20}, {50, 60}, {70, 80}}},
+        {{{50, 60}}, {{0, 5}, {40, 49}, {90, 95}}, {{0, 5}, {40, 60}, {90, 95}}},
+        {{{10, top_address}}, {{20, 30}, {top_address, top_address}}, {{10, top_address}}},
+    };
+    for (const auto& c : cases) {
+        range_list list;
+        for (const ip_range& range : c.list) range_list_insert(list, range);
+        range_list_append(list, c.appended);
+        EXPECT_EQ(ranges_of(list), c.expected);
+    }
+}
+
+TEST(range_list, copy_into_a_list_of_about_the_same_size)
+{
+    ranges source_ranges;
+    for (std::uint32_t i = 0; i < 30000; ++i) source_ranges.push_back({4 * i, 4 * i + 1});
+    range_list source;
+    for (const ip_range& range : source_ranges) range_list_insert(source, range);
+    range_list target;
+    for (std::uint32_t i = 0; i < 40000; ++i) range_list_insert(target, {3 * i + 1000000, 3 * i + 1000001});
+    range_list_copy(source, target);
+    EXPECT_EQ(ranges_of(target), source_ranges);
+    range_list_insert(target, {top_address, top_address});
+    EXPECT_EQ(ranges_of(source), source_ranges) << "the copy shares nothing with its source";
+}
+
 TEST(range_list, copy_takes_the_merged_form_of_unordered_additions)
 {
     range_list source = list_of({{50, 60}, {10, 20}, {21, 49}, {70, 70}});

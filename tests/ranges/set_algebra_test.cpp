@@ -1,5 +1,6 @@
 #include "ranges/set_algebra.h"
 
+#include <cstdint>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -154,6 +155,37 @@ TEST(set_algebra, complement_lists_the_gaps)
         range_list back;
         range_list_complement(result, back);
         EXPECT_EQ(ranges_of(back), ranges_of(a)) << row.name;
+    }
+}
+
+TEST(set_algebra, union_with_a_far_smaller_operand)
+{
+    // A large list of 10i..10i+3 for i < 100, so that a few ranges make the other operand far
+    // smaller; the union must come out as if every range had been added to one list.
+    ranges large;
+    for (std::uint32_t i = 0; i < 100; ++i) large.push_back({10 * i, 10 * i + 3});
+    const struct {
+        const char* name;
+        ranges small;
+    } cases[] = {
+        {"empty", {}},
+        {"below, inside a gap and above", {{0, 0}, {5, 5}, {2000, 2001}}},
+        {"touching both neighbours", {{4, 9}}},
+        {"swallowing many", {{15, 500}, {505, 506}}},
+        {"at the first and the last", {{0, 3}, {990, 993}}},
+        {"up to the top address", {{995, top_address}}},
+        {"from 0 through the middle", {{0, 555}, {top_address, top_address}}},
+    };
+    for (const auto& row : cases) {
+        ranges all = large;
+        all.insert(all.end(), row.small.begin(), row.small.end());
+        range_list expected = make_list(all);
+        range_list big = make_list(large);
+        range_list small = make_list(row.small);
+        range_list result = list_of({{1, 2}});
+        EXPECT_EQ(ranges_of(range_list_union(big, small, result)), ranges_of(expected)) << row.name;
+        EXPECT_EQ(ranges_of(range_list_union(small, big, result)), ranges_of(expected)) << row.name;
+        EXPECT_EQ(ranges_of(big), large) << row.name;
     }
 }
 
