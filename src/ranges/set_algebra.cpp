@@ -105,6 +105,24 @@ void difference_sweep(std::span<const ip_range> left, std::span<const ip_range> 
     }
 }
 
+using small_operation = void (*)(std::span<const ip_range> large, std::span<const ip_range> small, range_list& result);
+
+/// Runs the small-operand form of a symmetric operation when one operand is far smaller than
+/// the other; false, doing nothing, when neither is.
+bool run_with_small(std::span<const ip_range> left, std::span<const ip_range> right, small_operation operation,
+                    range_list& result)
+{
+    if (right.size() * small_operand_ratio < left.size()) {
+        operation(left, right, result);
+        return true;
+    }
+    if (left.size() * small_operand_ratio < right.size()) {
+        operation(right, left, result);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 range_list& range_list_union(range_list& a, range_list& b, range_list& result)
@@ -113,14 +131,7 @@ range_list& range_list_union(range_list& a, range_list& b, range_list& result)
     std::span<const ip_range> right = range_list_view(b);
     range_list_clear(result);
     range_list_reserve(result, left.size() + right.size());
-    if (right.size() * small_operand_ratio < left.size()) {
-        union_with_small(left, right, result);
-        return result;
-    }
-    if (left.size() * small_operand_ratio < right.size()) {
-        union_with_small(right, left, result);
-        return result;
-    }
+    if (run_with_small(left, right, union_with_small, result)) return result;
     std::size_t i = 0, j = 0;
     while (i < left.size() || j < right.size()) {
         if (j == right.size() || (i < left.size() && left[i].first <= right[j].first)) {
@@ -139,14 +150,7 @@ range_list& range_list_intersection(range_list& a, range_list& b, range_list& re
     range_list_clear(result);
     // Every step moves on in at least one operand and hands over at most one range.
     range_list_reserve(result, left.size() + right.size());
-    if (right.size() * small_operand_ratio < left.size()) {
-        intersection_with_small(left, right, result);
-        return result;
-    }
-    if (left.size() * small_operand_ratio < right.size()) {
-        intersection_with_small(right, left, result);
-        return result;
-    }
+    if (run_with_small(left, right, intersection_with_small, result)) return result;
     std::size_t i = 0, j = 0;
     while (i < left.size() && j < right.size()) {
         const ip_range& x = left[i];
