@@ -19,13 +19,14 @@ const std::uint32_t mask_table[33] = {
 
 namespace {
 
-/// A full block merges its pending additions before it grows, once they are twice as many
-/// as the merged ranges, or one batch when the merged ranges are fewer. A block therefore
-/// grows only for ranges that are distinct, or while the pending additions are fewer than
-/// twice the merged ranges: it holds at most about six times the list's distinct ranges or
-/// two batches, however many duplicates arrive out of order. (Merging at every doubling
-/// instead would merge each range twice as often, for a list given wholly out of order.)
-constexpr std::size_t pending_batch = std::size_t{1} << 16;
+/// A full block of at least this many ranges merges its pending additions before it grows,
+/// once they are twice as many as the merged ranges. A block therefore grows past the batch
+/// only for ranges that are distinct, or while the pending additions are fewer than twice the
+/// merged ranges: it holds at most about six times the list's distinct ranges, or one batch,
+/// however many duplicates arrive out of order. (Merging at every doubling instead would
+/// merge each range twice as often for a list given wholly out of order; a list of up to a
+/// batch is sorted once, when it is first read.)
+constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
 /// Ranges examined before the end for an addition that starts a little before the last one.
 constexpr std::size_t nearby_ranges = 8;
@@ -144,7 +145,8 @@ void range_list::replace(std::size_t begin, std::size_t end, ip_range joined)
 
 void range_list::add_pending(ip_range range)
 {
-    if (size_ == storage_.capacity() && size_ - merged_ >= std::max(2 * merged_, pending_batch)) merge_pending();
+    std::size_t capacity = storage_.capacity();
+    if (size_ == capacity && capacity >= pending_batch && size_ - merged_ >= 2 * merged_) merge_pending();
     make_room(size_ + 1);
     storage_.data()[size_++] = range;
 }
@@ -154,7 +156,7 @@ void range_list::merge_pending()
 {
     ip_range* data = storage_.data();
     std::size_t pending = size_ - merged_;
-    if (merged_ * 8 <= pending) {
+    if (merged_ * 2 <= pending) {
         // Many additions to a short list: sorting the whole costs little more than sorting
         // the additions, and saves merging the two parts.
         range_sort_by_first(data, size_);
@@ -254,21 +256,6 @@ std::span<const ip_range> range_list_view(range_list& list)
 {
     if (list.merged_ != list.size_) list.merge_pending();
     return {list.storage_.data(), list.size_};
-}
-
-std::uint32_t block_last_address(std::uint32_t address, unsigned prefix_length)
-{
-    return address | ~mask_table[prefix_length];
-}
-
-unsigned highest_bit_index(std::uint32_t value)
-{
-    return value == 0 ? 0u : 31u - static_cast<unsigned>(__builtin_clz(value));
-}
-
-unsigned alignment_prefix(std::uint32_t address)
-{
-    return address == 0 ? 0u : 32u - static_cast<unsigned>(__builtin_ctz(address));
 }
 
 } // namespace blockset

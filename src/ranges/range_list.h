@@ -74,11 +74,24 @@ void range_list_write_cidr(output_stream& out, range_list& list);
 
 /// Entry n has the n highest bits set.
 extern const std::uint32_t mask_table[33];
+// The listing's block arithmetic, inline for the listing's inner loop.
+
 /// address OR the host mask of the prefix length.
-std::uint32_t block_last_address(std::uint32_t address, unsigned prefix_length);
+inline std::uint32_t block_last_address(std::uint32_t address, unsigned prefix_length)
+{
+    return address | ~mask_table[prefix_length];
+}
+
 /// Index of the highest one bit; 0 for the value 0.
-unsigned highest_bit_index(std::uint32_t value);
+inline unsigned highest_bit_index(std::uint32_t value)
+{
+    return value == 0 ? 0u : 31u - static_cast<unsigned>(__builtin_clz(value));
+}
+
 /// Shortest prefix length at which the address starts a block; 0 for 0.0.0.0.
-unsigned alignment_prefix(std::uint32_t address);
+inline unsigned alignment_prefix(std::uint32_t address)
+{
+    return address == 0 ? 0u : 32u - static_cast<unsigned>(__builtin_ctz(address));
+}
 
 } // namespace blockset
