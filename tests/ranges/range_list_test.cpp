@@ -321,6 +321,26 @@ TEST(range_list, shuffled_batches_of_every_shape_match_the_sorted_model)
     }
 }
 
+TEST(range_list, additions_beyond_a_batch_merge_as_they_come)
+{
+    // Past a batch of pending additions a full block merges them before it grows: first
+    // a cycle over a few ranges, given back to front, then many distinct ranges out of order
+    // that merge while the list grows and once more when it is read.
+    range_list list;
+    std::vector<ip_range> added;
+    for (std::uint32_t i = 0; i < 3'000'000; ++i) {
+        std::uint32_t k = 9 - i % 10;
+        added.push_back({k << 24, (k << 24) | 0xFFu});
+    }
+    std::mt19937 random(17);
+    for (std::uint32_t i = 0; i < 2'200'000; ++i) {
+        std::uint32_t first = 0x20000000u + 4 * static_cast<std::uint32_t>(random() % 100'000'000);
+        added.push_back({first, first + static_cast<std::uint32_t>(random() % 3)});
+    }
+    for (const ip_range& range : added) range_list_insert(list, range);
+    EXPECT_EQ(ranges_of(list), merged_model(added));
+}
+
 TEST(range_list, reserved_and_released_room_keeps_the_ranges)
 {
     // Sizes on both sides of the mapped and huge page storage thresholds.
