@@ -100,7 +100,6 @@ void range_storage::grow(std::size_t capacity, std::size_t kept, bool huge)
         return;
     }
     std::size_t bytes = storage_bytes(capacity);
-    bytes = round_up(bytes, bytes >= huge_page ? huge_page : small_page);
     std::size_t held = storage_bytes(capacity_);
     if (!is_mapped(capacity_)) {
         if (void* reused = take_spare(bytes, bytes)) {
@@ -110,7 +109,11 @@ void range_storage::grow(std::size_t capacity, std::size_t kept, bool huge)
             capacity_ = bytes / sizeof(ip_range);
             return;
         }
+        // A first mapped block has room to spare, so that as the spare it can serve again
+        // for a list a little longer than its own.
+        bytes += bytes / 8;
     }
+    bytes = round_up(bytes, bytes >= huge_page ? huge_page : small_page);
     auto* grown = static_cast<char*>(page_block_map(bytes));
     if (grown == nullptr) throw std::bad_alloc();
     if (huge && bytes >= huge_page) page_block_prefer_huge_pages(grown + held, bytes - held);
