@@ -12,8 +12,9 @@ class output_stream;
 
 /// A set of IPv4 addresses as sorted, disjoint, non-adjacent ranges.
 /// Additions at or after the last range's start extend or append at the end; others wait
-/// as pending additions that are sorted and merged in when they outgrow the merged ranges,
-/// and before any read. Readers see only the merged form, through range_list_view().
+/// as pending additions, sorted and merged in before any read, and before a large block grows
+/// when they far outnumber the merged ranges. Readers see only the merged form, through
+/// range_list_view().
 struct range_list {
 public:
     range_list() = default;
