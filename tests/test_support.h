@@ -17,7 +17,7 @@ inline std::uint32_t ip(const char* text)
     return (a << 24) | (b << 16) | (c << 8) | d;
 }
 
-inline std::vector<ip_range> ranges_of(const range_list& list)
+inline std::vector<ip_range> ranges_of(range_list& list)
 {
     auto view = range_list_view(list);
     return {view.begin(), view.end()};

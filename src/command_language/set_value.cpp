@@ -107,32 +107,36 @@ std::unique_ptr<set_value> set_value_complement(expression_value a)
     return result;
 }
 
+namespace {
+
+/// Writes the value's list with the listing to the file at path, or on standard output.
+void write_value(const char* path, expression_value value, void (*listing)(output_stream&, range_list&))
+{
+    range_list& list = value.get().ranges;
+    range_list_view(list); // merging needs memory: do it before any file is touched
+    write_output_file(path, list, listing);
+}
+
+} // namespace
+
 void set_value_write_cidr(const char* path, expression_value value)
 {
-    const range_list& list = value.get().ranges;
-    range_list_view(list); // merging needs memory: do it before any file is touched
-    write_output_file(path, list, range_list_write_cidr);
+    write_value(path, std::move(value), range_list_write_cidr);
 }
 
 void set_value_write_ranges(const char* path, expression_value value)
 {
-    const range_list& list = value.get().ranges;
-    range_list_view(list);
-    write_output_file(path, list, range_list_write_ranges);
+    write_value(path, std::move(value), range_list_write_ranges);
 }
 
 void set_value_write_addresses(const char* path, expression_value value)
 {
-    const range_list& list = value.get().ranges;
-    range_list_view(list);
-    write_output_file(path, list, range_list_write_addresses);
+    write_value(path, std::move(value), range_list_write_addresses);
 }
 
 void set_value_write_count(const char* path, expression_value value)
 {
-    const range_list& list = value.get().ranges;
-    range_list_view(list); // merging needs memory: do it before any file is touched
-    write_output_file(path, list, range_list_write_count);
+    write_value(path, std::move(value), range_list_write_count);
 }
 
 } // namespace blockset
