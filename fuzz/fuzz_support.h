@@ -136,11 +136,11 @@ inline void add_both_ends(range_list& list)
 }
 
 /// Aborts unless after still holds every address of before: a reader only ever adds.
-inline void check_kept(const range_list& before, const range_list& after)
+inline void check_kept(range_list& before, range_list& after)
 {
     range_list lost;
     range_list_difference(before, after, lost);
-    if (!range_list_empty(lost)) std::abort();
+    if (!range_list_view(lost).empty()) std::abort();
 }
 
 /// What one read of a list file came to.
