@@ -79,8 +79,34 @@ std::unique_ptr<set_value> set_value_load_auto(const char* path)
     return value;
 }
 
+expression_value set_value_take(expression_value value)
+{
+    if (value.is_temporary()) return value;
+    auto taken = set_value_new();
+    taken->ranges = std::move(value.get().ranges);
+    return expression_value(std::move(taken));
+}
+
+namespace {
+
+/// Up to this many ranges, a union adds an operand's ranges one by one to a temporary
+/// operand's list instead of sweeping both into a new one: a script that grows a set a few
+/// ranges at a time then costs what it adds, not the size of the set.
+constexpr std::size_t added_in_place = 1024;
+
+} // namespace
+
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b)
 {
+    if (!a.is_temporary()) std::swap(a, b);
+    if (a.is_temporary() && &a.get() != &b.get()) {
+        std::span<const ip_range> small = range_list_view(b.get().ranges);
+        if (small.size() <= added_in_place) {
+            auto result = a.release();
+            for (const ip_range& range : small) range_list_insert(result->ranges, range);
+            return result;
+        }
+    }
     auto result = set_value_new();
     range_list_union(a.get().ranges, b.get().ranges, result->ranges);
     return result;
