@@ -99,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                       read_case{"1.2.3.999", literal_form::address, 9, false},
                       read_case{"1234.1.1.1", literal_form::none, 0, false},
                       read_case{"1.2.3", literal_form::none, 0, false},
-                      read_case{"1..2.3", literal_form::none, 0, false}));
+                      read_case{"1..2.3", literal_form::none, 0, false}),
+                         testing::named_by<&read_case::text>());
 
 } // namespace
 } // namespace blockset
