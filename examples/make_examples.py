@@ -9,6 +9,10 @@ Output, the same every run (fixed seed, no time stamp in the gzip header):
     blocklist.txt      the same ranges as a text list (ranges, CIDR blocks, single addresses)
     blocklist.cidr     what `blockset -q p2b blocklist.p2b.gz` prints, worked out here
                        independently: the merged ranges as the fewest aligned CIDR blocks
+    drop-style.txt     a list in the shape of published DROP lists (";" comments), and
+    p2p-style.txt      one in the P2P text shape ("name:first-last"), both for the auto type
+                       and made up from the documentation ranges 192.0.2.0/24,
+                       198.51.100.0/24 and 203.0.113.0/24
 """
 import gzip
 import os
@@ -112,6 +116,25 @@ def cidr_listing(ranges):
     return "".join(lines)
 
 
+DROP_STYLE = """\
+; Example DROP-style list, made up from documentation address ranges.
+; Last-Modified: Mon, 01 Jan 2024 00:00:00 GMT
+; Expires: Tue, 02 Jan 2024 00:00:00 GMT
+192.0.2.0/26 ; SBL000001
+192.0.2.64/27 ; SBL000002
+198.51.100.0/24 ; SBL000003
+203.0.113.128/25 ; SBL000004
+"""
+
+P2P_STYLE = """\
+# Example P2P-style list, made up from documentation address ranges.
+Example Hosting Ltd:192.0.2.96-192.0.2.127
+Scanner Farm (ports 22:23):198.51.100.16-198.51.100.31
+Mail Relay, Inc.:203.0.113.0-203.0.113.63
+Open Resolvers:203.0.113.200-203.0.113.200
+"""
+
+
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     ranges = make_ranges(random.Random(SEED))
@@ -121,6 +144,9 @@ def main():
         handle.write(text_list(ranges))
     with open(os.path.join(folder, "blocklist.cidr"), "w") as handle:
         handle.write(cidr_listing(ranges))
+    for name, text in (("drop-style.txt", DROP_STYLE), ("p2p-style.txt", P2P_STYLE)):
+        with open(os.path.join(folder, name), "w") as handle:
+            handle.write(text)
 
 
 if __name__ == "__main__":

@@ -11,10 +11,14 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <vector>
+#include <zlib.h>
 
 #include "input/resolver.h"
+#include "io/diagnostics.h"
 #include "io/process.h"
 #include "ranges/range_list.h"
+#include "ranges/set_algebra.h"
 
 namespace blockset::fuzzing {
 
@@ -47,6 +51,22 @@ inline void write_file(const std::string& path, const void* data, std::size_t si
         size -= static_cast<std::size_t>(written);
     }
     ::close(fd);
+}
+
+/// The bytes compressed as one gzip stream.
+inline std::vector<unsigned char> gzip(const std::uint8_t* data, std::size_t size)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) std::abort();
+    std::vector<unsigned char> packed(deflateBound(&stream, size) + 64);
+    stream.next_in = const_cast<std::uint8_t*>(data);
+    stream.avail_in = static_cast<uInt>(size);
+    stream.next_out = packed.data();
+    stream.avail_out = static_cast<uInt>(packed.size());
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END) std::abort();
+    packed.resize(stream.total_out);
+    deflateEnd(&stream);
+    return packed;
 }
 
 /// Host names of even length resolve to one address derived from the name; the others fail.
@@ -107,6 +127,57 @@ inline void check_invariant(const range_list& list)
         if (i > 0 && (view[i - 1].last == top_address || view[i - 1].last + 1 >= view[i].first)) std::abort();
     }
     if (range_list_size(list) != view.size() || range_list_empty(list) != view.empty()) std::abort();
+}
+
+/// Something the list holds before a reader adds to it, at both ends of the address space.
+inline void add_both_ends(range_list& list)
+{
+    range_list_add_range(list, 0, 9);
+    range_list_add_range(list, top_address - 9, top_address);
+}
+
+/// Aborts unless after still holds every address of before: a reader only ever adds.
+inline void check_kept(const range_list& before, const range_list& after)
+{
+    range_list lost;
+    range_list_difference(before, after, lost);
+    if (!range_list_empty(lost)) std::abort();
+}
+
+/// What one read of a list file came to.
+struct read_outcome {
+    std::vector<ip_range> ranges;
+    std::string messages;
+    int result;
+};
+
+using list_reader = int (*)(const char* path, range_list& list);
+
+/// Reads the file at path into a list that holds something already, with its messages
+/// captured; aborts unless the list stays in order and keeps what it held.
+inline read_outcome read_into_list(list_reader reader, const std::string& path)
+{
+    range_list list;
+    add_both_ends(list);
+    range_list before;
+    range_list_copy(list, before);
+    diagnostic_capture messages;
+    int result = reader(path.c_str(), list);
+    check_invariant(list);
+    check_kept(before, list);
+    auto view = range_list_view(list);
+    return {{view.begin(), view.end()}, messages.text(), result};
+}
+
+/// Aborts unless the bytes wrapped in gzip read as they did plain (unless they are gzip already).
+inline void check_same_when_gzipped(list_reader reader, const std::string& path, const std::uint8_t* data,
+                                    std::size_t size, const read_outcome& plain)
+{
+    if (size >= 2 && data[0] == 0x1F && data[1] == 0x8B) return;
+    std::vector<unsigned char> packed = gzip(data, size);
+    write_file(path, packed.data(), packed.size());
+    read_outcome wrapped = read_into_list(reader, path);
+    if (wrapped.ranges != plain.ranges || wrapped.messages != plain.messages || wrapped.result != plain.result) std::abort();
 }
 
 } // namespace blockset::fuzzing

@@ -3,6 +3,7 @@
 // a small P2B list, f1 as a small text list, f2 and f3 absent, so loads and saves meet.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -17,12 +18,19 @@ namespace {
 
 std::string slot_paths[4];
 
-int open_in_scratch_folder(const char* path, int flags, mode_t mode)
+const char* slot_for(const char* path)
 {
     unsigned sum = 0;
     for (const char* c = path; *c != '\0'; ++c) sum += static_cast<unsigned char>(*c);
-    return ::open(slot_paths[sum % 4].c_str(), flags, mode);
+    return slot_paths[sum % 4].c_str();
 }
+
+const path_calls in_scratch_folder = {
+    [](const char* path, int flags, mode_t mode) { return ::open(slot_for(path), flags, mode); },
+    [](const char* path, char* buffer, std::size_t size) { return ::readlink(slot_for(path), buffer, size); },
+    [](const char* from, const char* to) { return std::rename(slot_for(from), slot_for(to)); },
+    [](const char* path) { return ::unlink(slot_for(path)); },
+};
 
 void reset_files()
 {
@@ -53,7 +61,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzzing::prepare_process();
     for (int i = 0; i < 4; ++i) slot_paths[i] = fuzzing::scratch_path("f" + std::to_string(i));
-    static file_opener_override confined(&open_in_scratch_folder);
+    static path_calls_override confined(in_scratch_folder);
     return 0;
 }
 

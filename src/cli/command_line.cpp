@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "cli/platform.h"
+#include "cli/options.h"
 #include "command_language/script_run.h"
+#include "input/auto_list.h"
 #include "input/p2b_reader.h"
 #include "input/text_list.h"
 #include "io/diagnostics.h"
@@ -34,6 +35,9 @@ void run_query(const char* type, const char* table)
         // Whatever was read before a problem is printed.
         text_list_read(table, list);
         range_list_write_cidr(standard_output(), list);
+    } else if (std::strcmp(type, "auto") == 0) {
+        // A partial table is worse than none.
+        if (auto_list_read(table, list) == 0) range_list_write_cidr(standard_output(), list);
     } else {
         print_usage_and_exit();
     }

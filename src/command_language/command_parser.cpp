@@ -1,7 +1,12 @@
 #include "command_language/command_parser.h"
 
+#include <initializer_list>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "command_language/command_scanner.h"
 #include "command_language/set_value.h"
@@ -15,11 +20,32 @@ namespace {
 /// temporary the parse still held.
 struct parse_stopped {};
 
-/// Recursive descent that behaves like the LR automaton of the grammar: a production's
-/// action runs as soon as its last symbol is consumed, a token is read only when the parser
-/// needs it to decide, and a depth counter mirrors the LR stack (one entry per shifted token;
-/// a reduction of n symbols pops n and pushes one) so that the depth limit falls exactly
-/// where the automaton's stack would overflow.
+/// An expression whose operand is still being read: an invert, a union, difference or
+/// intersect (named by its keyword), or an assignment (named by EQUALS).
+struct open_expression {
+    explicit open_expression(command_token kind_, std::string name_ = {}) : kind(kind_), name(std::move(name_)) {}
+    command_token kind;
+    bool in_second_operand = false;
+    std::string name; ///< the variable an assignment gives its value to
+    expression_value first; ///< a set operation's first operand, once it has been read
+};
+
+/// What a load and a save begin with: the format or listing word, and the place (a path, or
+/// none for the standard stream).
+struct call_head {
+    command_token word;
+    bool named;
+    std::string path;
+    const char* place() const { return named ? path.c_str() : nullptr; }
+};
+
+/// A parser that behaves like the LR automaton of the grammar: a production's action runs as
+/// soon as its last symbol is consumed, a token is read only when the parser needs it to
+/// decide, and a depth counter mirrors the LR stack (one entry per shifted token; a reduction
+/// of n symbols pops n and pushes one) so that the depth limit falls exactly where the
+/// automaton's stack would overflow. Expressions waiting for an operand are kept in a list of
+/// their own rather than on the call stack, so the deepest nesting the depth limit allows
+/// needs no more call stack than the shallowest.
 class command_parser {
 public:
     command_parser(scanner& language_scanner, variable_table& table)
@@ -27,19 +53,22 @@ public:
     {
     }
 
-    int run()
+    void run()
     {
         try {
             push(); // the start state
             reduce(0); // script -> (empty)
             while (peek() != END_OF_INPUT) {
-                parse_statement();
+                if (peek() == KW_SAVE) {
+                    parse_save();
+                } else {
+                    parse_expression(); // the statement's value is dropped
+                }
+                reduce(1); // statement -> expression | save_statement
                 expect(SEMICOLON);
                 reduce(3); // script -> script statement ";"
             }
-            return 0;
         } catch (const parse_stopped&) {
-            return 1;
         }
     }
 
@@ -92,57 +121,89 @@ private:
         return kind == CIDR_LITERAL || kind == RANGE_LITERAL || kind == ADDRESS_LITERAL || kind == HOST_NAME;
     }
 
-    void parse_statement()
-    {
-        if (peek() == KW_SAVE) {
-            parse_save();
-        } else {
-            parse_expression(); // the statement's value is dropped here
-        }
-        reduce(1); // statement -> expression | save_statement
-    }
-
+    /// Reads one expression. Each time an operand is complete, the expression that waits for
+    /// it either goes on to its next operand or is complete itself and becomes the operand
+    /// of the one around it.
     expression_value parse_expression()
     {
+        for (;;) {
+            std::optional<expression_value> operand = begin_expression();
+            while (operand) {
+                if (open_.empty()) return std::move(*operand);
+                open_expression& open = open_.back();
+                if (open.kind != KW_INVERT && open.kind != EQUALS && !open.in_second_operand) {
+                    expect(COMMA);
+                    open.first = std::move(*operand);
+                    open.in_second_operand = true;
+                    break;
+                }
+                operand = finish(open, std::move(*operand));
+                open_.pop_back();
+            }
+        }
+    }
+
+    /// Reads the start of an expression: a whole one when it takes no operand, or else up to
+    /// its first operand, leaving it open.
+    std::optional<expression_value> begin_expression()
+    {
         switch (peek()) {
-        case VARIABLE: return parse_variable();
+        case VARIABLE: return begin_variable();
         case LBRACE: return parse_set_literal();
         case KW_LOAD: return parse_load();
         case KW_UNION:
         case KW_DIFFERENCE:
-        case KW_INTERSECT: return parse_binary_operation(lookahead_);
-        case KW_INVERT: {
+        case KW_INTERSECT:
+        case KW_INVERT:
+            open_.emplace_back(lookahead_);
             shift();
             expect(LPAREN);
-            expression_value operand = parse_expression();
-            expect(RPAREN);
-            reduce(4);
-            return expression_value(set_value_complement(std::move(operand)));
-        }
+            return std::nullopt;
         default: syntax_error();
         }
     }
 
     /// A variable is resolved once the next token shows it is not assigned to.
-    expression_value parse_variable()
+    std::optional<expression_value> begin_variable()
     {
         std::string name(text_);
         shift();
         switch (peek()) {
-        case EQUALS: {
+        case EQUALS:
             shift();
-            expression_value value = parse_expression();
-            reduce(3); // assignment -> VARIABLE "=" expression
-            set_value& variable = variable_assign(table_, std::move(name), std::move(value));
-            reduce(1); // expression -> assignment
-            return expression_value(variable);
-        }
+            open_.emplace_back(EQUALS, std::move(name));
+            return std::nullopt;
         case RPAREN:
         case SEMICOLON:
         case COMMA:
             reduce(1); // expression -> VARIABLE
             return expression_value(variable_reference(table_, std::move(name)));
         default: syntax_error();
+        }
+    }
+
+    /// The last operand of an open expression has been read: completes it.
+    expression_value finish(open_expression& open, expression_value operand)
+    {
+        switch (open.kind) {
+        case EQUALS: {
+            reduce(3); // assignment -> VARIABLE "=" expression
+            set_value& variable = variable_assign(table_, std::move(open.name), std::move(operand));
+            reduce(1); // expression -> assignment
+            return expression_value(variable);
+        }
+        case KW_INVERT:
+            expect(RPAREN);
+            reduce(4);
+            return expression_value(set_value_complement(std::move(operand)));
+        default: break;
+        }
+        expect(RPAREN);
+        reduce(6);
+        switch (open.kind) {
+        case KW_UNION: return expression_value(set_value_union(std::move(open.first), std::move(operand)));
+        case KW_DIFFERENCE: return expression_value(set_value_difference(std::move(open.first), std::move(operand)));
+        default: return expression_value(set_value_intersection(std::move(open.first), std::move(operand)));
         }
     }
 
@@ -187,63 +248,56 @@ private:
         return expression_value(std::move(value));
     }
 
-    expression_value parse_load()
+    /// Reads `keyword "(" word "," place` of a load or a save: word is one of words, or a
+    /// host name whose text is host_word (then HOST_NAME); place is a quoted path or the
+    /// keyword that names the standard stream.
+    call_head parse_call_head(std::initializer_list<command_token> words, std::string_view host_word,
+                              command_token standard_stream)
     {
-        shift(); // load
+        shift(); // load or save
         expect(LPAREN);
-        command_token format = peek();
-        if (format != KW_TEXT && format != KW_P2B) syntax_error();
+        command_token word = peek();
+        bool known = word == HOST_NAME && text_ == host_word;
+        for (command_token candidate : words) known = known || word == candidate;
+        if (!known) syntax_error();
         shift();
         expect(COMMA);
-        bool from_file = peek() == STRING;
-        if (!from_file && peek() != KW_STDIN) syntax_error();
-        std::string path(from_file ? text_ : std::string_view());
+        call_head head{word, peek() == STRING, {}};
+        if (!head.named && peek() != standard_stream) syntax_error();
+        if (head.named) head.path = text_;
         shift();
+        return head;
+    }
+
+    expression_value parse_load()
+    {
+        // "auto" is a format only here; everywhere else it is a host name.
+        call_head head = parse_call_head({KW_TEXT, KW_P2B}, "auto", KW_STDIN);
         expect(RPAREN);
         reduce(6); // load_expression -> load "(" format "," source ")"
-        const char* source = from_file ? path.c_str() : nullptr;
-        auto value = format == KW_TEXT ? set_value_load_text(source) : set_value_load_p2b(source);
+        std::unique_ptr<set_value> value;
+        switch (head.word) {
+        case KW_TEXT: value = set_value_load_text(head.place()); break;
+        case KW_P2B: value = set_value_load_p2b(head.place()); break;
+        default: value = set_value_load_auto(head.place()); break;
+        }
         reduce(1); // expression -> load_expression
         return expression_value(std::move(value));
     }
 
-    expression_value parse_binary_operation(command_token operation)
-    {
-        shift();
-        expect(LPAREN);
-        expression_value first = parse_expression();
-        expect(COMMA);
-        expression_value second = parse_expression();
-        expect(RPAREN);
-        reduce(6);
-        switch (operation) {
-        case KW_UNION: return expression_value(set_value_union(std::move(first), std::move(second)));
-        case KW_DIFFERENCE: return expression_value(set_value_difference(std::move(first), std::move(second)));
-        default: return expression_value(set_value_intersection(std::move(first), std::move(second)));
-        }
-    }
-
     void parse_save()
     {
-        shift(); // save
-        expect(LPAREN);
-        command_token listing = peek();
-        if (listing != KW_CIDR && listing != KW_RANGE && listing != KW_SINGLE) syntax_error();
-        shift();
-        expect(COMMA);
-        bool to_file = peek() == STRING;
-        if (!to_file && peek() != KW_STDOUT) syntax_error();
-        std::string path(to_file ? text_ : std::string_view());
-        shift();
+        // "count" is a listing only here; everywhere else it is a host name.
+        call_head head = parse_call_head({KW_CIDR, KW_RANGE, KW_SINGLE}, "count", KW_STDOUT);
         expect(COMMA);
         expression_value value = parse_expression();
         expect(RPAREN);
         reduce(8); // save_statement -> save "(" listing "," destination "," expression ")"
-        const char* destination = to_file ? path.c_str() : nullptr;
-        switch (listing) {
-        case KW_CIDR: set_value_write_cidr(destination, std::move(value)); break;
-        case KW_RANGE: set_value_write_ranges(destination, std::move(value)); break;
-        default: set_value_write_addresses(destination, std::move(value)); break;
+        switch (head.word) {
+        case KW_CIDR: set_value_write_cidr(head.place(), std::move(value)); break;
+        case KW_RANGE: set_value_write_ranges(head.place(), std::move(value)); break;
+        case KW_SINGLE: set_value_write_addresses(head.place(), std::move(value)); break;
+        default: set_value_write_count(head.place(), std::move(value)); break;
         }
     }
 
@@ -253,13 +307,14 @@ private:
     command_token lookahead_ = END_OF_INPUT;
     bool has_lookahead_ = false;
     std::string_view text_;
+    std::vector<open_expression> open_;
 };
 
 } // namespace
 
-int command_parser_run(scanner& language_scanner, variable_table& table)
+void command_parser_run(scanner& language_scanner, variable_table& table)
 {
-    return command_parser(language_scanner, table).run();
+    command_parser(language_scanner, table).run();
 }
 
 } // namespace blockset

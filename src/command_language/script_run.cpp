@@ -17,7 +17,6 @@ namespace {
 void run_bound_script()
 {
     variable_table table;
-    variable_table_init(table);
     command_parser_run(command_scanner(), table);
     variable_table_clear(table);
 }

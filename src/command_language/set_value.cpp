@@ -1,15 +1,17 @@
 #include "command_language/set_value.h"
 
+#include <utility>
+
+#include "input/auto_list.h"
 #include "input/entry_literals.h"
 #include "input/p2b_reader.h"
 #include "input/text_list.h"
 #include "io/diagnostics.h"
+#include "io/output_file.h"
 #include "ranges/listings.h"
 #include "ranges/set_algebra.h"
 
 namespace blockset {
-
-void variable_table_init(variable_table& table) { table.variables.clear(); }
 
 void variable_table_clear(variable_table& table) { table.variables.clear(); }
 
@@ -21,12 +23,7 @@ set_value* variable_table_find(variable_table& table, const std::string& name)
 
 set_value& variable_table_insert(variable_table& table, std::string name)
 {
-    auto variable = std::make_unique<set_value>();
-    variable->temporary = false;
-    variable->name = name;
-    set_value& result = *variable;
-    table.variables.emplace(std::move(name), std::move(variable));
-    return result;
+    return *table.variables.emplace(std::move(name), set_value_new()).first->second;
 }
 
 set_value& variable_assign(variable_table& table, std::string name, expression_value value)
@@ -75,6 +72,13 @@ std::unique_ptr<set_value> set_value_load_p2b(const char* path)
     return value;
 }
 
+std::unique_ptr<set_value> set_value_load_auto(const char* path)
+{
+    auto value = set_value_new();
+    auto_list_read(path, value->ranges);
+    return value;
+}
+
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b)
 {
     auto result = set_value_new();
@@ -103,16 +107,32 @@ std::unique_ptr<set_value> set_value_complement(expression_value a)
     return result;
 }
 
-void set_value_write_cidr(const char* path, expression_value value) { write_cidr_file(path, value.get().ranges); }
+void set_value_write_cidr(const char* path, expression_value value)
+{
+    const range_list& list = value.get().ranges;
+    range_list_view(list); // merging needs memory: do it before any file is touched
+    write_output_file(path, list, range_list_write_cidr);
+}
 
 void set_value_write_ranges(const char* path, expression_value value)
 {
-    write_ranges_file(path, value.get().ranges);
+    const range_list& list = value.get().ranges;
+    range_list_view(list);
+    write_output_file(path, list, range_list_write_ranges);
 }
 
 void set_value_write_addresses(const char* path, expression_value value)
 {
-    write_addresses_file(path, value.get().ranges);
+    const range_list& list = value.get().ranges;
+    range_list_view(list);
+    write_output_file(path, list, range_list_write_addresses);
+}
+
+void set_value_write_count(const char* path, expression_value value)
+{
+    const range_list& list = value.get().ranges;
+    range_list_view(list); // merging needs memory: do it before any file is touched
+    write_output_file(path, list, range_list_write_count);
 }
 
 } // namespace blockset

@@ -3,16 +3,15 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "ranges/range_list.h"
 
 namespace blockset {
 
 /// The value of a script expression: a temporary made by the expression, or a variable of
-/// the run's variable_table.
+/// the run's variable_table (which holds its name).
 struct set_value {
-    bool temporary = true;
-    std::string name; ///< a variable's name; empty for a temporary
     range_list ranges;
 };
 
@@ -46,7 +45,6 @@ struct variable_table {
     std::map<std::string, std::unique_ptr<set_value>, variable_name_less> variables;
 };
 
-void variable_table_init(variable_table& table);
 void variable_table_clear(variable_table& table);
 /// The variable of that name, or null.
 set_value* variable_table_find(variable_table& table, const std::string& name);
@@ -67,6 +65,8 @@ void set_value_add_host(set_value& value, std::string_view text);
 /// A new temporary with the list read from path (null: standard input).
 std::unique_ptr<set_value> set_value_load_text(const char* path);
 std::unique_ptr<set_value> set_value_load_p2b(const char* path);
+/// A new temporary with the list read from path (null: standard input), whatever its shape.
+std::unique_ptr<set_value> set_value_load_auto(const char* path);
 
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b);
 std::unique_ptr<set_value> set_value_intersection(expression_value a, expression_value b);
@@ -78,5 +78,7 @@ std::unique_ptr<set_value> set_value_complement(expression_value a);
 void set_value_write_cidr(const char* path, expression_value value);
 void set_value_write_ranges(const char* path, expression_value value);
 void set_value_write_addresses(const char* path, expression_value value);
+/// Writes one line: the number of ranges, CIDR blocks and addresses of the value.
+void set_value_write_count(const char* path, expression_value value);
 
 } // namespace blockset

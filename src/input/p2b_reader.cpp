@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <string_view>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -16,12 +17,14 @@ namespace blockset {
 
 namespace {
 
-constexpr unsigned char p2b_magic[7] = {0xFF, 0xFF, 0xFF, 0xFF, 'P', '2', 'B'};
-
 /// The decompressed bytes of a gzip stream, taken in large blocks.
 class block_reader {
 public:
-    explicit block_reader(gzFile file) : file_(file) {}
+    /// held: bytes already taken from the stream, which come first.
+    block_reader(gzFile file, std::string_view held) : file_(file), end_(held.size())
+    {
+        if (!held.empty()) std::memcpy(buffer_, held.data(), held.size());
+    }
 
     /// Makes up to n bytes available at data(); returns how many are (fewer only at the end).
     /// failed() tells a broken stream from one that simply ended.
@@ -119,9 +122,8 @@ void read_counted_records(block_reader& in, range_list& list)
 
 } // namespace
 
-int p2b_read(const char* path, range_list& list)
+gzFile_s* gzip_input_open(const char* path)
 {
-    const char* shown = path != nullptr ? path : "(null)";
     gzFile file = nullptr;
     if (path != nullptr) {
         int fd = open_path(path, O_RDONLY);
@@ -132,12 +134,26 @@ int p2b_read(const char* path, range_list& list)
     } else if (claim_standard_input()) {
         file = gzdopen(STDIN_FILENO, "r");
     }
+    if (file != nullptr) gzbuffer(file, 1 << 17);
+    return file;
+}
+
+int p2b_read(const char* path, range_list& list)
+{
+    const char* shown = path != nullptr ? path : "(null)";
+    gzFile file = gzip_input_open(path);
     if (file == nullptr) {
         diagnostic("Error opening file '%s'.\n", shown);
         return -1;
     }
-    gzbuffer(file, 1 << 17);
-    block_reader in(file);
+    int result = p2b_read_stream(file, {}, shown, list);
+    gzclose(file);
+    return result;
+}
+
+int p2b_read_stream(gzFile_s* file, std::string_view held, const char* shown, range_list& list)
+{
+    block_reader in(file, held);
     int result = 0;
     if (in.want(7) < 7 || in.failed()) {
         diagnostic("Error reading file '%s'.\n", shown);
@@ -168,7 +184,6 @@ int p2b_read(const char* path, range_list& list)
             result = -1;
         }
     }
-    gzclose(file);
     return result;
 }
 

@@ -1,12 +1,28 @@
 #pragma once
+#include <string_view>
+
+struct gzFile_s;
 
 namespace blockset {
 
 struct range_list;
 
+/// The first seven bytes of every P2B list, after any gzip compression is undone.
+inline constexpr unsigned char p2b_magic[7] = {0xFF, 0xFF, 0xFF, 0xFF, 'P', '2', 'B'};
+
+/// Opens the file at path, or standard input when path is null (once per run), for reading
+/// through the gzip interface, which passes data that is not gzip through unchanged.
+/// Null when it cannot be opened (nothing is reported).
+gzFile_s* gzip_input_open(const char* path);
+
 /// Adds every range of a P2B list (version 1, 2 or 3, plain or gzip) to the list.
 /// path null means standard input, which can be read once per run.
 /// Returns 0 when the data was read (also when it simply ends early), -1 after printing why not.
 int p2b_read(const char* path, range_list& list);
+
+/// The same on a stream that is already open, whose first bytes (at most a few dozen) were
+/// taken already and are passed as held. Messages name the input shown;
+/// the stream stays open.
+int p2b_read_stream(gzFile_s* file, std::string_view held, const char* shown, range_list& list);
 
 } // namespace blockset

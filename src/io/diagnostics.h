@@ -7,6 +7,10 @@ namespace blockset {
 /// Every message goes through here, so tests can capture them in-process.
 void diagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+/// Writes text and a newline on standard error with write(2): no formatting and no
+/// allocation, for the fatal endings, which must work when memory has run out.
+void diagnostic_line(const char* text);
+
 /// While one of these lives, diagnostics are appended to text() instead of standard error.
 class diagnostic_capture {
 public:

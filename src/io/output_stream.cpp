@@ -10,7 +10,17 @@ output_stream::output_stream(int fd, std::size_t capacity)
 {
 }
 
-output_stream::~output_stream() { delete[] buffer_; }
+output_stream::~output_stream()
+{
+    if (owned_) delete[] buffer_;
+}
+
+void output_stream::attach(int fd)
+{
+    fd_ = fd;
+    cursor_ = buffer_;
+    failed_ = false;
+}
 
 void output_stream::write_all(const char* data, std::size_t size)
 {
@@ -49,10 +59,13 @@ bool output_stream::flush()
     return !failed_;
 }
 
-output_stream& standard_output()
-{
-    static output_stream stream(STDOUT_FILENO, 1 << 17);
-    return stream;
-}
+namespace {
+char standard_output_storage[1 << 17];
+// Constant-initialised: it exists before any code runs, so even the fatal endings can flush it.
+constinit output_stream standard_output_stream(STDOUT_FILENO, standard_output_storage,
+                                               sizeof standard_output_storage);
+} // namespace
+
+output_stream& standard_output() { return standard_output_stream; }
 
 } // namespace blockset

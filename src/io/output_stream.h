@@ -10,7 +10,14 @@ namespace blockset {
 /// scanners' echo of unmatched bytes appear in exactly the order they happen.
 class output_stream {
 public:
+    /// Allocates its buffer at once, so that a file need not exist before the memory does.
+    /// fd may be -1 until attach() names the descriptor.
     explicit output_stream(int fd, std::size_t capacity = 1 << 16);
+    /// Writes through storage that the caller keeps alive; allocates nothing.
+    constexpr output_stream(int fd, char* storage, std::size_t capacity)
+        : fd_(fd), owned_(false), buffer_(storage), cursor_(storage), limit_(storage + capacity)
+    {
+    }
     ~output_stream();
     output_stream(const output_stream&) = delete;
     output_stream& operator=(const output_stream&) = delete;
@@ -40,12 +47,11 @@ public:
     /// Size of the buffer; reserve() grants up to half of it.
     std::size_t capacity() const { return static_cast<std::size_t>(limit_ - buffer_); }
 
-    /// Writes out what is buffered. Returns false if this or any earlier write failed.
+    /// Writes out what is buffered. Returns false if this or any earlier write failed; after a
+    /// failure later output is discarded.
     bool flush();
-    /// True once a write to the descriptor has failed; later output is discarded.
-    bool failed() const { return failed_; }
-    bool has_pending() const { return cursor_ != buffer_; }
-    int fd() const { return fd_; }
+    /// Starts over on another descriptor: the buffer is emptied and earlier failures forgotten.
+    void attach(int fd);
 
 private:
     void drain();
@@ -53,13 +59,15 @@ private:
     void write_all(const char* data, std::size_t size);
 
     int fd_;
+    bool owned_ = true;
     bool failed_ = false;
     char* buffer_;
     char* cursor_;
     char* limit_;
 };
 
-/// The process's one standard output stream (descriptor 1). It is never closed.
+/// The process's one standard output stream (descriptor 1). It is never closed, and its
+/// buffer is static: writing to it, flushing it included, never allocates.
 output_stream& standard_output();
 
 } // namespace blockset

@@ -119,11 +119,7 @@ bool scanner::next_match(scan_match& match, std::string_view& text)
     }
 }
 
-void scanner_fatal(const char* message)
-{
-    diagnostic("%s\n", message);
-    end_process(2);
-}
+void scanner_fatal(const char* message) { end_process_fatal(message, 2); }
 
 void report_parse_error(const scanner& language_scanner, const char* message)
 {

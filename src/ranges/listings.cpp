@@ -3,14 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include "io/diagnostics.h"
-#include "io/file_opener.h"
 #include "io/output_stream.h"
-#include "io/process.h"
 #include "ranges/address_format.h"
 #include "ranges/range_list.h"
 
@@ -71,38 +67,6 @@ void write_block_addresses(output_stream& out, std::uint32_t first, std::uint32_
     }
 }
 
-/// Runs one listing on the file at path, or on standard output when there is none.
-int write_file(const char* path, const range_list& list,
-               void (*listing)(output_stream&, const range_list&))
-{
-    if (path == nullptr) {
-        listing(standard_output(), list);
-        return 0;
-    }
-    // Merge pending additions before the file exists, so that running out of memory while
-    // doing so leaves no half-made file behind.
-    range_list_view(list);
-    int fd = open_path(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        diagnostic("Error opening file '%s'.\n", path);
-        return -1;
-    }
-    bool written;
-    {
-        output_stream out(fd);
-        listing(out, list);
-        written = out.flush();
-    }
-    // A full disk may only show itself when the file is closed.
-    if (::close(fd) != 0) written = false;
-    if (!written) {
-        diagnostic("Error writing file '%s'.\n", path);
-        note_write_error();
-        return -1;
-    }
-    return 0;
-}
-
 } // namespace
 
 void range_list_write_ranges(output_stream& out, const range_list& list)
@@ -120,7 +84,6 @@ void range_list_write_ranges(output_stream& out, const range_list& list)
 void range_list_write_addresses(output_stream& out, const range_list& list)
 {
     for (const ip_range& range : range_list_view(list)) {
-        if (range.first > range.last) continue;
         std::uint32_t address = range.first;
         for (;;) {
             std::uint32_t block_end = std::min(address | 0xFFu, range.last);
@@ -132,19 +95,31 @@ void range_list_write_addresses(output_stream& out, const range_list& list)
     }
 }
 
-int write_cidr_file(const char* path, const range_list& list)
+void range_list_write_count(output_stream& out, const range_list& list)
 {
-    return write_file(path, list, range_list_write_cidr);
-}
-
-int write_ranges_file(const char* path, const range_list& list)
-{
-    return write_file(path, list, range_list_write_ranges);
-}
-
-int write_addresses_file(const char* path, const range_list& list)
-{
-    return write_file(path, list, range_list_write_addresses);
+    std::uint64_t blocks = 0;
+    std::uint64_t addresses = 0;
+    auto view = range_list_view(list);
+    for (const ip_range& range : view) {
+        addresses += std::uint64_t{range.last} - range.first + 1;
+        if (range.first == 0 && range.last == top_address) {
+            ++blocks;
+            continue;
+        }
+        // The same blocks as the CIDR listing: the largest aligned one at each start.
+        std::uint32_t start = range.first;
+        for (;;) {
+            unsigned prefix = std::max(32 - highest_bit_index(range.last - start + 1), alignment_prefix(start));
+            ++blocks;
+            std::uint32_t block_end = block_last_address(start, prefix);
+            if (block_end >= range.last) break;
+            start = block_end + 1;
+        }
+    }
+    char line[64];
+    int length = std::snprintf(line, sizeof line, "%zu %llu %llu\n", view.size(),
+                               static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(addresses));
+    out.write({line, static_cast<std::size_t>(length)});
 }
 
 } // namespace blockset

@@ -10,13 +10,8 @@ void range_list_write_ranges(output_stream& out, const range_list& list);
 /// One line "a.b.c.d" per address, every address of every range in ascending order.
 void range_list_write_addresses(output_stream& out, const range_list& list);
 
-// The output operations write one listing to the file at path (created or truncated), or to
-// standard output when path is null (never closed). They return 0, or -1 after reporting
-// "Error opening file '%s'." or "Error writing file '%s'." (a write error also makes the
-// process end with status 74).
-
-int write_cidr_file(const char* path, const range_list& list);
-int write_ranges_file(const char* path, const range_list& list);
-int write_addresses_file(const char* path, const range_list& list);
+/// One line "RANGES BLOCKS ADDRESSES": the number of ranges, of the CIDR blocks that
+/// range_list_write_cidr writes, and of addresses (the whole space is 4294967296).
+void range_list_write_count(output_stream& out, const range_list& list);
 
 } // namespace blockset

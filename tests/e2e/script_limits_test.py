@@ -1,18 +1,23 @@
 #!/usr/bin/env python3
 """Script runs at their limits: nesting just below and just above the parser's depth limit,
-and -c texts far larger than a pipe buffer."""
+the deepest nesting on a 256 KiB stack, and -c texts far larger than a pipe buffer."""
+import os
+import resource
 import subprocess
 import sys
 import tempfile
-import os
 
 BINARY = sys.argv[1]
 failures = []
 
 
-def run(args, stdin=b""):
+def small_stack():
+    resource.setrlimit(resource.RLIMIT_STACK, (256 * 1024, 256 * 1024))
+
+
+def run(args, stdin=b"", preexec_fn=None):
     result = subprocess.run([BINARY] + args, input=stdin, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, timeout=120, env={})
+                            stderr=subprocess.PIPE, timeout=120, env={}, preexec_fn=preexec_fn)
     return result.stdout, result.stderr, result.returncode
 
 
@@ -23,6 +28,14 @@ def check(name, got, expected):
 
 def nested_invert(depth):
     return "invert(" * depth + "{}" + ")" * depth + ";"
+
+
+def nested_invert_of_literal(depth):
+    return "invert(" * depth + "{1.2.3.4}" + ")" * depth + ";"
+
+
+def nested_assignment(depth):
+    return "$aa = " * depth + "{};"
 
 
 def in_first_operand(depth):
@@ -40,18 +53,21 @@ def in_save(depth):
 OVERFLOW = b"error: yacc stack overflow on line: 1\n"
 # The parser's stack holds 10000 entries: two for the script, two for each enclosing invert
 # or union read in its first operand, four for a union read in its second operand, six for
-# the enclosing save, and the innermost "{" "}" two more.
+# the enclosing save, and the innermost "{" "}" two more ("{" literal "}" three).
 # (name, builder, deepest nesting that fits, output of the fitting script)
 cases = [
     ("nested invert", nested_invert, 4998, b""),  # 2 + 2d + 2
+    ("nested invert of a literal", nested_invert_of_literal, 4997, b""),  # 2 + 2d + 3
+    ("nested assignment", nested_assignment, 4998, b""),  # 2 + 2d + 2
     ("nested union, first operand", in_first_operand, 4997, b""),  # 2 + 2(d-1) + 4 + 2
     ("nested union, second operand", in_second_operand, 2499, b""),  # 2 + 4(d-1) + 4 + 2
     ("invert inside save", in_save, 4995, b"0.0.0.0/0\n"),  # 2 + 6 + 2d + 2; odd: everything
 ]
 for name, build, deepest, output in cases:
     # An odd number of inversions of the empty set is everything; an even number is empty.
-    out, err, status = run(["-c", build(deepest)])
-    check(f"{name} at {deepest}: output", (out, err, status), (output, b"", 0))
+    # The deepest nesting needs no more than a small stack.
+    out, err, status = run(["-c", build(deepest)], preexec_fn=small_stack)
+    check(f"{name} at {deepest} on a 256 KiB stack: output", (out, err, status), (output, b"", 0))
     out, err, status = run(["-c", build(deepest + 1)])
     check(f"{name} at {deepest + 1}: overflow", (out, err, status), (b"", OVERFLOW, 0))
 

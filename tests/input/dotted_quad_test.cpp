@@ -41,7 +41,9 @@ TEST(dotted_quad, reads_the_quad_at_the_start)
         dotted_quad quad = read_dotted_quad(text);
         EXPECT_EQ(quad.length, row.length) << text;
         EXPECT_EQ(quad.in_bounds, row.in_bounds) << text;
-        if (row.in_bounds) EXPECT_EQ(quad.address, row.address) << text;
+        if (row.in_bounds) {
+            EXPECT_EQ(quad.address, row.address) << text;
+        }
         EXPECT_EQ(quad.reached_end, row.reached_end) << text;
 
         std::string padded = text + std::string(20, ' ');

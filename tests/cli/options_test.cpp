@@ -1,4 +1,4 @@
-#include "cli/platform.h"
+#include "cli/options.h"
 
 #include <string>
 #include <vector>

@@ -7,8 +7,8 @@ const char* program_name(const char* argv0);
 
 /// Options in front of the first operand, read the strict POSIX way: no reordering of
 /// arguments and no environment influence. Calls letter(c) for each option letter found,
-/// and returns the index of the first operand. An unknown letter is reported on standard
-/// error and handed to letter() like any other.
+/// known or not (telling them apart, and reporting an unknown one, is the caller's work),
+/// and returns the index of the first operand.
 template <typename on_letter>
 int parse_options(int argc, char** argv, on_letter letter)
 {

@@ -1,0 +1,46 @@
+#pragma once
+#include "io/output_stream.h"
+
+namespace blockset {
+
+/// Writes what listing(out, context) produces to the file at path, or on standard output when
+/// path is null (standard output is never closed).
+///
+/// A regular file, or the regular file a symbolic link leads to, is replaced whole: the text goes
+/// into a new file in the same directory, which takes the old file's permission bits (and its
+/// owner and group where the process may set them), and is renamed over the old one only once
+/// every write, the fsync and the close have succeeded. Devices, FIFOs, sockets, a file that is
+/// also one of the standard streams, and a file whose directory allows no new file are written
+/// in place.
+///
+/// Failures are reported here: "Error opening file '%s'." when the file can neither be opened
+/// nor created; otherwise "Error writing file '%s'.", after which the process ends with status
+/// 74 and a replaced file keeps its previous content. While a named file is written, SIGPIPE
+/// and SIGXFSZ make the writes fail instead of ending the process, and SIGINT, SIGTERM or
+/// SIGHUP remove the unfinished file before they end it.
+void write_output_file(const char* path, void (*listing)(output_stream& out, const void* context),
+                       const void* context);
+
+/// The same for a listing of one typed source.
+template <typename source_type>
+void write_output_file(const char* path, const source_type& source,
+                       void (*listing)(output_stream& out, const source_type& source))
+{
+    struct bound {
+        const source_type* source;
+        void (*listing)(output_stream&, const source_type&);
+    } call{&source, listing};
+    write_output_file(
+        path,
+        [](output_stream& out, const void* context) {
+            const bound* c = static_cast<const bound*>(context);
+            c->listing(out, *c->source);
+        },
+        &call);
+}
+
+/// Removes the unfinished replacement file of a save under way, if there is one. For the
+/// fatal endings: allocates nothing and is safe in a signal handler.
+void remove_unfinished_output();
+
+} // namespace blockset

@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""The manual's nft and ipset recipes, run with the real tools in a private network namespace.
+
+Each recipe loads a stale list first (creating the table or set), then the list under test
+into the same namespace, lists the loaded set back and compares its addresses with
+blockset's ranges of the list. The lists: empty, the whole address space, the two end
+addresses, and thousands of entries. Runs only inside `unshare -n`, never against the
+machine's own rules; skips, saying why, when the namespace or a tool is not available.
+
+argv[1] is the blockset binary.
+"""
+import ipaddress
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+# The recipes as the manual gives them, as shell functions of the list's path.
+NFT_RECIPE = r"""
+load() {
+    blockset -q auto "$1" > blocklist.cidr &&
+    awk 'BEGIN { print "add table inet filter"
+        print "add set inet filter blocklist { type ipv4_addr; flags interval; }"
+        print "flush set inet filter blocklist" }
+        { print "add element inet filter blocklist { " $0 " }" }' blocklist.cidr > blocklist.nft &&
+    nft -f blocklist.nft
+}
+"""
+NFT_LIST = "nft -j list set inet filter blocklist"
+
+IPSET_RECIPE = r"""
+load() {
+    blockset -q auto "$1" > blocklist.cidr &&
+    awk 'BEGIN { print "create blocklist-new hash:net family inet maxelem 1048576"
+        print "flush blocklist-new" }
+        $0 == "0.0.0.0/0" { print "add blocklist-new 0.0.0.0/1"
+            print "add blocklist-new 128.0.0.0/1"; next }
+        { print "add blocklist-new " $0 }' blocklist.cidr > blocklist.ipset &&
+    ipset -exist restore < blocklist.ipset &&
+    ipset -exist create blocklist hash:net family inet maxelem 1048576 &&
+    ipset swap blocklist-new blocklist &&
+    ipset destroy blocklist-new
+}
+"""
+IPSET_LIST = "ipset list blocklist -o save"
+
+
+def many_entries():
+    rng = random.Random(12)
+    lines = []
+    for n in range(6000):
+        start = rng.randrange(1 << 32)
+        kind = n % 3
+        if kind == 0:
+            lines.append(f"{ipaddress.IPv4Address(start)}/{rng.randrange(8, 33)} ; SBL{n}")
+        elif kind == 1:
+            last = min(start + rng.randrange(1, 5000), (1 << 32) - 1)
+            lines.append(f"{ipaddress.IPv4Address(start)} - {ipaddress.IPv4Address(last)}")
+        else:
+            lines.append(f"name {n}:{ipaddress.IPv4Address(start)}-{ipaddress.IPv4Address(start)}")
+    return "\n".join(lines) + "\n"
+
+
+LISTS = {
+    "empty": "",
+    "whole space": "0.0.0.0/0\n",
+    "both end addresses": "0.0.0.0\n255.255.255.255\n",
+    "thousands of entries": many_entries(),
+}
+STALE = "192.0.2.1\n198.51.100.0/24\n"
+
+
+def merged(ranges):
+    result = []
+    for first, last in sorted(ranges):
+        if result and first <= result[-1][1] + 1:
+            result[-1][1] = max(result[-1][1], last)
+        else:
+            result.append([first, last])
+    return [tuple(r) for r in result]
+
+
+def network_range(text):
+    network = ipaddress.IPv4Network(text, strict=False)
+    return int(network.network_address), int(network.broadcast_address)
+
+
+def nft_ranges(output):
+    ranges = []
+    for item in json.loads(output)["nftables"]:
+        for element in item.get("set", {}).get("elem", []):
+            if isinstance(element, dict) and "elem" in element:
+                element = element["elem"]["val"]
+            if isinstance(element, str):
+                ranges.append(network_range(element))
+            elif "prefix" in element:
+                ranges.append(network_range(f"{element['prefix']['addr']}/{element['prefix']['len']}"))
+            else:
+                first, last = element["range"]
+                ranges.append((int(ipaddress.IPv4Address(first)), int(ipaddress.IPv4Address(last))))
+    return merged(ranges)
+
+
+def ipset_ranges(output):
+    return merged(network_range(line.split()[2]) for line in output.splitlines() if line.startswith("add "))
+
+
+def blockset_ranges(binary, path):
+    run = subprocess.run([binary, "-c", f'save(range, stdout, load(text, "{path}"));'],
+                         capture_output=True, text=True, check=True)
+    return [tuple(int(ipaddress.IPv4Address(a)) for a in line.split("-")) for line in run.stdout.split()]
+
+
+def in_namespace(script, folder, binary):
+    tools = tempfile.mkdtemp(dir=folder)
+    os.symlink(binary, os.path.join(tools, "blockset"))
+    env = dict(os.environ, PATH=tools + os.pathsep + os.environ.get("PATH", "/usr/sbin:/usr/bin:/sbin:/bin"))
+    return subprocess.run(["unshare", "-n", "sh", "-c", script], cwd=folder, env=env,
+                          capture_output=True, text=True, timeout=300)
+
+
+def why_not(tool, probe, folder, binary):
+    """None when the tool works in a private namespace, else the reason it does not."""
+    if shutil.which(tool) is None:
+        return f"{tool} is not installed"
+    run = in_namespace(probe, folder, binary)
+    if run.returncode != 0:
+        return f"{tool} does not work in a private network namespace here: {run.stderr.strip()}"
+    return None
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    recipes = [("nft", NFT_RECIPE, NFT_LIST, nft_ranges, "nft list ruleset"),
+               ("ipset", IPSET_RECIPE, IPSET_LIST, ipset_ranges, "ipset list")]
+    failures = []
+    ran = 0
+    with tempfile.TemporaryDirectory() as folder:
+        if shutil.which("unshare") is None:
+            print("SKIP: unshare is not installed")
+            return 0
+        probe = in_namespace("true", folder, binary)
+        if probe.returncode != 0:
+            print(f"SKIP: no private network namespace here: {probe.stderr.strip()}")
+            return 0
+        with open(os.path.join(folder, "stale.txt"), "w") as handle:
+            handle.write(STALE)
+        for tool, recipe, listing, parse, tool_probe in recipes:
+            reason = why_not(tool, tool_probe, folder, binary)
+            if reason:
+                print(f"SKIP {tool}: {reason}")
+                continue
+            for name, text in LISTS.items():
+                with open(os.path.join(folder, "list.txt"), "w") as handle:
+                    handle.write(text)
+                run = in_namespace(f"set -e\n{recipe}\nload stale.txt\nload list.txt\n{listing}\n", folder, binary)
+                ran += 1
+                if run.returncode != 0:
+                    failures.append(f"{tool}, {name}: status {run.returncode}: {run.stderr.strip()[:500]}")
+                    continue
+                expected = blockset_ranges(binary, os.path.join(folder, "blocklist.cidr"))
+                loaded = parse(run.stdout)
+                if loaded != expected:
+                    failures.append(f"{tool}, {name}: loaded {len(loaded)} ranges, blockset has "
+                                    f"{len(expected)}; first difference near "
+                                    f"{next((a, b) for a, b in zip(loaded + [None], expected + [None]) if a != b)}")
+    for failure in failures:
+        print(f"FAIL: {failure}")
+    if not failures:
+        print(f"{ran} recipe loads match blockset's ranges")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,215 @@
+#include "input/auto_list.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "io/diagnostics.h"
+#include "io/file_opener.h"
+#include "ranges/range_list.h"
+#include "test_support.h"
+
+namespace blockset {
+namespace {
+
+using testing::ip;
+using testing::ranges_of;
+using ranges = std::vector<ip_range>;
+using namespace std::string_literals;
+
+/// What "list.txt" holds while a test reads it; every other path does not exist.
+std::string served;
+
+int serve_list(const char* path, int, mode_t)
+{
+    if (std::strcmp(path, "list.txt") != 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    std::FILE* file = std::tmpfile();
+    std::fwrite(served.data(), 1, served.size(), file);
+    std::fflush(file);
+    int fd = ::dup(fileno(file));
+    std::fclose(file);
+    ::lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+struct outcome {
+    int result;
+    ranges read;
+    std::string messages;
+};
+
+outcome read_bytes(const std::string& bytes, const char* path = "list.txt")
+{
+    served = bytes;
+    path_calls calls = system_path_calls();
+    calls.open = &serve_list;
+    path_calls_override opener(calls);
+    range_list list;
+    diagnostic_capture capture;
+    int result = auto_list_read(path, list);
+    return {result, ranges_of(list), capture.text()};
+}
+
+std::string gzip(const std::string& bytes)
+{
+    std::vector<unsigned char> out(compressBound(static_cast<uLong>(bytes.size())) + 64);
+    z_stream stream{};
+    deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    std::string compressed(reinterpret_cast<char*>(out.data()), stream.total_out);
+    deflateEnd(&stream);
+    return compressed;
+}
+
+ip_range r(const char* first, const char* last) { return {ip(first), ip(last)}; }
+ip_range one(const char* address) { return r(address, address); }
+
+struct line_case {
+    const char* what;
+    std::string bytes;
+    ranges expected;
+    std::string messages; // as read from "list.txt"
+};
+
+class auto_list_lines : public ::testing::TestWithParam<line_case> {};
+
+TEST_P(auto_list_lines, reads_each_shape)
+{
+    const line_case& c = GetParam();
+    outcome got = read_bytes(c.bytes);
+    EXPECT_EQ(got.read, c.expected);
+    EXPECT_EQ(got.messages, c.messages);
+    EXPECT_EQ(got.result, c.messages.find("cannot read") == std::string::npos ? 0 : -1);
+}
+
+const std::string long_label(70, 'z');
+
+INSTANTIATE_TEST_SUITE_P(
+    auto_list, auto_list_lines,
+    ::testing::Values(
+        line_case{"address", "192.0.2.7\n", {one("192.0.2.7")}, ""},
+        line_case{"blanks around", " \t192.0.2.7 \t\n", {one("192.0.2.7")}, ""},
+        line_case{"leading zeros are decimal", "01.002.3.4\n", {one("1.2.3.4")}, ""},
+        line_case{"block", "10.0.0.0/8\n", {r("10.0.0.0", "10.255.255.255")}, ""},
+        line_case{"host bits cleared", "10.1.2.3/16\n", {r("10.1.0.0", "10.1.255.255")}, ""},
+        line_case{"prefix 0", "1.2.3.4/0\n", {r("0.0.0.0", "255.255.255.255")}, ""},
+        line_case{"prefix 32", "1.2.3.4/32\n", {one("1.2.3.4")}, ""},
+        line_case{"netmask", "198.51.100.9/255.255.255.0\n", {r("198.51.100.0", "198.51.100.255")}, ""},
+        line_case{"netmask of all ones and of none", "1.2.3.4/255.255.255.255\n5.6.7.8/0.0.0.0\n",
+                  {r("0.0.0.0", "255.255.255.255")}, ""},
+        line_case{"range", "1.2.3.4-1.2.3.9\n", {r("1.2.3.4", "1.2.3.9")}, ""},
+        line_case{"spaced range", "1.2.3.4 - 1.2.3.9\n1.2.4.0\t-1.2.4.1\n",
+                  {r("1.2.3.4", "1.2.3.9"), r("1.2.4.0", "1.2.4.1")}, ""},
+        line_case{"P2P with colons in the name", "Some: odd name:1.2.3.0-1.2.3.255\nx:5.0.0.1 - 5.0.0.2\n",
+                  {r("1.2.3.0", "1.2.3.255"), r("5.0.0.1", "5.0.0.2")}, ""},
+        line_case{"columns", "1.2.3.4\t1.2.3.9\t29\tlabel\n5.5.5.5 5.5.5.6\n",
+                  {r("1.2.3.4", "1.2.3.9"), r("5.5.5.5", "5.5.5.6")}, ""},
+        line_case{"label after an entry", "1.2.3.4 some label 9.9.9.9\n2.0.0.0/8 x\n3.0.0.1-3.0.0.2 y\n",
+                  {one("1.2.3.4"), r("2.0.0.0", "2.255.255.255"), r("3.0.0.1", "3.0.0.2")}, ""},
+        line_case{"comments", "# a\n; b\n// c\n  # d\n1.2.3.4 ; SBL1\n1.2.3.5#x\n1.2.3.6;x\n1.2.3.7//x\n",
+                  {r("1.2.3.4", "1.2.3.7")}, ""},
+        line_case{"empty lines and none at the end", "\n\n \t\n1.2.3.4", {one("1.2.3.4")}, ""},
+        line_case{"CRLF and CR", "1.0.0.1\r\n\r\n2.0.0.1\r3.0.0.1\rx\r\n",
+                  {one("1.0.0.1"), one("2.0.0.1"), one("3.0.0.1")}, "'list.txt' line 5: cannot read 'x'\n"},
+        line_case{"reversed range", "1.2.3.9-1.2.3.4\n", {}, "'list.txt' line 1: cannot read '1.2.3.9-1.2.3.4'\n"},
+        line_case{"reversed columns", "1.2.3.9 1.2.3.4\n", {}, "'list.txt' line 1: cannot read '1.2.3.9 1.2.3.4'\n"},
+        line_case{"bad forms", "256.1.1.1\n1.2.3.4x\n1.2.3.4.5\n1.2.3.4/33\n1.2.3.4/255.0.255.0\n1.2.3.4-\n"
+                               "1.2.3.4 - x\n1.2.3.4 300.1.1.1\nname:1.2.3.4\nexample.com\n",
+                  {},
+                  "'list.txt' line 1: cannot read '256.1.1.1'\n'list.txt' line 2: cannot read '1.2.3.4x'\n"
+                  "'list.txt' line 3: cannot read '1.2.3.4.5'\n'list.txt' line 4: cannot read '1.2.3.4/33'\n"
+                  "'list.txt' line 5: cannot read '1.2.3.4/255.0.255.0'\n'list.txt' line 6: cannot read '1.2.3.4-'\n"
+                  "'list.txt' line 7: cannot read '1.2.3.4 - x'\n'list.txt' line 8: cannot read '1.2.3.4 300.1.1.1'\n"
+                  "'list.txt' line 9: cannot read 'name:1.2.3.4'\n'list.txt' line 10: cannot read 'example.com'\n"},
+        line_case{"text shown safely and cut", "  bad\\\x01\xff'" + long_label + "  \n", {},
+                  "'list.txt' line 1: cannot read 'bad\\\\\\x01\\xff'" + std::string(53, 'z') + "'\n"},
+        line_case{"IPv6 entries counted once", "2001:db8::/32\n::1 ; x\n2001:db8::1-2001:db8::5\n1.2.3.4\n",
+                  {one("1.2.3.4")}, "'list.txt': IPv6 entries skipped: 3\n"},
+        line_case{"one IPv6 entry", "::ffff:1.2.3.4\n", {}, "'list.txt': IPv6 entries skipped: 1\n"}));
+
+TEST(auto_list, reports_ten_unreadable_lines_then_counts_the_rest)
+{
+    std::string bytes;
+    std::string expected;
+    for (int n = 1; n <= 13; ++n) {
+        bytes += "bad" + std::to_string(n) + "\n1.2.3." + std::to_string(n) + "\n";
+        if (n <= 10) expected += "'list.txt' line " + std::to_string(2 * n - 1) + ": cannot read 'bad" + std::to_string(n) + "'\n";
+    }
+    outcome got = read_bytes(bytes);
+    EXPECT_EQ(got.messages, expected + "'list.txt': unreadable lines not shown: 3\n");
+    EXPECT_EQ(got.read, ranges{r("1.2.3.1", "1.2.3.13")});
+    EXPECT_EQ(got.result, -1);
+    EXPECT_EQ(read_bytes(bytes + "bad14\n").messages, expected + "'list.txt': unreadable lines not shown: 4\n");
+    EXPECT_EQ(read_bytes(bytes.substr(0, bytes.find("bad12"))).messages,
+              expected + "'list.txt': unreadable lines not shown: 1\n");
+}
+
+TEST(auto_list, tells_kinds_by_content)
+{
+    const std::string text = "1.10.16.0/20 ; SBL256894\nname:1.2.3.0-1.2.3.255\n";
+    const ranges expected{r("1.2.3.0", "1.2.3.255"), r("1.10.16.0", "1.10.31.255")};
+    const std::string p2b = "\xFF\xFF\xFF\xFFP2B\x01"s + "a\0"s + "\x01\x02\x03\x00\x01\x02\x03\xFF"s +
+                            "\0\x01\x0A\x10\x00\x01\x0A\x1F\xFF"s;
+    for (const std::string& bytes : {text, gzip(text), p2b, gzip(p2b)}) {
+        outcome got = read_bytes(bytes);
+        EXPECT_EQ(got.read, expected);
+        EXPECT_EQ(got.messages, "");
+        EXPECT_EQ(got.result, 0);
+    }
+}
+
+TEST(auto_list, inputs_not_read_completely_are_failures)
+{
+    std::string text;
+    for (int n = 0; n < 2000; ++n) text += "10." + std::to_string(n / 256) + "." + std::to_string(n % 256) + ".0/24\n";
+    std::string compressed = gzip(text);
+    const std::string p2b = "\xFF\xFF\xFF\xFFP2B\x01"s + "a\0"s + "\x01\x02\x03\x00\x01\x02\x03\xFF"s;
+    struct failure {
+        std::string bytes;
+        const char* path;
+        const char* message;
+    } cases[] = {
+        {compressed.substr(0, compressed.size() / 2), "list.txt", "Error reading file 'list.txt'.\n"},
+        {compressed.substr(0, compressed.size() - 4), "list.txt", "Error reading file 'list.txt'.\n"},
+        {gzip(p2b).substr(0, gzip(p2b).size() - 4), "list.txt", "Error reading file 'list.txt'.\n"},
+        {"\xFF\xFF\xFF\xFFP2B\x07"s, "list.txt", "Unsupported P2B-version (7) in file 'list.txt'.\n"},
+        {"", "missing.txt", "Error opening file 'missing.txt'.\n"},
+    };
+    for (const failure& c : cases) {
+        outcome got = read_bytes(c.bytes, c.path);
+        EXPECT_EQ(got.messages, c.message);
+        EXPECT_EQ(got.result, -1);
+    }
+    EXPECT_FALSE(read_bytes(compressed.substr(0, compressed.size() / 2)).read.empty())
+        << "what was read before the cut stays in the list";
+}
+
+TEST(auto_list, lines_across_the_buffer_edge)
+{
+    constexpr std::size_t held = 1 << 20;
+    // A CRLF split by the end of the held bytes is one line end.
+    std::string split = "#" + std::string(held - 2, 'c') + "\r\nbad\n1.2.3.4";
+    EXPECT_EQ(read_bytes(split).messages, "'list.txt' line 2: cannot read 'bad'\n");
+    // A line too long to hold is reported and skipped; a comment that long is not.
+    std::string overlong = "9.9.9.9 " + std::string(held, 'x') + "\r\nbad\n1.2.3.4\n#" + std::string(held, 'c') + "\n";
+    outcome got = read_bytes(overlong);
+    EXPECT_EQ(got.messages, "'list.txt' line 1: cannot read '9.9.9.9 " + std::string(52, 'x') +
+                                "'\n'list.txt' line 2: cannot read 'bad'\n");
+    EXPECT_EQ(got.read, ranges{one("1.2.3.4")});
+}
+
+} // namespace
+} // namespace blockset

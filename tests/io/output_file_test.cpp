@@ -1,0 +1,100 @@
+#include "io/output_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "io/diagnostics.h"
+#include "io/file_opener.h"
+#include "io/process.h"
+
+namespace blockset {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What rename does cannot be arranged from outside without root (a mount point gives EBUSY,
+// a failing disk EIO), so these tests stand in for it.
+int rename_error = 0;
+int failing_rename(const char*, const char*)
+{
+    errno = rename_error;
+    return -1;
+}
+const path_calls refusing_rename = {system_path_calls().open, system_path_calls().readlink, &failing_rename,
+                                    system_path_calls().unlink};
+
+void write_new(output_stream& out, const void*) { out.write("new\n"); }
+
+struct folder_with_old_file {
+    folder_with_old_file()
+    {
+        std::string pattern = (fs::temp_directory_path() / "output-file-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        folder = pattern;
+        file = (folder / "list.txt").string();
+        std::ofstream(file) << "old\n";
+    }
+    ~folder_with_old_file() { fs::remove_all(folder); }
+    std::string content() const
+    {
+        std::ostringstream text;
+        text << std::ifstream(file).rdbuf();
+        return text.str();
+    }
+    std::size_t entries() const
+    {
+        auto first = fs::directory_iterator(folder);
+        return static_cast<std::size_t>(std::distance(first, fs::directory_iterator()));
+    }
+
+    fs::path folder;
+    std::string file;
+};
+
+TEST(output_file, a_target_that_cannot_be_renamed_over_is_written_in_place)
+{
+    for (int error : {EBUSY, EXDEV}) {
+        folder_with_old_file dir;
+        struct stat before {};
+        ::stat(dir.file.c_str(), &before);
+        rename_error = error;
+        diagnostic_capture messages;
+        {
+            path_calls_override redirect(refusing_rename);
+            write_output_file(dir.file.c_str(), &write_new, nullptr);
+        }
+        struct stat after {};
+        ::stat(dir.file.c_str(), &after);
+        EXPECT_EQ(dir.content(), "new\n") << error;
+        EXPECT_EQ(after.st_ino, before.st_ino) << error;
+        EXPECT_EQ(dir.entries(), 1u) << error;
+        EXPECT_EQ(messages.text(), "") << error;
+    }
+}
+
+TEST(output_file, a_failed_rename_keeps_the_old_file_and_ends_with_status_74)
+{
+    folder_with_old_file dir;
+    rename_error = EIO;
+    EXPECT_EXIT(
+        {
+            path_calls_override redirect(refusing_rename);
+            write_output_file(dir.file.c_str(), &write_new, nullptr);
+            std::exit(finish_process());
+        },
+        ::testing::ExitedWithCode(exit_write_error),
+        ::testing::Eq("Error writing file '" + dir.file + "'.\n"));
+    EXPECT_EQ(dir.content(), "old\n");
+    EXPECT_EQ(dir.entries(), 1u);
+}
+
+} // namespace
+} // namespace blockset
