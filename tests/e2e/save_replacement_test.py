@@ -139,7 +139,7 @@ def full_disk(folder, failures):
     script = 'save(single, "list.txt", {10.0.0.0/16}); save(cidr, stdout, {1.2.3.4});'
     mounted = subprocess.run(["unshare", "-m", "sh", "-c", shell, "sh", disk, BINARY, script],
                              cwd=folder, stdin=subprocess.DEVNULL, capture_output=True,
-                             env={"PATH": "/usr/bin:/bin:/usr/sbin:/sbin"})
+                             env={"PATH": os.environ.get("PATH", os.defpath)})
     if not os.path.exists(os.path.join(folder, "status")):
         print(f"full disk: skipped, no tmpfs could be mounted ({mounted.stderr.decode(errors='replace').strip()})")
         return
