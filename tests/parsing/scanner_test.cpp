@@ -15,6 +15,7 @@
 #include "io/diagnostics.h"
 #include "io/output_stream.h"
 #include "output_capture.h"
+#include "test_support.h"
 
 namespace blockset {
 namespace {
@@ -124,7 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
         match_case{"12", {}, "12"},
         match_case{"a\nb\n", {"word:a", "lf:\n", "word:b", "lf:\n"}, "", 2},
         match_case{std::string("\0a\0", 3), {"word:a"}, std::string("\0\0", 2)},
-        match_case{"x-y", {"word:x", "word:y"}, "-"}));
+        match_case{"x-y", {"word:x", "word:y"}, "-"}),
+    blockset::testing::named_by<&match_case::input>());
 
 TEST(scanner, echo_keeps_its_place_among_other_output)
 {
@@ -297,7 +299,8 @@ INSTANTIATE_TEST_SUITE_P(scanner, scanner_death,
                                            "fatal error - scanner input buffer overflow",
                                            "out of dynamic memory in yy_create_buffer()",
                                            "out of dynamic memory in yyensure_buffer_stack()",
-                                           "out of dynamic memory in yy_get_next_buffer()"));
+                                           "out of dynamic memory in yy_get_next_buffer()"),
+                         testing::named_by_text());
 
 TEST(scanner, directory_input_fails_the_first_read)
 {
