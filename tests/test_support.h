@@ -145,6 +145,18 @@ private:
     std::string path_;
 };
 
+/// What the named file holds.
+inline std::string file_text(const std::string& path)
+{
+    std::string bytes;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        char block[4096];
+        for (std::size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;) bytes.append(block, got);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
 /// A named file holding the bytes, in a folder of its own (see temporary_folder).
 class temporary_file {
 public:

@@ -306,29 +306,18 @@ INSTANTIATE_TEST_SUITE_P(
         read_case{"\n\n\n1.2.3.4 #c", {one("1.2.3.4")}, "", "", 4, 3},
         read_case{std::string("1.2.3.4\n\0\n", 10), {one("1.2.3.4")}, std::string("\0", 1), "", 0, 2}));
 
-TEST(text_list, line_numbers_go_on_across_reads)
+TEST(text_list, line_numbers_go_on_across_reads_and_a_read_after_a_syntax_error_starts_afresh)
 {
     temporary_file three_lines("1.1.1.1\n# two\n3.3.3.3\n");
-    temporary_file error_first("4.4.4.4 5.5.5.5\n");
+    // The syntax error stops the read with input left in the scanner; the next read must not see it.
+    temporary_file error_first("4.4.4.4 5.5.5.5\n6.6.6.6\n");
+    temporary_file next("7.7.7.7\n");
     range_list list;
     int first_line = text_scanner().line_number();
     diagnostic_capture messages;
-    text_list_read(three_lines.path(), list);
-    text_list_read(error_first.path(), list);
+    for (const temporary_file* file : {&three_lines, &error_first, &next}) text_list_read(file->path(), list);
     EXPECT_EQ(messages.text(), syntax_error_on(first_line, 4));
-    EXPECT_EQ(ranges_of(list), (ranges{one("1.1.1.1"), one("3.3.3.3"), one("4.4.4.4")}));
-}
-
-TEST(text_list, read_after_a_syntax_error_starts_afresh)
-{
-    // The first read stops with input left in the scanner; the second must not see it.
-    temporary_file stopped("1.1.1.1 2.2.2.2\n3.3.3.3\n");
-    temporary_file next("4.4.4.4\n");
-    range_list list;
-    diagnostic_capture messages;
-    text_list_read(stopped.path(), list);
-    text_list_read(next.path(), list);
-    EXPECT_EQ(ranges_of(list), (ranges{one("1.1.1.1"), one("4.4.4.4")}));
+    EXPECT_EQ(ranges_of(list), (ranges{one("1.1.1.1"), one("3.3.3.3"), one("4.4.4.4"), one("7.7.7.7")}));
 }
 
 TEST(text_list, missing_file_is_reported_and_leaves_the_list_alone)
