@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "input/entry_literals.h"
+#include "input/text_list.h"
 #include "input/text_scanner.h"
 #include "ranges/range_list.h"
 
@@ -54,15 +54,7 @@ void text_tokens_and_conversions(benchmark::State& state)
         text_token_value value;
         for (int token; (token = text_scanner_next_token(in, value)) != TEXT_END;) {
             if (token == LINE_END || token == HOST) continue;
-            if (value.read) {
-                if (value.adds) range_list_insert(list, value.range);
-            } else if (token == CIDR) {
-                add_cidr_literal(list, value.text);
-            } else if (token == RANGE) {
-                add_range_literal(list, value.text);
-            } else {
-                add_address_literal(list, value.text);
-            }
+            text_entry_add(list, token, value);
         }
         benchmark::DoNotOptimize(range_list_size(list));
     }

@@ -13,10 +13,7 @@
 
 namespace blockset {
 
-namespace {
-
-/// The entry's conversion, run as soon as its token has been read.
-void add_entry(range_list& list, int token, const text_token_value& value)
+void text_entry_add(range_list& list, int token, const text_token_value& value)
 {
     if (value.read) {
         if (value.adds) range_list_insert(list, value.range);
@@ -38,6 +35,8 @@ void add_entry(range_list& list, int token, const text_token_value& value)
     }
 }
 
+namespace {
+
 /// blocklist: (empty) | blocklist entry LINE_END | blocklist LINE_END.
 /// Returns 0 when the whole input was accepted, 1 after a syntax error. The grammar is
 /// left-recursive, so the automaton's stack stays a few entries deep however long the input.
@@ -51,7 +50,7 @@ int text_parser_run(range_list& list)
         if (token == LINE_END) continue;
         // An entry is reduced before the token after it is read, so it is added even when
         // that token turns out to be a syntax error.
-        add_entry(list, token, value);
+        text_entry_add(list, token, value);
         if (text_scanner_next_token(in, value) != LINE_END) break;
     }
     report_parse_error(in, "syntax error");
