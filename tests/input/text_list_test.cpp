@@ -114,16 +114,7 @@ scan_outcome scan_by_tokens(const std::string& input)
     text_token_value value;
     for (int token; (token = text_scanner_next_token(in, value)) != TEXT_END;) {
         outcome.tokens.push_back(describe(token, value.text));
-        if (token == HOST || token == LINE_END) continue;
-        if (value.read) {
-            if (value.adds) range_list_insert(list, value.range);
-        } else if (token == CIDR) {
-            add_cidr_literal(list, value.text);
-        } else if (token == RANGE) {
-            add_range_literal(list, value.text);
-        } else {
-            add_address_literal(list, value.text);
-        }
+        if (token != HOST && token != LINE_END) text_entry_add(list, token, value);
     }
     outcome.lines = in.line_number() - 1;
     outcome.echo = echo.text();
