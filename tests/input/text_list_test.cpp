@@ -330,11 +330,11 @@ TEST(text_list, long_comment_and_long_host_name_cross_refills)
     std::string comment = "#" + std::string(50000, 'c');
     std::string name(20000, 'h');
     temporary_file file("1.1.1.1 " + comment + "\n" + name + "\n2.2.2.2\n");
+    resolver_override seam({&table_resolver::lookup, &table_resolver::release});
     range_list list;
     diagnostic_capture messages;
     text_list_read(file.path(), list);
-    EXPECT_EQ(messages.text(), "Host lookup for host '" + name + "' failed: " +
-                                   gai_strerror(table_resolver::lookup(name.c_str(), nullptr, nullptr, nullptr)) + "\n")
+    EXPECT_EQ(messages.text(), "Host lookup for host '" + name + "' failed: " + gai_strerror(EAI_NONAME) + "\n")
         << "the whole name reaches the resolver";
     EXPECT_EQ(ranges_of(list), (ranges{one("1.1.1.1"), one("2.2.2.2")}));
 }
