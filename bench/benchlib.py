@@ -3,6 +3,7 @@ import os
 import resource
 import statistics
 import subprocess
+import tempfile
 import time
 
 
@@ -31,27 +32,28 @@ class Context:
             print(f"{benchmark:<58} {figure:>22}  {note}")
 
 
-GNU_TIME = "/usr/bin/time" if os.path.exists("/usr/bin/time") else None
+# Built with the benchmarks: runs one command and writes its peak resident KiB, taken by wait4.
+PEAK_MEMORY = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                           "build-bench", "peak_memory")
 
 
 def run_timed(argv, stdin_path=None, stdout_path=os.devnull, repeat=3, shell=False):
     """Runs a command several times; returns (median seconds, peak resident KiB of the runs).
 
     A child keeps its parent's peak resident size until it execs, and this Python process may
-    be large, so the peak is taken by GNU time where it is installed (its own start-up is in
-    the time, the same for every command measured)."""
-    if GNU_TIME is None or shell:
-        return _run_timed(argv, stdin_path, stdout_path, repeat, shell)
-    import tempfile
-    peaks = []
+    be large, so each run starts from the small peak_memory program, which reports the
+    command's own peak (its start-up is in the time, the same for every command measured)."""
+    if shell:
+        argv = ["sh", "-c", argv]
     times = []
-    with tempfile.NamedTemporaryFile("r") as peak_file:
+    peaks = []
+    with tempfile.TemporaryDirectory(prefix="blockset-peak-") as folder:
+        peak_path = os.path.join(folder, "peak")
         for _ in range(repeat):
-            seconds, _ = _run_timed([GNU_TIME, "-f", "%M", "-o", peak_file.name] + list(argv),
-                                    stdin_path, stdout_path, 1, False)
+            seconds, _ = _run_timed([PEAK_MEMORY, peak_path] + list(argv), stdin_path, stdout_path, 1, False)
             times.append(seconds)
-            peak_file.seek(0)
-            peaks.append(int(peak_file.read().split()[-1]))
+            with open(peak_path) as handle:
+                peaks.append(int(handle.read()))
     return statistics.median(times), max(peaks)
 
 

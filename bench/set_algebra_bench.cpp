@@ -28,7 +28,7 @@ range_list spread_list(std::size_t count, std::uint32_t seed)
     return list;
 }
 
-using binary_operation = range_list& (*)(const range_list&, const range_list&, range_list&);
+using binary_operation = range_list& (*)(range_list&, range_list&, range_list&);
 
 void run_binary(benchmark::State& state, binary_operation operation)
 {
@@ -38,10 +38,10 @@ void run_binary(benchmark::State& state, binary_operation operation)
     range_list result;
     for (auto _ : state) {
         operation(a, b, result);
-        benchmark::DoNotOptimize(result.data);
+        benchmark::DoNotOptimize(range_list_view(result).data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 2 * count));
-    state.counters["result_ranges"] = static_cast<double>(range_list_size(result));
+    state.counters["result_ranges"] = static_cast<double>(range_list_view(result).size());
 }
 
 void BM_union(benchmark::State& state) { run_binary(state, range_list_union); }
@@ -55,7 +55,7 @@ void BM_complement(benchmark::State& state)
     range_list result;
     for (auto _ : state) {
         range_list_complement(a, result);
-        benchmark::DoNotOptimize(result.data);
+        benchmark::DoNotOptimize(range_list_view(result).data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
 }

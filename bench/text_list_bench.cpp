@@ -56,7 +56,7 @@ void text_tokens_and_conversions(benchmark::State& state)
             if (token == LINE_END || token == HOST) continue;
             text_entry_add(list, token, value);
         }
-        benchmark::DoNotOptimize(range_list_size(list));
+        benchmark::DoNotOptimize(range_list_view(list).size());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }

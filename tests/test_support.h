@@ -1,20 +1,20 @@
 #pragma once
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <ostream>
-#include <string>
-#include <vector>
-
-#include "ranges/range_list.h"
-
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
+#include <string>
 #include <string_view>
+#include <vector>
+
 #include <unistd.h>
 #include <zlib.h>
 
 #include "io/output_stream.h"
+#include "ranges/range_list.h"
 
 namespace blockset::testing {
 
@@ -26,7 +26,7 @@ inline std::uint32_t ip(const char* text)
     return (a << 24) | (b << 16) | (c << 8) | d;
 }
 
-inline std::vector<ip_range> ranges_of(const range_list& list)
+inline std::vector<ip_range> ranges_of(range_list& list)
 {
     auto view = range_list_view(list);
     return {view.begin(), view.end()};
@@ -248,6 +248,40 @@ private:
 
     std::uint32_t base_;
     std::vector<bool> inside_;
+};
+
+/// A parameterised test's name from its place in the table and its input: letters and digits
+/// kept, every other run of bytes one "_", at most 40 characters, so that names read well and
+/// stay the same from run to run.
+inline std::string case_name(std::size_t index, std::string_view input)
+{
+    std::string name = std::to_string(index) + "_";
+    for (char c : input) {
+        if (name.size() >= 40) break;
+        const bool word = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (word) name += c;
+        else if (name.back() != '_') name += '_';
+    }
+    return name;
+}
+
+/// Names each case of a table by case_name over the given member.
+template <auto member>
+struct named_by {
+    template <class info>
+    std::string operator()(const info& test) const
+    {
+        return case_name(test.index, test.param.*member);
+    }
+};
+
+/// Names each case of a table of texts by case_name.
+struct named_by_text {
+    template <class info>
+    std::string operator()(const info& test) const
+    {
+        return case_name(test.index, test.param);
+    }
 };
 
 } // namespace blockset::testing

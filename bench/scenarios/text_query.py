@@ -43,19 +43,8 @@ def normalised(path):
 
 
 def timed(context, argv):
-    """Median seconds and peak resident KiB of a command with its output discarded.
-
-    A child started straight from this (large) Python process inherits the parent's pages
-    in its peak figure until it execs, so the peak is taken by GNU time when it is there.
-    """
-    gnu_time = shutil.which("time", path="/usr/bin")
-    if gnu_time is None:
-        seconds, peak = run_timed(argv)
-        return seconds, peak, "peak includes the harness"
-    peak_file = context.path("peak.txt")
-    seconds, _ = run_timed([gnu_time, "-f", "%M", "-o", peak_file] + argv)
-    with open(peak_file) as handle:
-        peak = int(handle.read().split()[-1])
+    """Median seconds and peak resident KiB of a command with its output discarded."""
+    seconds, peak = run_timed(argv)
     return seconds, peak, ""
 
 

@@ -201,10 +201,26 @@ private:
         expect(RPAREN);
         reduce(6);
         switch (open.kind) {
-        case KW_UNION: return expression_value(set_value_union(std::move(open.first), std::move(operand)));
+        case KW_UNION:
+            take_assignment_target(open.first, operand);
+            return expression_value(set_value_union(std::move(open.first), std::move(operand)));
         case KW_DIFFERENCE: return expression_value(set_value_difference(std::move(open.first), std::move(operand)));
         default: return expression_value(set_value_intersection(std::move(open.first), std::move(operand)));
         }
+    }
+
+    /// A union that an assignment is about to store in one of its own operands, as in
+    /// `$a = union($a, {...})`: nothing reads that variable before it is replaced, so its
+    /// ranges may become the union's own instead of being copied.
+    void take_assignment_target(expression_value& first, expression_value& second)
+    {
+        if (open_.size() < 2) return;
+        const open_expression& around = open_[open_.size() - 2];
+        if (around.kind != EQUALS) return;
+        set_value* target = variable_table_find(table_, around.name);
+        if (target == nullptr || &first.get() == &second.get()) return;
+        if (&first.get() == target) first = set_value_take(std::move(first));
+        if (&second.get() == target) second = set_value_take(std::move(second));
     }
 
     static void add_element(set_value& value, command_token kind, std::string_view text)

@@ -79,8 +79,34 @@ std::unique_ptr<set_value> set_value_load_auto(const char* path)
     return value;
 }
 
+expression_value set_value_take(expression_value value)
+{
+    if (value.is_temporary()) return value;
+    auto taken = set_value_new();
+    taken->ranges = std::move(value.get().ranges);
+    return expression_value(std::move(taken));
+}
+
+namespace {
+
+/// Up to this many ranges, a union adds an operand's ranges one by one to a temporary
+/// operand's list instead of sweeping both into a new one: a script that grows a set a few
+/// ranges at a time then costs what it adds, not the size of the set.
+constexpr std::size_t added_in_place = 1024;
+
+} // namespace
+
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b)
 {
+    if (!a.is_temporary()) std::swap(a, b);
+    if (a.is_temporary() && &a.get() != &b.get()) {
+        std::span<const ip_range> small = range_list_view(b.get().ranges);
+        if (small.size() <= added_in_place) {
+            auto result = a.release();
+            for (const ip_range& range : small) range_list_insert(result->ranges, range);
+            return result;
+        }
+    }
     auto result = set_value_new();
     range_list_union(a.get().ranges, b.get().ranges, result->ranges);
     return result;
@@ -107,32 +133,36 @@ std::unique_ptr<set_value> set_value_complement(expression_value a)
     return result;
 }
 
+namespace {
+
+/// Writes the value's list with the listing to the file at path, or on standard output.
+void write_value(const char* path, expression_value value, void (*listing)(output_stream&, range_list&))
+{
+    range_list& list = value.get().ranges;
+    range_list_view(list); // merging needs memory: do it before any file is touched
+    write_output_file(path, list, listing);
+}
+
+} // namespace
+
 void set_value_write_cidr(const char* path, expression_value value)
 {
-    const range_list& list = value.get().ranges;
-    range_list_view(list); // merging needs memory: do it before any file is touched
-    write_output_file(path, list, range_list_write_cidr);
+    write_value(path, std::move(value), range_list_write_cidr);
 }
 
 void set_value_write_ranges(const char* path, expression_value value)
 {
-    const range_list& list = value.get().ranges;
-    range_list_view(list);
-    write_output_file(path, list, range_list_write_ranges);
+    write_value(path, std::move(value), range_list_write_ranges);
 }
 
 void set_value_write_addresses(const char* path, expression_value value)
 {
-    const range_list& list = value.get().ranges;
-    range_list_view(list);
-    write_output_file(path, list, range_list_write_addresses);
+    write_value(path, std::move(value), range_list_write_addresses);
 }
 
 void set_value_write_count(const char* path, expression_value value)
 {
-    const range_list& list = value.get().ranges;
-    range_list_view(list); // merging needs memory: do it before any file is touched
-    write_output_file(path, list, range_list_write_count);
+    write_value(path, std::move(value), range_list_write_count);
 }
 
 } // namespace blockset

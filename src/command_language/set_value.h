@@ -68,6 +68,9 @@ std::unique_ptr<set_value> set_value_load_p2b(const char* path);
 /// A new temporary with the list read from path (null: standard input), whatever its shape.
 std::unique_ptr<set_value> set_value_load_auto(const char* path);
 
+/// The value as a temporary: a temporary as it is, a variable's ranges moved out of it (the
+/// variable is left empty). For a variable that the expression's result is about to replace.
+expression_value set_value_take(expression_value value);
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b);
 std::unique_ptr<set_value> set_value_intersection(expression_value a, expression_value b);
 /// a minus b.

@@ -18,7 +18,7 @@ namespace blockset {
 
 namespace {
 
-using listing_call = void (*)(output_stream&, const void*);
+using listing_call = void (*)(output_stream&, void*);
 
 /// The replacement file that exists right now, if any. It is set and cleared only while the
 /// ending signals are held back, so their handler always sees the truth.
@@ -218,7 +218,7 @@ bool must_write_in_place(int error)
 /// existing is the target's status, or null for a file that does not exist yet. Returns
 /// write_in_place, having changed nothing, where the target cannot be replaced this way.
 replacement replace_file(const char* path, const struct stat* existing, output_stream& out,
-                         listing_call listing, const void* context)
+                         listing_call listing, void* context)
 {
     const std::string target = resolve_links(path);
     // A name that ends in "/" (or is empty) cannot be a new file; opening it tells why.
@@ -253,7 +253,7 @@ replacement replace_file(const char* path, const struct stat* existing, output_s
     return replacement::done;
 }
 
-void write_in_place(const char* path, int fd, output_stream& out, listing_call listing, const void* context)
+void write_in_place(const char* path, int fd, output_stream& out, listing_call listing, void* context)
 {
     out.attach(fd);
     listing(out, context);
@@ -272,7 +272,7 @@ void remove_unfinished_output()
     }
 }
 
-void write_output_file(const char* path, listing_call listing, const void* context)
+void write_output_file(const char* path, listing_call listing, void* context)
 {
     if (path == nullptr) {
         listing(standard_output(), context);

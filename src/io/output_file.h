@@ -18,21 +18,21 @@ namespace blockset {
 /// 74 and a replaced file keeps its previous content. While a named file is written, SIGPIPE
 /// and SIGXFSZ make the writes fail instead of ending the process, and SIGINT, SIGTERM or
 /// SIGHUP remove the unfinished file before they end it.
-void write_output_file(const char* path, void (*listing)(output_stream& out, const void* context),
-                       const void* context);
+void write_output_file(const char* path, void (*listing)(output_stream& out, void* context),
+                       void* context);
 
 /// The same for a listing of one typed source.
 template <typename source_type>
-void write_output_file(const char* path, const source_type& source,
-                       void (*listing)(output_stream& out, const source_type& source))
+void write_output_file(const char* path, source_type& source,
+                       void (*listing)(output_stream& out, source_type& source))
 {
     struct bound {
-        const source_type* source;
-        void (*listing)(output_stream&, const source_type&);
+        source_type* source;
+        void (*listing)(output_stream&, source_type&);
     } call{&source, listing};
     write_output_file(
         path,
-        [](output_stream& out, const void* context) {
+        [](output_stream& out, void* context) {
             const bound* c = static_cast<const bound*>(context);
             c->listing(out, *c->source);
         },

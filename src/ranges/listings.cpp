@@ -1,7 +1,6 @@
 #include "ranges/listings.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,33 +16,10 @@ namespace {
 /// The longest line of the address listing: "255.255.255.255\n".
 constexpr std::size_t max_address_line = max_address_text + 1;
 
-/// The text "d\n" of a last octet, padded so that one fixed-size copy moves it.
-struct octet_line {
-    char text[4];
-    unsigned char length;
-};
-
-constexpr std::array<octet_line, 256> make_octet_lines()
-{
-    std::array<octet_line, 256> lines{};
-    for (unsigned octet = 0; octet < 256; ++octet) {
-        octet_line& line = lines[octet];
-        unsigned n = 0;
-        if (octet >= 100) line.text[n++] = static_cast<char>('0' + octet / 100);
-        if (octet >= 10) line.text[n++] = static_cast<char>('0' + octet / 10 % 10);
-        line.text[n++] = static_cast<char>('0' + octet % 10);
-        line.text[n++] = '\n';
-        line.length = static_cast<unsigned char>(n);
-    }
-    return lines;
-}
-
-constexpr std::array<octet_line, 256> octet_lines = make_octet_lines();
-
 /// Writes one line per address of first..last, which lie in one /24 block. The text
-/// "a.b.c." is formatted once; each line is that prefix and the last octet's line, both
-/// moved by fixed-size copies. A prefix is at most 12 bytes and an octet line at most 4,
-/// so no copy reaches past the 16 bytes a line may take.
+/// "a.b.c." is formatted once; each line is that prefix and the last octet's text, both
+/// moved by fixed-size copies, and the line end. A prefix is at most 12 bytes and an octet's
+/// text 4, so no copy reaches past the 16 bytes a line may take.
 void write_block_addresses(output_stream& out, std::uint32_t first, std::uint32_t last)
 {
     char prefix[16] = {};
@@ -59,8 +35,9 @@ void write_block_addresses(output_stream& out, std::uint32_t first, std::uint32_
         for (; octet <= chunk_end; ++octet) {
             std::memcpy(p, prefix, sizeof prefix);
             p += prefix_length;
-            std::memcpy(p, octet_lines[octet].text, sizeof octet_lines[octet].text);
-            p += octet_lines[octet].length;
+            std::memcpy(p, octet_texts[octet].text, sizeof octet_texts[octet].text);
+            p += octet_texts[octet].length;
+            *p++ = '\n';
         }
         out.commit(p);
         if (chunk_end == last_octet) return;
@@ -69,7 +46,7 @@ void write_block_addresses(output_stream& out, std::uint32_t first, std::uint32_
 
 } // namespace
 
-void range_list_write_ranges(output_stream& out, const range_list& list)
+void range_list_write_ranges(output_stream& out, range_list& list)
 {
     for (const ip_range& range : range_list_view(list)) {
         char* p = out.reserve(max_address_text + 1 + address_text_room + 1);
@@ -81,7 +58,7 @@ void range_list_write_ranges(output_stream& out, const range_list& list)
     }
 }
 
-void range_list_write_addresses(output_stream& out, const range_list& list)
+void range_list_write_addresses(output_stream& out, range_list& list)
 {
     for (const ip_range& range : range_list_view(list)) {
         std::uint32_t address = range.first;
@@ -95,27 +72,58 @@ void range_list_write_addresses(output_stream& out, const range_list& list)
     }
 }
 
-void range_list_write_count(output_stream& out, const range_list& list)
+namespace {
+
+/// Calls block(address, prefix_length) for each of the fewest aligned CIDR blocks that cover
+/// the list, in ascending order.
+template <typename on_block>
+void for_each_cidr_block(range_list& list, on_block block)
 {
-    std::uint64_t blocks = 0;
-    std::uint64_t addresses = 0;
-    auto view = range_list_view(list);
-    for (const ip_range& range : view) {
-        addresses += std::uint64_t{range.last} - range.first + 1;
+    for (const ip_range& range : range_list_view(list)) {
+        // The whole space is one block, and its size does not fit in 32 bits.
         if (range.first == 0 && range.last == top_address) {
-            ++blocks;
+            block(0, 0);
             continue;
         }
-        // The same blocks as the CIDR listing: the largest aligned one at each start.
         std::uint32_t start = range.first;
         for (;;) {
-            unsigned prefix = std::max(32 - highest_bit_index(range.last - start + 1), alignment_prefix(start));
-            ++blocks;
+            // The largest block that starts at start and does not pass the range's end.
+            unsigned size_prefix = 32 - highest_bit_index(range.last - start + 1);
+            unsigned prefix = std::max(size_prefix, alignment_prefix(start));
+            block(start, prefix);
             std::uint32_t block_end = block_last_address(start, prefix);
             if (block_end >= range.last) break;
             start = block_end + 1;
         }
     }
+}
+
+void write_cidr_line(output_stream& out, std::uint32_t address, unsigned prefix_length)
+{
+    char* p = out.reserve(address_text_room + 4);
+    p = format_address(p, address);
+    *p++ = '/';
+    p = format_small_number(p, prefix_length);
+    *p++ = '\n';
+    out.commit(p);
+}
+
+} // namespace
+
+void range_list_write_cidr(output_stream& out, range_list& list)
+{
+    for_each_cidr_block(list, [&out](std::uint32_t address, unsigned prefix_length) {
+        write_cidr_line(out, address, prefix_length);
+    });
+}
+
+void range_list_write_count(output_stream& out, range_list& list)
+{
+    std::uint64_t blocks = 0;
+    for_each_cidr_block(list, [&blocks](std::uint32_t, unsigned) { ++blocks; });
+    std::uint64_t addresses = 0;
+    auto view = range_list_view(list);
+    for (const ip_range& range : view) addresses += std::uint64_t{range.last} - range.first + 1;
     char line[64];
     int length = std::snprintf(line, sizeof line, "%zu %llu %llu\n", view.size(),
                                static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(addresses));

@@ -4,6 +4,11 @@
 #include <cstring>
 #include <sys/mman.h>
 
+// The Linux calls, unless a build asks for the portable ones on Linux too.
+#if defined(__linux__) && !defined(BLOCKSET_PORTABLE_PAGES)
+#define BLOCKSET_LINUX_PAGES 1
+#endif
+
 namespace blockset {
 
 namespace {
@@ -32,7 +37,7 @@ void page_block_unmap(void* block, std::size_t bytes) { ::munmap(block, bytes); 
 
 bool page_block_move(void* from, std::size_t held, void* to)
 {
-#if defined(__linux__)
+#if defined(BLOCKSET_LINUX_PAGES)
     // Moving the page table entries costs nothing per byte.
     return ::mremap(from, held, held, MREMAP_MAYMOVE | MREMAP_FIXED, to) != MAP_FAILED;
 #else
@@ -44,7 +49,7 @@ bool page_block_move(void* from, std::size_t held, void* to)
 
 void page_block_prefer_huge_pages([[maybe_unused]] void* start, [[maybe_unused]] std::size_t bytes)
 {
-#if defined(MADV_HUGEPAGE)
+#if defined(BLOCKSET_LINUX_PAGES) && defined(MADV_HUGEPAGE)
     // Without huge page support the block still works, in small pages. (FreeBSD promotes
     // aligned blocks to superpages by itself and has no such request.)
     ::madvise(start, bytes, MADV_HUGEPAGE);
@@ -53,7 +58,7 @@ void page_block_prefer_huge_pages([[maybe_unused]] void* start, [[maybe_unused]]
 
 void page_block_discard(void* start, std::size_t bytes)
 {
-#if defined(__linux__)
+#if defined(BLOCKSET_LINUX_PAGES) || !defined(MADV_FREE)
     ::madvise(start, bytes, MADV_DONTNEED);
 #else
     ::madvise(start, bytes, MADV_FREE);

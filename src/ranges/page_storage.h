@@ -4,8 +4,11 @@
 namespace blockset {
 
 // Blocks of memory taken straight from the system's virtual memory, for large range lists.
-// This is the one place that speaks to the virtual memory system, and the only code of the
-// range lists that differs between the systems we build for.
+// This is the program's one platform seam: the only code that speaks to the virtual memory
+// system, and the only code that differs between the systems we build for. Linux moves pages
+// with mremap and takes huge page advice; elsewhere (and on Linux when built with
+// BLOCKSET_PORTABLE_PAGES) a block grows by copying and its pages are given back with
+// MADV_FREE where the system has it.
 
 constexpr std::size_t small_page = 4096;
 /// The size of a transparent huge page (Linux) or superpage (FreeBSD) on x86-64.

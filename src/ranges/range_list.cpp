@@ -2,14 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
 
-#include "io/output_stream.h"
-#include "ranges/address_format.h"
-#include "ranges/page_storage.h"
+#include "ranges/range_sort.h"
 
 namespace blockset {
 
@@ -23,78 +19,23 @@ const std::uint32_t mask_table[33] = {
 
 namespace {
 
-/// Ranges by first address, then last. A function object, so that the sort and merge
-/// algorithms inline the comparison instead of calling through a pointer at every step.
-constexpr auto range_order = [](const ip_range& a, const ip_range& b) {
-    return a.first < b.first || (a.first == b.first && a.last < b.last);
-};
+/// A full block of at least this many ranges merges its pending additions before it grows,
+/// once they are twice as many as the merged ranges. A block therefore grows past the batch
+/// only for ranges that are distinct, or while the pending additions are fewer than twice the
+/// merged ranges: it holds at most about six times the list's distinct ranges, or one batch,
+/// however many duplicates arrive out of order. (Merging at every doubling instead would
+/// merge each range twice as often for a list given wholly out of order; a list of up to a
+/// batch is sorted once, when it is first read.)
+constexpr std::size_t pending_batch = std::size_t{1} << 20;
+
+/// Ranges examined before the end for an addition that starts a little before the last one.
+constexpr std::size_t nearby_ranges = 8;
 
 /// True when next, which starts at or after current's start, overlaps current or follows it
 /// directly. A range ending at the top address has no successor and reaches every later one.
 bool reaches(const ip_range& current, const ip_range& next)
 {
     return current.last == top_address || next.first <= current.last + 1;
-}
-
-// Storage from 256 KiB up is mapped straight from the system, so that it grows by moving
-// its pages to a larger block rather than by copying them. Blocks of 2 MiB and more start at
-// a boundary of the 2 MiB pages of transparent huge page support, and a list growing by
-// insertion has the new part of its block advised to use them: filling it then takes one
-// page fault per 2 MiB instead of one per 4 KiB, and page faults are a large part of the
-// cost of reading a big list. A huge page is resident as a whole once touched, so the part
-// of the last one past the list's end is given back when a reader has finished the list.
-constexpr std::size_t mapped_threshold = std::size_t{1} << 18;
-
-std::size_t round_up(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
-
-std::size_t storage_bytes(std::size_t capacity) { return capacity * sizeof(ip_range); }
-
-bool is_mapped_storage(std::size_t capacity) { return storage_bytes(capacity) >= mapped_threshold; }
-
-void release_storage(ip_range* data, std::size_t capacity)
-{
-    if (is_mapped_storage(capacity)) {
-        page_block_unmap(data, storage_bytes(capacity));
-    } else {
-        std::free(data);
-    }
-}
-
-/// Gives the list room for capacity ranges (at least its current capacity), keeping its
-/// ranges; huge asks for huge pages in the new part of a mapped block.
-void grow_storage(range_list& list, std::size_t capacity, bool huge)
-{
-    if (!is_mapped_storage(capacity)) {
-        void* grown = std::realloc(list.data, storage_bytes(capacity));
-        if (grown == nullptr) throw std::bad_alloc();
-        list.data = static_cast<ip_range*>(grown);
-        list.capacity = capacity;
-        return;
-    }
-    std::size_t bytes = storage_bytes(capacity);
-    bytes = round_up(bytes, bytes >= huge_page ? huge_page : small_page);
-    auto* grown = static_cast<char*>(page_block_map(bytes));
-    if (grown == nullptr) throw std::bad_alloc();
-    std::size_t held = storage_bytes(list.capacity);
-    if (huge && bytes >= huge_page) page_block_prefer_huge_pages(grown + held, bytes - held);
-    if (is_mapped_storage(list.capacity)) {
-        if (!page_block_move(list.data, held, grown)) {
-            page_block_unmap(grown, bytes);
-            throw std::bad_alloc();
-        }
-    } else if (list.data != nullptr) {
-        std::memcpy(grown, list.data, storage_bytes(list.size));
-        std::free(list.data);
-    }
-    list.data = reinterpret_cast<ip_range*>(grown);
-    list.capacity = bytes / sizeof(ip_range);
-}
-
-/// Room for one more range as a list grows by insertion: the capacity doubles.
-void reserve_storage(range_list& list, std::size_t wanted)
-{
-    if (wanted <= list.capacity) return;
-    grow_storage(list, std::max<std::size_t>(wanted, list.capacity < 8 ? 8 : list.capacity * 2), true);
 }
 
 /// Merges sorted data[begin, end) in place into invariant form; returns the new end.
@@ -112,194 +53,156 @@ std::size_t coalesce(ip_range* data, std::size_t begin, std::size_t end)
     return out + 1;
 }
 
-/// Ranges a part must be down to before it is sorted through the scratch block.
-constexpr std::size_t scratch_ranges = std::size_t{1} << 15;
-
-/// Sorts ranges by the bytes of their first address from the one at shift down. A large part
-/// is dealt in place into the 256 buckets of its byte by swapping every range into its bucket
-/// (an American flag sort), and each bucket is sorted on the next byte. A part that fits the
-/// scratch block, small enough to stay in the processor's caches, is finished by stable
-/// counting passes over its remaining bytes between the part and the block. Every step is
-/// linear, where a comparison sort's n log n steps would dominate reading a large list given
-/// out of order, and no copy of the whole list is needed.
-void sort_by_bytes(ip_range* data, std::size_t count, int shift, ip_range* scratch)
+/// Merges sorted data[0, merged) and sorted added[0, count) into data[0, merged + count),
+/// from the back, so that the ranges of data below the first addition stay where they are.
+/// added must lie past data[merged + count). Returns the index from which the result may
+/// need coalescing.
+std::size_t merge_from_back(ip_range* data, std::size_t merged, const ip_range* added, std::size_t count)
 {
-    constexpr std::size_t small_part = 64;
-    if (count <= small_part) {
-        std::sort(data, data + count, range_order);
-        return;
+    std::size_t out = merged + count;
+    std::size_t i = merged;
+    // Which part the next range comes from cannot be predicted for input out of order, so
+    // the choice is made by arithmetic rather than by a branch.
+    while (count > 0 && i > 0) {
+        ip_range kept = data[i - 1];
+        ip_range addition = added[count - 1];
+        bool take_kept = addition.first < kept.first;
+        data[--out] = take_kept ? kept : addition;
+        i -= take_kept;
+        count -= !take_kept;
     }
-    if (count <= scratch_ranges) {
-        int passes = shift / 8 + 1;
-        // Passes alternate direction; an odd count starts from a copy, so that the last one
-        // writes into data.
-        ip_range* from = data;
-        ip_range* to = scratch;
-        if (passes % 2 == 1) {
-            std::copy(data, data + count, scratch);
-            std::swap(from, to);
-        }
-        for (int pass = 0; pass < passes; ++pass) {
-            int byte_shift = 8 * pass;
-            std::size_t offset[256] = {};
-            for (std::size_t i = 0; i < count; ++i) ++offset[(from[i].first >> byte_shift) & 0xFF];
-            std::size_t sum = 0;
-            for (int digit = 0; digit < 256; ++digit) sum += std::exchange(offset[digit], sum);
-            for (std::size_t i = 0; i < count; ++i) to[offset[(from[i].first >> byte_shift) & 0xFF]++] = from[i];
-            std::swap(from, to);
-        }
-        return;
-    }
-    auto digit = [shift](const ip_range& range) { return (range.first >> shift) & 0xFFu; };
-    std::size_t next[256] = {};
-    for (std::size_t i = 0; i < count; ++i) ++next[digit(data[i])];
-    std::size_t end[256];
-    std::size_t sum = 0;
-    for (int bucket = 0; bucket < 256; ++bucket) {
-        sum += next[bucket];
-        next[bucket] = sum - next[bucket];
-        end[bucket] = sum;
-    }
-    for (unsigned bucket = 0; bucket < 256; ++bucket) {
-        while (next[bucket] < end[bucket]) {
-            ip_range moving = data[next[bucket]];
-            // Swap the range into its own bucket until one that belongs here comes back.
-            for (unsigned own = digit(moving); own != bucket; own = digit(moving)) {
-                // Each bucket fills front to back: fetching ahead keeps the chain of swaps,
-                // each waiting for the one before, from waiting on memory as well.
-                constexpr std::size_t ahead = 16;
-                if (next[own] + ahead < count) __builtin_prefetch(data + next[own] + ahead, 1);
-                std::swap(moving, data[next[own]++]);
-            }
-            data[next[bucket]++] = moving;
-        }
-    }
-    if (shift == 0) return;
-    std::size_t begin = 0;
-    for (int bucket = 0; bucket < 256; ++bucket) {
-        sort_by_bytes(data + begin, end[bucket] - begin, shift - 8, scratch);
-        begin = end[bucket];
-    }
-}
-
-/// Sorts ranges by their first address; ranges with equal first addresses may end in any
-/// order, which coalescing does not mind.
-void sort_by_first(ip_range* data, std::size_t count)
-{
-    // Input given in order (a common case for lists mostly in order) costs one pass.
-    std::size_t ordered = 1;
-    while (ordered < count && data[ordered - 1].first <= data[ordered].first) ++ordered;
-    if (ordered >= count) return;
-    std::size_t room = std::min(count, scratch_ranges);
-    auto* scratch = static_cast<ip_range*>(std::malloc(room * sizeof(ip_range)));
-    if (scratch == nullptr) throw std::bad_alloc();
-    sort_by_bytes(data, count, 24, scratch);
-    std::free(scratch);
-}
-
-/// Sorts the pending additions and merges them into the invariant part.
-void merge_pending(const range_list& list)
-{
-    ip_range* data = list.data;
-    std::size_t merged = list.merged;
-    std::size_t size = list.size;
-    if (merged * 8 <= size - merged) {
-        // Many additions to a short list: sorting the whole costs little more than sorting
-        // the additions, and saves merging the two parts.
-        sort_by_first(data, size);
-    } else {
-        sort_by_first(data + merged, size - merged);
-        size = coalesce(data, merged, size);
-        // The merge buffers the smaller of the two parts: few additions to a long list cost
-        // little memory.
-        if (size > merged && range_order(data[merged], data[merged - 1])) {
-            std::inplace_merge(data, data + merged, data + size, range_order);
-        }
-    }
-    list.size = coalesce(data, 0, size);
-    list.merged = list.size;
+    while (count > 0) data[--out] = added[--count];
+    return i > 0 ? i - 1 : 0;
 }
 
 } // namespace
 
 range_list::range_list(range_list&& other) noexcept
-    : data(std::exchange(other.data, nullptr)), size(std::exchange(other.size, 0)),
-      merged(std::exchange(other.merged, 0)), capacity(std::exchange(other.capacity, 0))
+    : storage_(std::move(other.storage_)), size_(std::exchange(other.size_, 0)),
+      merged_(std::exchange(other.merged_, 0))
 {
 }
 
 range_list& range_list::operator=(range_list&& other) noexcept
 {
     if (this != &other) {
-        release_storage(data, capacity);
-        data = std::exchange(other.data, nullptr);
-        size = std::exchange(other.size, 0);
-        merged = std::exchange(other.merged, 0);
-        capacity = std::exchange(other.capacity, 0);
+        storage_ = std::move(other.storage_);
+        size_ = std::exchange(other.size_, 0);
+        merged_ = std::exchange(other.merged_, 0);
     }
     return *this;
 }
 
-range_list::~range_list() { release_storage(data, capacity); }
+/// Room for count ranges as a list grows by insertion: the capacity doubles.
+void range_list::make_room(std::size_t count)
+{
+    if (count <= storage_.capacity()) return;
+    std::size_t doubled = storage_.capacity() < 8 ? 8 : storage_.capacity() * 2;
+    storage_.grow(std::max(count, doubled), size_, true);
+}
 
-void range_list_init(range_list& list) { range_list_clear(list); }
+/// Appends a range that follows the last one with a gap.
+void range_list::append(ip_range range)
+{
+    make_room(size_ + 1);
+    storage_.data()[size_++] = range;
+    merged_ = size_;
+}
+
+/// A range that starts a little before the last range (a list in order but for an overlap
+/// with the lines just before) is merged in place among the last few ranges, keeping the
+/// list in invariant form instead of sending it to the pending additions. False, changing
+/// nothing, when the range starts further back.
+bool range_list::merge_nearby(ip_range range)
+{
+    const ip_range* data = storage_.data();
+    // Ranges [0, begin) end well before the range; ranges [begin, end) are reached by it.
+    std::size_t lowest = size_ > nearby_ranges ? size_ - nearby_ranges : 0;
+    std::size_t begin = size_;
+    while (begin > lowest && reaches(data[begin - 1], range)) --begin;
+    if (begin > 0 && reaches(data[begin - 1], range)) return false;
+    std::size_t end = begin;
+    while (end < size_ && reaches(range, data[end])) ++end;
+    ip_range joined = range;
+    if (end > begin) {
+        joined.first = std::min(range.first, data[begin].first);
+        joined.last = std::max(range.last, data[end - 1].last);
+    }
+    replace(begin, end, joined);
+    return true;
+}
+
+/// Replaces the merged ranges [begin, end), none or more, by the one range joined.
+void range_list::replace(std::size_t begin, std::size_t end, ip_range joined)
+{
+    if (begin == end) make_room(size_ + 1);
+    ip_range* data = storage_.data();
+    std::memmove(data + begin + 1, data + end, (size_ - end) * sizeof(ip_range));
+    data[begin] = joined;
+    size_ = size_ - (end - begin) + 1;
+    merged_ = size_;
+}
+
+void range_list::add_pending(ip_range range)
+{
+    std::size_t capacity = storage_.capacity();
+    if (size_ == capacity && capacity >= pending_batch && size_ - merged_ >= 2 * merged_) merge_pending();
+    make_room(size_ + 1);
+    storage_.data()[size_++] = range;
+}
+
+/// Sorts the pending additions and merges them into the merged ranges.
+void range_list::merge_pending()
+{
+    ip_range* data = storage_.data();
+    std::size_t pending = size_ - merged_;
+    if (merged_ * 2 <= pending) {
+        // Many additions to a short list: sorting the whole costs little more than sorting
+        // the additions, and saves merging the two parts.
+        range_sort_by_first(data, size_);
+        size_ = merged_ = coalesce(data, 0, size_);
+        return;
+    }
+    range_sort_by_first(data + merged_, pending);
+    pending = coalesce(data, merged_, size_) - merged_;
+    // The additions move to the top of the block, and the two parts merge from the back
+    // into the bottom: no other memory is needed, and the pages of the top, once resident,
+    // serve every later merge.
+    make_room(merged_ + 2 * pending);
+    data = storage_.data();
+    ip_range* added = data + storage_.capacity() - pending;
+    std::memmove(added, data + merged_, pending * sizeof(ip_range));
+    std::size_t from = merge_from_back(data, merged_, added, pending);
+    size_ = merged_ = coalesce(data, from, merged_ + pending);
+}
 
 void range_list_clear(range_list& list)
 {
-    release_storage(list.data, list.capacity);
-    list.data = nullptr;
-    list.size = list.merged = list.capacity = 0;
+    list.storage_.release();
+    list.size_ = list.merged_ = 0;
 }
 
 void range_list_insert(range_list& list, ip_range range)
 {
     if (range.first > range.last) return;
-    if (list.merged == list.size && list.size > 0) {
-        ip_range& tail = list.data[list.size - 1];
-        if (range.first >= tail.first) {
-            if (reaches(tail, range)) {
-                if (range.last > tail.last) tail.last = range.last;
-                return;
-            }
-            if (list.size == list.capacity) reserve_storage(list, list.size + 1);
-            list.data[list.size++] = range;
-            list.merged = list.size;
+    if (list.merged_ != list.size_) {
+        list.add_pending(range);
+        return;
+    }
+    if (list.size_ > 0) {
+        // The tail fast path: a range that starts at or after the last range's start extends
+        // it or is appended.
+        ip_range& tail = list.storage_.data()[list.size_ - 1];
+        if (range.first < tail.first) {
+            if (!list.merge_nearby(range)) list.add_pending(range);
             return;
         }
-        // A range that starts a little before the last node (a list in order but for an
-        // overlap with the lines just before) is merged in place among the last few nodes,
-        // keeping the list in invariant form instead of sending it to the sorting path.
-        constexpr std::size_t nearby_nodes = 8;
-        ip_range* data = list.data;
-        std::size_t size = list.size;
-        // Nodes [0, k) end well before the range; nodes [k, m) are reached by it.
-        std::size_t k = size;
-        while (k > 0 && size - k < nearby_nodes && (range.first == 0 || data[k - 1].last >= range.first - 1)) --k;
-        if (k == 0 || (range.first != 0 && data[k - 1].last < range.first - 1)) {
-            std::size_t m = k;
-            while (m < size && (range.last == top_address || data[m].first <= range.last + 1)) ++m;
-            ip_range joined = range;
-            if (m > k) {
-                joined.first = std::min(range.first, data[k].first);
-                joined.last = std::max(range.last, data[m - 1].last);
-            }
-            if (m == k) {
-                if (size == list.capacity) reserve_storage(list, size + 1);
-                data = list.data;
-                std::memmove(data + k + 1, data + k, (size - k) * sizeof(ip_range));
-                ++size;
-            } else {
-                std::memmove(data + k + 1, data + m, (size - m) * sizeof(ip_range));
-                size -= m - k - 1;
-            }
-            data[k] = joined;
-            list.size = list.merged = size;
+        if (reaches(tail, range)) {
+            tail.last = std::max(tail.last, range.last);
             return;
         }
     }
-    if (list.size == list.capacity) reserve_storage(list, list.size + 1);
-    list.data[list.size++] = range;
-    if (list.size == 1) list.merged = 1;
+    list.append(range);
 }
 
 void range_list_add_range(range_list& list, std::uint32_t first, std::uint32_t last)
@@ -312,97 +215,47 @@ void range_list_add_cidr(range_list& list, std::uint32_t address, unsigned prefi
     range_list_insert(list, ip_range{address, block_last_address(address, prefix_length)});
 }
 
-range_list& range_list_copy(const range_list& source, range_list& target)
+void range_list_append(range_list& list, std::span<const ip_range> ranges)
+{
+    std::span<const ip_range> merged = range_list_view(list);
+    if (ranges.empty()) return;
+    if (!merged.empty() && ranges.front().first < merged.back().first) {
+        for (const ip_range& range : ranges) range_list_insert(list, range);
+        return;
+    }
+    // Ranges that the last range reaches merge into it; the rest follow it with gaps.
+    std::size_t taken = 0;
+    while (taken < ranges.size() && list.size_ > 0 && reaches(list.storage_.data()[list.size_ - 1], ranges[taken])) {
+        range_list_insert(list, ranges[taken++]);
+    }
+    std::size_t count = ranges.size() - taken;
+    list.make_room(list.size_ + count);
+    std::memcpy(list.storage_.data() + list.size_, ranges.data() + taken, count * sizeof(ip_range));
+    list.size_ = list.merged_ = list.size_ + count;
+}
+
+range_list& range_list_copy(range_list& source, range_list& target)
 {
     std::span<const ip_range> ranges = range_list_view(source);
-    range_list_clear(target);
-    if (!ranges.empty()) {
-        range_list_reserve(target, ranges.size());
-        std::memcpy(target.data, ranges.data(), ranges.size() * sizeof(ip_range));
-        target.size = target.merged = ranges.size();
+    // Storage that fits, and is not much larger, is used again: its pages are resident.
+    std::size_t capacity = target.storage_.capacity();
+    if (capacity < ranges.size() || capacity / 4 > ranges.size()) {
+        target.storage_.release();
+        target.storage_.grow(ranges.size(), 0, true);
     }
+    if (!ranges.empty()) std::memcpy(target.storage_.data(), ranges.data(), ranges.size() * sizeof(ip_range));
+    target.size_ = target.merged_ = ranges.size();
     return target;
 }
 
-void range_list_reserve(range_list& list, std::size_t count)
+void range_list_reserve(range_list& list, std::size_t count) { list.storage_.grow(count, list.size_, false); }
+
+void range_list_release_spare(range_list& list) { list.storage_.release_spare(list.size_); }
+
+std::span<const ip_range> range_list_view(range_list& list)
 {
-    if (count > list.capacity) grow_storage(list, count, false);
-}
-
-void range_list_release_spare(range_list& list)
-{
-    std::size_t bytes = storage_bytes(list.capacity);
-    if (bytes < huge_page) return;
-    std::size_t used = round_up(storage_bytes(list.size), small_page);
-    std::size_t end = std::min(round_up(used, huge_page), bytes);
-    if (end > used) page_block_discard(reinterpret_cast<char*>(list.data) + used, end - used);
-}
-
-std::span<const ip_range> range_list_view(const range_list& list)
-{
-    if (list.merged != list.size) merge_pending(list);
-    return {list.data, list.size};
-}
-
-std::size_t range_list_size(const range_list& list) { return range_list_view(list).size(); }
-
-bool range_list_empty(const range_list& list) { return list.size == 0; }
-
-std::uint32_t block_last_address(std::uint32_t address, unsigned prefix_length)
-{
-    return address | ~mask_table[prefix_length];
-}
-
-unsigned highest_bit_index(std::uint32_t value)
-{
-    return value == 0 ? 0u : 31u - static_cast<unsigned>(__builtin_clz(value));
-}
-
-unsigned alignment_prefix(std::uint32_t address)
-{
-    return address == 0 ? 0u : 32u - static_cast<unsigned>(__builtin_ctz(address));
-}
-
-void write_cidr_block(output_stream& out, std::uint32_t address, unsigned prefix_length)
-{
-    char* p = out.reserve(address_text_room + 3);
-    p = format_address(p, address);
-    *p++ = '/';
-    out.commit(format_small_number(p, prefix_length));
-}
-
-namespace {
-
-inline void write_cidr_line(output_stream& out, std::uint32_t address, unsigned prefix_length)
-{
-    char* p = out.reserve(address_text_room + 4);
-    p = format_address(p, address);
-    *p++ = '/';
-    p = format_small_number(p, prefix_length);
-    *p++ = '\n';
-    out.commit(p);
-}
-
-} // namespace
-
-void range_list_write_cidr(output_stream& out, const range_list& list)
-{
-    for (const ip_range& range : range_list_view(list)) {
-        if (range.first == 0 && range.last == top_address) {
-            write_cidr_line(out, 0, 0);
-            continue;
-        }
-        std::uint32_t start = range.first;
-        for (;;) {
-            // The largest block that starts at start and does not pass the range's end.
-            unsigned size_prefix = 32 - highest_bit_index(range.last - start + 1);
-            unsigned prefix = std::max(size_prefix, alignment_prefix(start));
-            write_cidr_line(out, start, prefix);
-            std::uint32_t block_end = block_last_address(start, prefix);
-            if (block_end >= range.last) break;
-            start = block_end + 1;
-        }
-    }
+    if (list.merged_ != list.size_) list.merge_pending();
+    return {list.storage_.data(), list.size_};
 }
 
 } // namespace blockset

@@ -104,8 +104,13 @@ def run(binary, command):
         os.makedirs(os.path.join(folder, "build"))
         os.symlink(binary, os.path.join(tools, "blockset"))
         os.symlink(binary, os.path.join(folder, "build", "blockset"))
-        env = {"PATH": tools + ":/usr/bin:/bin", "LC_ALL": "C"}
-        result = subprocess.run(["bash", "-c", "set -o pipefail; " + command], cwd=folder, env=env,
+        # The commands find bash, head, grep and the rest where this system keeps them.
+        path = tools + os.pathsep + os.environ.get("PATH", os.defpath)
+        bash = shutil.which("bash", path=path)
+        if bash is None:
+            sys.exit("bash not found on PATH")
+        env = {"PATH": path, "LC_ALL": "C"}
+        result = subprocess.run([bash, "-c", "set -o pipefail; " + command], cwd=folder, env=env,
                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
         return result.stdout.decode("latin-1"), result.stderr.decode("latin-1"), result.returncode
 

@@ -81,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
         literal_case{add_range_literal, "300.0.0.1-10.0.0.3", {}},
         literal_case{add_range_literal, "1.2.3.4-5.6.7", {}},
         literal_case{add_range_literal, "1.2.3.4", {}},
-        literal_case{add_range_literal, "1.2.3.4/8", {}}));
+        literal_case{add_range_literal, "1.2.3.4/8", {}}),
+    testing::named_by<&literal_case::text>());
 
 TEST(entry_literals, conversions_add_to_what_the_list_holds)
 {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 namespace blockset {
 namespace {
 
@@ -47,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
                       read_case{"1.2.3.999 ", literal_form::address, 9, false, false},
                       read_case{"1234.1.1.1", literal_form::none, 0, false, false},
                       read_case{"1.2.3", literal_form::none, 0, false, true},
-                      read_case{"1..2.3", literal_form::none, 0, false, false}));
+                      read_case{"1..2.3", literal_form::none, 0, false, false}),
+    testing::named_by<&read_case::text>());
 
 TEST(literal_patterns, scanner_rules_number_the_forms_and_ask_for_more_input_while_it_may_follow)
 {

@@ -207,7 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Blanks and tabs are skipped; everything else is echoed one byte at a time.
         token_case{" \t \t1.2.3.4-5.6.7.8\t\n", {"RANGE 1.2.3.4-5.6.7.8", "LINE_END"}, "", 1},
         token_case{std::string("\0\f\v;", 4), {}, std::string("\0\f\v;", 4), 0},
-        token_case{"\xff" "a", {"HOST a"}, "\xff", 0}));
+        token_case{"\xff" "a", {"HOST a"}, "\xff", 0}),
+    testing::named_by<&token_case::input>());
 
 /// Answers "good.host" with two addresses and fails every other name.
 struct table_resolver {
@@ -295,7 +296,8 @@ INSTANTIATE_TEST_SUITE_P(
         read_case{"1.1.1.1\r2.2.2.2\r3.3.3.3 4.4.4.4\r5.5.5.5\r", {one("1.1.1.1"), one("2.2.2.2"), one("3.3.3.3")}, "",
                   "", 1, 0},
         read_case{"\n\n\n1.2.3.4 #c", {one("1.2.3.4")}, "", "", 4, 3},
-        read_case{std::string("1.2.3.4\n\0\n", 10), {one("1.2.3.4")}, std::string("\0", 1), "", 0, 2}));
+        read_case{std::string("1.2.3.4\n\0\n", 10), {one("1.2.3.4")}, std::string("\0", 1), "", 0, 2}),
+    testing::named_by<&read_case::input>());
 
 TEST(text_list, line_numbers_go_on_across_reads_and_a_read_after_a_syntax_error_starts_afresh)
 {

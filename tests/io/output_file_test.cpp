@@ -30,7 +30,7 @@ int failing_rename(const char*, const char*)
 const path_calls refusing_rename = {system_path_calls().open, system_path_calls().readlink, &failing_rename,
                                     system_path_calls().unlink};
 
-void write_new(output_stream& out, const void*) { out.write("new\n"); }
+void write_new(output_stream& out, void*) { out.write("new\n"); }
 
 /// A folder of its own holding list.txt with "old".
 struct folder_with_old_file {

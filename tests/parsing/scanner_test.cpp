@@ -105,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
         match_case{"12", {}, "12"},
         match_case{"a\nb\n", {"word:a", "lf:\n", "word:b", "lf:\n"}, "", 2},
         match_case{std::string("\0a\0", 3), {"word:a"}, std::string("\0\0", 2)},
-        match_case{"x-y", {"word:x", "word:y"}, "-"}));
+        match_case{"x-y", {"word:x", "word:y"}, "-"}),
+    blockset::testing::named_by<&match_case::input>());
 
 TEST(scanner, echo_keeps_its_place_among_other_output)
 {

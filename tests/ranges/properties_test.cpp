@@ -118,7 +118,7 @@ private:
 };
 
 /// What a listing writes for the list, read back through a pipe (outputs here are small).
-std::string listing_text(void (*write)(output_stream&, const range_list&), const range_list& list)
+std::string listing_text(void (*write)(output_stream&, range_list&), range_list& list)
 {
     int ends[2];
     if (::pipe(ends) != 0) std::abort();

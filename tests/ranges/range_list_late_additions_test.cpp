@@ -53,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
                       late_case{"three scattered, descending", {{297, 297}, {151, 151}, {10, 20}}},
                       late_case{"bridging two ranges", {{201, 201}}},
                       late_case{"overlapping several", {{150, 170}, {90, 101}}},
-                      late_case{"duplicates of present ranges", {{200, 200}, {100, 100}}}));
+                      late_case{"duplicates of present ranges", {{200, 200}, {100, 100}}}),
+    testing::named_by<&late_case::name>());
 
 } // namespace
 } // namespace blockset

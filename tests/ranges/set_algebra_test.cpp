@@ -1,5 +1,7 @@
 #include "ranges/set_algebra.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -31,7 +33,7 @@ range_list make_list(const ranges& items)
     return list;
 }
 
-using binary_operation = range_list& (*)(const range_list&, const range_list&, range_list&);
+using binary_operation = range_list& (*)(range_list&, range_list&, range_list&);
 
 void check_binary(binary_operation operation, const binary_case& row)
 {
@@ -154,6 +156,68 @@ TEST(set_algebra, complement_lists_the_gaps)
         range_list back;
         range_list_complement(result, back);
         EXPECT_EQ(ranges_of(back), ranges_of(a)) << row.name;
+    }
+}
+
+/// Every overlap of a range of x with a range of y: their intersection, computed the plain way.
+ranges overlaps(const ranges& x, const ranges& y)
+{
+    ranges out;
+    for (const ip_range& p : x)
+        for (const ip_range& q : y)
+            if (p.first <= q.last && q.first <= p.last) out.push_back({std::max(p.first, q.first), std::min(p.last, q.last)});
+    return out;
+}
+
+/// The gaps of ranges in invariant form, computed the plain way.
+ranges gaps_of(const ranges& x)
+{
+    ranges out;
+    std::uint64_t next = 0;
+    for (const ip_range& p : x) {
+        if (p.first > next) out.push_back({static_cast<std::uint32_t>(next), p.first - 1});
+        next = std::uint64_t{p.last} + 1;
+    }
+    if (next <= top_address) out.push_back({static_cast<std::uint32_t>(next), top_address});
+    return out;
+}
+
+TEST(set_algebra, operations_with_a_far_smaller_operand)
+{
+    // A large list of 10i..10i+3 for i < 100, so that a few ranges make the other operand far
+    // smaller; results must agree with the plain computations whichever side is small.
+    ranges large;
+    for (std::uint32_t i = 0; i < 100; ++i) large.push_back({10 * i, 10 * i + 3});
+    const struct {
+        const char* name;
+        ranges small;
+    } cases[] = {
+        {"empty", {}},
+        {"below, inside a gap and above", {{0, 0}, {5, 5}, {2000, 2001}}},
+        {"touching both neighbours", {{4, 9}}},
+        {"cutting into ranges at both ends", {{2, 12}, {21, 31}, {42, 42}}},
+        {"covering many", {{15, 500}, {505, 506}}},
+        {"at the first and the last", {{0, 3}, {990, 993}}},
+        {"up to the top address", {{995, top_address}}},
+        {"from 0 through the middle", {{0, 555}, {top_address, top_address}}},
+    };
+    for (const auto& row : cases) {
+        ranges all = large;
+        all.insert(all.end(), row.small.begin(), row.small.end());
+        range_list united = make_list(all);
+        range_list common = make_list(overlaps(large, row.small));
+        range_list large_rest = make_list(overlaps(large, gaps_of(row.small)));
+        range_list small_rest = make_list(overlaps(row.small, gaps_of(large)));
+        range_list big = make_list(large);
+        range_list small = make_list(row.small);
+        range_list result = list_of({{1, 2}});
+        EXPECT_EQ(ranges_of(range_list_union(big, small, result)), ranges_of(united)) << row.name;
+        EXPECT_EQ(ranges_of(range_list_union(small, big, result)), ranges_of(united)) << row.name;
+        EXPECT_EQ(ranges_of(range_list_intersection(big, small, result)), ranges_of(common)) << row.name;
+        EXPECT_EQ(ranges_of(range_list_intersection(small, big, result)), ranges_of(common)) << row.name;
+        EXPECT_EQ(ranges_of(range_list_difference(big, small, result)), ranges_of(large_rest)) << row.name;
+        EXPECT_EQ(ranges_of(range_list_difference(small, big, result)), ranges_of(small_rest)) << row.name;
+        EXPECT_EQ(ranges_of(big), large) << row.name;
     }
 }
 
