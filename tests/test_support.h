@@ -26,6 +26,13 @@ inline std::uint32_t ip(const char* text)
     return (a << 24) | (b << 16) | (c << 8) | d;
 }
 
+/// "a.b.c.d" for the address.
+inline std::string dotted(std::uint32_t address)
+{
+    return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+           std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
 inline std::vector<ip_range> ranges_of(range_list& list)
 {
     auto view = range_list_view(list);
@@ -72,14 +79,14 @@ private:
     std::FILE* file_;
 };
 
-/// What write(out) sends through an output_stream of the given capacity.
-template <typename writer>
-std::string written_by(writer write, std::size_t capacity = 64)
+/// What the listing writes for the list through an output_stream of the given capacity.
+inline std::string listing_text(void (*write)(output_stream&, range_list&), range_list& list,
+                                std::size_t capacity = 1 << 16)
 {
     anonymous_file file;
     {
         output_stream out(file.fd(), capacity);
-        write(out);
+        write(out, list);
         out.flush();
     }
     return file.text();
