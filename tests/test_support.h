@@ -1,4 +1,6 @@
 #pragma once
+// What the unit tests share: addresses and lists written briefly, output captured, temporary
+// files and folders that never outlive the run, gzip streams, and a brute-force set model.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -33,13 +35,13 @@ inline std::string dotted(std::uint32_t address)
            std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
-inline std::vector<ip_range> ranges_of(range_list& list)
+using ranges = std::vector<ip_range>;
+
+inline ranges ranges_of(range_list& list)
 {
     auto view = range_list_view(list);
     return {view.begin(), view.end()};
 }
-
-using ranges = std::vector<ip_range>;
 
 inline ip_range span(const char* first, const char* last) { return {ip(first), ip(last)}; }
 inline ip_range one(const char* address) { return {ip(address), ip(address)}; }
