@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "output_capture.h"
 #include "parsing/scanner.h"
+#include "test_support.h"
 
 namespace blockset {
 namespace {

@@ -1,7 +1,6 @@
 #include "command_language/set_value.h"
 
 #include <gtest/gtest.h>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,12 +13,12 @@ namespace blockset {
 namespace {
 
 using testing::ranges_of;
-using ranges = std::vector<ip_range>;
+using testing::ranges;
 
-std::unique_ptr<set_value> temporary_with(std::initializer_list<ip_range> items)
+std::unique_ptr<set_value> temporary_with(const ranges& items)
 {
     auto value = set_value_new();
-    for (const ip_range& range : items) range_list_insert(value->ranges, range);
+    value->ranges = testing::list_of(items);
     return value;
 }
 

@@ -1,14 +1,12 @@
 #include "input/auto_list.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include "io/diagnostics.h"
 #include "io/file_opener.h"
@@ -18,9 +16,11 @@
 namespace blockset {
 namespace {
 
-using testing::ip;
+using testing::gzip;
+using testing::one;
+using testing::ranges;
 using testing::ranges_of;
-using ranges = std::vector<ip_range>;
+using testing::span;
 using namespace std::string_literals;
 
 /// What "list.txt" holds while a test reads it; every other path does not exist.
@@ -32,13 +32,7 @@ int serve_list(const char* path, int, mode_t)
         errno = ENOENT;
         return -1;
     }
-    std::FILE* file = std::tmpfile();
-    std::fwrite(served.data(), 1, served.size(), file);
-    std::fflush(file);
-    int fd = ::dup(fileno(file));
-    std::fclose(file);
-    ::lseek(fd, 0, SEEK_SET);
-    return fd;
+    return ::dup(testing::anonymous_file(served).fd());
 }
 
 struct outcome {
@@ -58,24 +52,6 @@ outcome read_bytes(const std::string& bytes, const char* path = "list.txt")
     int result = auto_list_read(path, list);
     return {result, ranges_of(list), capture.text()};
 }
-
-std::string gzip(const std::string& bytes)
-{
-    std::vector<unsigned char> out(compressBound(static_cast<uLong>(bytes.size())) + 64);
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = out.data();
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    std::string compressed(reinterpret_cast<char*>(out.data()), stream.total_out);
-    deflateEnd(&stream);
-    return compressed;
-}
-
-ip_range r(const char* first, const char* last) { return {ip(first), ip(last)}; }
-ip_range one(const char* address) { return r(address, address); }
 
 struct line_case {
     const char* what;
@@ -103,24 +79,24 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"address", "192.0.2.7\n", {one("192.0.2.7")}, ""},
         line_case{"blanks around", " \t192.0.2.7 \t\n", {one("192.0.2.7")}, ""},
         line_case{"leading zeros are decimal", "01.002.3.4\n", {one("1.2.3.4")}, ""},
-        line_case{"block", "10.0.0.0/8\n", {r("10.0.0.0", "10.255.255.255")}, ""},
-        line_case{"host bits cleared", "10.1.2.3/16\n", {r("10.1.0.0", "10.1.255.255")}, ""},
-        line_case{"prefix 0", "1.2.3.4/0\n", {r("0.0.0.0", "255.255.255.255")}, ""},
+        line_case{"block", "10.0.0.0/8\n", {span("10.0.0.0", "10.255.255.255")}, ""},
+        line_case{"host bits cleared", "10.1.2.3/16\n", {span("10.1.0.0", "10.1.255.255")}, ""},
+        line_case{"prefix 0", "1.2.3.4/0\n", {span("0.0.0.0", "255.255.255.255")}, ""},
         line_case{"prefix 32", "1.2.3.4/32\n", {one("1.2.3.4")}, ""},
-        line_case{"netmask", "198.51.100.9/255.255.255.0\n", {r("198.51.100.0", "198.51.100.255")}, ""},
+        line_case{"netmask", "198.51.100.9/255.255.255.0\n", {span("198.51.100.0", "198.51.100.255")}, ""},
         line_case{"netmask of all ones and of none", "1.2.3.4/255.255.255.255\n5.6.7.8/0.0.0.0\n",
-                  {r("0.0.0.0", "255.255.255.255")}, ""},
-        line_case{"range", "1.2.3.4-1.2.3.9\n", {r("1.2.3.4", "1.2.3.9")}, ""},
+                  {span("0.0.0.0", "255.255.255.255")}, ""},
+        line_case{"range", "1.2.3.4-1.2.3.9\n", {span("1.2.3.4", "1.2.3.9")}, ""},
         line_case{"spaced range", "1.2.3.4 - 1.2.3.9\n1.2.4.0\t-1.2.4.1\n",
-                  {r("1.2.3.4", "1.2.3.9"), r("1.2.4.0", "1.2.4.1")}, ""},
+                  {span("1.2.3.4", "1.2.3.9"), span("1.2.4.0", "1.2.4.1")}, ""},
         line_case{"P2P with colons in the name", "Some: odd name:1.2.3.0-1.2.3.255\nx:5.0.0.1 - 5.0.0.2\n",
-                  {r("1.2.3.0", "1.2.3.255"), r("5.0.0.1", "5.0.0.2")}, ""},
+                  {span("1.2.3.0", "1.2.3.255"), span("5.0.0.1", "5.0.0.2")}, ""},
         line_case{"columns", "1.2.3.4\t1.2.3.9\t29\tlabel\n5.5.5.5 5.5.5.6\n",
-                  {r("1.2.3.4", "1.2.3.9"), r("5.5.5.5", "5.5.5.6")}, ""},
+                  {span("1.2.3.4", "1.2.3.9"), span("5.5.5.5", "5.5.5.6")}, ""},
         line_case{"label after an entry", "1.2.3.4 some label 9.9.9.9\n2.0.0.0/8 x\n3.0.0.1-3.0.0.2 y\n",
-                  {one("1.2.3.4"), r("2.0.0.0", "2.255.255.255"), r("3.0.0.1", "3.0.0.2")}, ""},
+                  {one("1.2.3.4"), span("2.0.0.0", "2.255.255.255"), span("3.0.0.1", "3.0.0.2")}, ""},
         line_case{"comments", "# a\n; b\n// c\n  # d\n1.2.3.4 ; SBL1\n1.2.3.5#x\n1.2.3.6;x\n1.2.3.7//x\n",
-                  {r("1.2.3.4", "1.2.3.7")}, ""},
+                  {span("1.2.3.4", "1.2.3.7")}, ""},
         line_case{"empty lines and none at the end", "\n\n \t\n1.2.3.4", {one("1.2.3.4")}, ""},
         line_case{"CRLF and CR", "1.0.0.1\r\n\r\n2.0.0.1\r3.0.0.1\rx\r\n",
                   {one("1.0.0.1"), one("2.0.0.1"), one("3.0.0.1")}, "'list.txt' line 5: cannot read 'x'\n"},
@@ -150,7 +126,7 @@ TEST(auto_list, reports_ten_unreadable_lines_then_counts_the_rest)
     }
     outcome got = read_bytes(bytes);
     EXPECT_EQ(got.messages, expected + "'list.txt': unreadable lines not shown: 3\n");
-    EXPECT_EQ(got.read, ranges{r("1.2.3.1", "1.2.3.13")});
+    EXPECT_EQ(got.read, ranges{span("1.2.3.1", "1.2.3.13")});
     EXPECT_EQ(got.result, -1);
     EXPECT_EQ(read_bytes(bytes + "bad14\n").messages, expected + "'list.txt': unreadable lines not shown: 4\n");
     EXPECT_EQ(read_bytes(bytes.substr(0, bytes.find("bad12"))).messages,
@@ -160,7 +136,7 @@ TEST(auto_list, reports_ten_unreadable_lines_then_counts_the_rest)
 TEST(auto_list, tells_kinds_by_content)
 {
     const std::string text = "1.10.16.0/20 ; SBL256894\nname:1.2.3.0-1.2.3.255\n";
-    const ranges expected{r("1.2.3.0", "1.2.3.255"), r("1.10.16.0", "1.10.31.255")};
+    const ranges expected{span("1.2.3.0", "1.2.3.255"), span("1.10.16.0", "1.10.31.255")};
     const std::string p2b = "\xFF\xFF\xFF\xFFP2B\x01"s + "a\0"s + "\x01\x02\x03\x00\x01\x02\x03\xFF"s +
                             "\0\x01\x0A\x10\x00\x01\x0A\x1F\xFF"s;
     for (const std::string& bytes : {text, gzip(text), p2b, gzip(p2b)}) {

@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include "io/diagnostics.h"
 #include "ranges/range_list.h"
@@ -19,10 +18,12 @@
 namespace blockset {
 namespace {
 
+using testing::gzip;
 using testing::ip;
 using testing::list_of;
+using testing::ranges;
 using testing::ranges_of;
-using ranges = std::vector<ip_range>;
+using testing::temporary_file;
 using namespace std::string_literals;
 
 const std::string magic = "\xFF\xFF\xFF\xFFP2B"s;
@@ -44,49 +45,6 @@ std::string counted_record(std::uint32_t first, std::uint32_t last, std::uint32_
 {
     return big_endian(leading) + big_endian(first) + big_endian(last);
 }
-
-/// A temporary file that is removed when the test ends.
-class temporary_file {
-public:
-    explicit temporary_file(const std::string& bytes, bool gzip = false)
-    {
-        char name[] = "/tmp/blockset-p2b-XXXXXX";
-        int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        path_ = name;
-        if (gzip) {
-            close(fd);
-            gzFile file = gzopen(name, "wb");
-            EXPECT_NE(file, nullptr);
-            if (!bytes.empty()) {
-                EXPECT_EQ(gzwrite(file, bytes.data(), static_cast<unsigned>(bytes.size())),
-                          static_cast<int>(bytes.size()));
-            }
-            EXPECT_EQ(gzclose(file), Z_OK);
-        } else {
-            EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-            close(fd);
-        }
-    }
-    ~temporary_file() { unlink(path_.c_str()); }
-    temporary_file(const temporary_file&) = delete;
-    temporary_file& operator=(const temporary_file&) = delete;
-
-    const char* path() const { return path_.c_str(); }
-
-    std::string contents() const
-    {
-        std::string bytes;
-        int fd = open(path_.c_str(), O_RDONLY);
-        char chunk[4096];
-        for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) bytes.append(chunk, static_cast<std::size_t>(got));
-        close(fd);
-        return bytes;
-    }
-
-private:
-    std::string path_;
-};
 
 struct read_outcome {
     int result;
@@ -140,7 +98,7 @@ TEST(p2b_reader, unreadable_headers_are_reported_and_add_nothing)
     };
     for (const failure_case& c : cases) {
         for (bool gzip : {false, true}) {
-            temporary_file file(c.bytes, gzip);
+            temporary_file file(gzip ? testing::gzip(c.bytes) : c.bytes);
             read_outcome outcome = read_file(file.path());
             EXPECT_EQ(outcome.result, -1) << c.what << (gzip ? " (gzip)" : "");
             EXPECT_EQ(outcome.messages, with_path(c.message, file.path())) << c.what << (gzip ? " (gzip)" : "");
@@ -221,7 +179,7 @@ std::vector<content_case> counted_cases()
 void expect_read(const content_case& c, const std::string& version)
 {
     for (bool gzip : {false, true}) {
-        temporary_file file(c.bytes, gzip);
+        temporary_file file(gzip ? testing::gzip(c.bytes) : c.bytes);
         read_outcome outcome = read_file(file.path());
         std::string label = version + ": " + c.what + (gzip ? " (gzip)" : "");
         EXPECT_EQ(outcome.result, 0) << label;
@@ -253,14 +211,6 @@ TEST(p2b_reader, long_names_span_many_reads)
     expect_read({"long names", bytes, expected}, "version 1");
 }
 
-TEST(p2b_reader, adds_to_what_the_list_held)
-{
-    temporary_file file(magic + '\x01' + named_record("x", 3, 4));
-    range_list list = list_of({{1, 2}, {10, 11}});
-    EXPECT_EQ(p2b_read(file.path(), list), 0);
-    EXPECT_EQ(ranges_of(list), (ranges{{1, 4}, {10, 11}}));
-}
-
 /// Many records, with random addresses so that the compressed stream stays large.
 std::string many_records(std::size_t count, ranges& expected)
 {
@@ -280,8 +230,7 @@ std::string many_records(std::size_t count, ranges& expected)
 TEST(p2b_reader, gzip_stream_cut_short_is_a_read_error)
 {
     ranges all;
-    temporary_file whole(many_records(20000, all), true);
-    const std::string compressed = whole.contents();
+    const std::string compressed = gzip(many_records(20000, all));
     // In the middle of the data, before the trailer, and inside the trailer's length field.
     for (std::size_t kept : {compressed.size() / 2, compressed.size() - 8, compressed.size() - 1}) {
         temporary_file cut(compressed.substr(0, kept));
@@ -302,8 +251,7 @@ TEST(p2b_reader, gzip_stream_cut_short_is_a_read_error)
 TEST(p2b_reader, corrupt_gzip_stream_stops_the_reading_with_a_message)
 {
     ranges all;
-    temporary_file whole(many_records(50000, all), true);
-    std::string compressed = whole.contents();
+    const std::string compressed = gzip(many_records(50000, all));
     // The last 8 bytes are the check value and the length: a wrong check value is found
     // only after everything else has been decompressed.
     std::string bad_check = compressed;
@@ -327,12 +275,10 @@ TEST(p2b_reader, corrupt_gzip_stream_stops_the_reading_with_a_message)
 
 TEST(p2b_reader, read_error_of_the_file_is_reported)
 {
-    char folder[] = "/tmp/blockset-p2b-dir-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    read_outcome outcome = read_file(folder);
-    rmdir(folder);
+    testing::temporary_folder folder;
+    read_outcome outcome = read_file(folder.path().c_str());
     EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.messages, with_path("Error reading file '%s'.\n", folder));
+    EXPECT_EQ(outcome.messages, with_path("Error reading file '%s'.\n", folder.path().c_str()));
     EXPECT_EQ(outcome.added, ranges{});
 }
 

@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <sys/stat.h>
@@ -14,6 +12,7 @@
 #include "io/diagnostics.h"
 #include "io/file_opener.h"
 #include "io/process.h"
+#include "test_support.h"
 
 namespace blockset {
 namespace {
@@ -33,30 +32,17 @@ const path_calls refusing_rename = {system_path_calls().open, system_path_calls(
 
 void write_new(output_stream& out, void*) { out.write("new\n"); }
 
+/// A folder of its own holding list.txt with "old".
 struct folder_with_old_file {
-    folder_with_old_file()
-    {
-        std::string pattern = (fs::temp_directory_path() / "output-file-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        folder = pattern;
-        file = (folder / "list.txt").string();
-        std::ofstream(file) << "old\n";
-    }
-    ~folder_with_old_file() { fs::remove_all(folder); }
-    std::string content() const
-    {
-        std::ostringstream text;
-        text << std::ifstream(file).rdbuf();
-        return text.str();
-    }
+    std::string content() const { return testing::file_text(file); }
     std::size_t entries() const
     {
-        auto first = fs::directory_iterator(folder);
+        auto first = fs::directory_iterator(folder.path());
         return static_cast<std::size_t>(std::distance(first, fs::directory_iterator()));
     }
 
-    fs::path folder;
-    std::string file;
+    testing::temporary_folder folder;
+    std::string file = folder.file("list.txt", "old\n");
 };
 
 TEST(output_file, a_target_that_cannot_be_renamed_over_is_written_in_place)

@@ -1,8 +1,6 @@
 #include "ranges/listings.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,38 +16,15 @@ namespace {
 
 using testing::ip;
 using testing::list_of;
-using ranges = std::vector<ip_range>;
-using listing = void (*)(output_stream&, range_list&);
-
-/// Runs a listing on a stream of the given capacity into a file and returns the text.
-std::string listing_text(listing write, range_list& list, std::size_t capacity = 1 << 16)
-{
-    std::FILE* file = std::tmpfile();
-    if (file == nullptr) std::abort();
-    {
-        output_stream out(::fileno(file), capacity);
-        write(out, list);
-        out.flush();
-    }
-    std::string text;
-    char block[4096];
-    std::rewind(file);
-    for (std::size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;) text.append(block, got);
-    std::fclose(file);
-    return text;
-}
+using testing::listing_text;
+using testing::ranges;
 
 /// The address listing written the slow, obvious way.
-std::string addresses_by_printf(std::uint32_t first, std::uint32_t last)
+std::string addresses_one_by_one(std::uint32_t first, std::uint32_t last)
 {
     std::string text;
-    char line[32];
-    for (std::uint64_t address = first; address <= last; ++address) {
-        std::snprintf(line, sizeof line, "%u.%u.%u.%u\n", static_cast<unsigned>(address >> 24),
-                      static_cast<unsigned>(address >> 16 & 0xFF),
-                      static_cast<unsigned>(address >> 8 & 0xFF), static_cast<unsigned>(address & 0xFF));
-        text += line;
-    }
+    for (std::uint64_t address = first; address <= last; ++address)
+        text += testing::dotted(static_cast<std::uint32_t>(address)) + "\n";
     return text;
 }
 
@@ -74,13 +49,6 @@ void expect_same_lines(const std::string& actual, const std::string& expected)
 
 const ranges example = {{ip("10.0.0.0"), ip("10.0.0.3")}, {ip("200.1.2.3"), ip("200.1.2.3")}};
 
-range_list make_list(const ranges& items)
-{
-    range_list list;
-    for (const ip_range& range : items) range_list_insert(list, range);
-    return list;
-}
-
 struct listing_case {
     const char* name;
     ranges list;
@@ -98,7 +66,7 @@ TEST(listings, range_listing_writes_one_line_per_range)
          "1.22.133.4-128.0.99.255\n"},
     };
     for (const listing_case& row : cases) {
-        range_list list = make_list(row.list);
+        range_list list = list_of(row.list);
         EXPECT_EQ(listing_text(range_list_write_ranges, list), row.expected)
             << row.name;
     }
@@ -118,13 +86,13 @@ TEST(listings, address_listing_writes_every_address)
          "99.99.99.9\n99.99.99.10\n99.99.99.99\n99.99.99.100\n"},
     };
     for (const listing_case& row : cases) {
-        range_list list = make_list(row.list);
+        range_list list = list_of(row.list);
         EXPECT_EQ(listing_text(range_list_write_addresses, list), row.expected)
             << row.name;
     }
 }
 
-TEST(listings, address_listing_matches_printf_over_a_whole_block)
+TEST(listings, address_listing_matches_one_by_one_over_a_whole_block)
 {
     struct block_case {
         std::uint32_t first;
@@ -141,7 +109,7 @@ TEST(listings, address_listing_matches_printf_over_a_whole_block)
     for (const block_case& row : cases) {
         range_list list = list_of({{row.first, row.last}});
         expect_same_lines(listing_text(range_list_write_addresses, list, row.capacity),
-                          addresses_by_printf(row.first, row.last));
+                          addresses_one_by_one(row.first, row.last));
     }
 }
 
@@ -156,7 +124,7 @@ TEST(listings, count_line_gives_ranges_cidr_blocks_and_addresses)
         {"odd range", {{ip("10.0.0.5"), ip("10.0.0.255")}}, "1 7 251\n"},
     };
     for (const listing_case& row : cases) {
-        range_list list = make_list(row.list);
+        range_list list = list_of(row.list);
         std::string text = listing_text(range_list_write_count, list);
         EXPECT_EQ(text, row.expected) << row.name;
         // The block count is the number of lines the CIDR listing writes.

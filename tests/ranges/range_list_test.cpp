@@ -10,10 +10,11 @@
 namespace blockset {
 namespace {
 
+using testing::address_bitmap;
 using testing::ip;
 using testing::list_of;
+using testing::ranges;
 using testing::ranges_of;
-using ranges = std::vector<ip_range>;
 
 TEST(range_list, worked_example_keeps_invariant_form)
 {
@@ -87,8 +88,7 @@ TEST(range_list, edge_cases_at_the_ends_and_in_order)
         {{{0, 0}, {1, 1}}, {{0, 1}}},
     };
     for (const sequence_case& c : cases) {
-        range_list list;
-        for (const ip_range& range : c.added) range_list_insert(list, range);
+        range_list list = list_of(c.added);
         EXPECT_EQ(ranges_of(list), c.expected);
     }
 }
@@ -147,8 +147,7 @@ TEST(range_list, append_adds_ranges_in_invariant_form)
         {{{10, top_address}}, {{20, 30}, {top_address, top_address}}, {{10, top_address}}},
     };
     for (const auto& c : cases) {
-        range_list list;
-        for (const ip_range& range : c.list) range_list_insert(list, range);
+        range_list list = list_of(c.list);
         range_list_append(list, c.appended);
         EXPECT_EQ(ranges_of(list), c.expected);
     }
@@ -158,8 +157,7 @@ TEST(range_list, copy_into_a_list_of_about_the_same_size)
 {
     ranges source_ranges;
     for (std::uint32_t i = 0; i < 30000; ++i) source_ranges.push_back({4 * i, 4 * i + 1});
-    range_list source;
-    for (const ip_range& range : source_ranges) range_list_insert(source, range);
+    range_list source = list_of(source_ranges);
     range_list target;
     for (std::uint32_t i = 0; i < 40000; ++i) range_list_insert(target, {3 * i + 1000000, 3 * i + 1000001});
     range_list_copy(source, target);
@@ -179,34 +177,6 @@ TEST(range_list, copy_takes_the_merged_form_of_unordered_additions)
     EXPECT_EQ(ranges_of(source), (ranges{{10, 60}, {70, 70}})) << "the copy shares nothing with its source";
 }
 
-TEST(range_list, helpers_match_the_mask_table_scan)
-{
-    // Reference: scan the mask table as the listing's definition does.
-    auto slow_highest = [](std::uint32_t value) -> unsigned {
-        for (unsigned n = 1; n <= 32; ++n)
-            if (value & mask_table[n]) return 32 - n;
-        return 0;
-    };
-    auto slow_alignment = [](std::uint32_t address) -> unsigned {
-        for (int p = 32; p >= 0; --p)
-            if (address & ~mask_table[p]) return static_cast<unsigned>(p) + 1;
-        return 0;
-    };
-    std::mt19937 random(7);
-    std::vector<std::uint32_t> values = {0, 1, 2, 3, 0x80000000u, top_address, 0x7FFFFFFFu, 256};
-    for (int i = 0; i < 2000; ++i) values.push_back(random() >> (random() % 32));
-    for (std::uint32_t v : values) {
-        EXPECT_EQ(highest_bit_index(v), slow_highest(v)) << v;
-        EXPECT_EQ(alignment_prefix(v), slow_alignment(v)) << v;
-    }
-    EXPECT_EQ(mask_table[0], 0u);
-    EXPECT_EQ(mask_table[8], ip("255.0.0.0"));
-    EXPECT_EQ(mask_table[24], ip("255.255.255.0"));
-    EXPECT_EQ(mask_table[32], top_address);
-    EXPECT_EQ(block_last_address(ip("10.0.0.5"), 24), ip("10.0.0.255"));
-    EXPECT_EQ(block_last_address(ip("10.0.0.5"), 0), top_address);
-}
-
 TEST(range_list, any_order_of_additions_gives_the_same_list)
 {
     std::mt19937 random(12345);
@@ -221,19 +191,9 @@ TEST(range_list, any_order_of_additions_gives_the_same_list)
                                                 : first + length;
             added.push_back({first, last});
         }
-        // Model: a bitmap over the universe touched.
-        std::vector<bool> model(4000, false);
-        std::uint32_t base = round % 2 == 1 ? top_address - 3999 : 0;
-        for (const ip_range& r : added)
-            for (std::uint64_t a = r.first; a <= r.last; ++a) model[static_cast<std::size_t>(a - base)] = true;
-        ranges expected;
-        for (std::size_t i = 0; i < model.size(); ++i) {
-            if (!model[i]) continue;
-            std::size_t j = i;
-            while (j + 1 < model.size() && model[j + 1]) ++j;
-            expected.push_back({static_cast<std::uint32_t>(base + i), static_cast<std::uint32_t>(base + j)});
-            i = j;
-        }
+        address_bitmap model(round % 2 == 1 ? top_address - 3999 : 0, 4000);
+        for (const ip_range& r : added) model.add(r);
+        const ranges expected = model.as_ranges();
         for (int order = 0; order < 3; ++order) {
             if (order == 1) std::sort(added.begin(), added.end(), [](auto a, auto b) { return a.first < b.first; });
             if (order == 2) std::shuffle(added.begin(), added.end(), random);
@@ -247,6 +207,39 @@ TEST(range_list, any_order_of_additions_gives_the_same_list)
         }
     }
 }
+
+struct late_case {
+    const char* name;
+    ranges additions; // made after the long list has been merged
+};
+
+class late_additions : public ::testing::TestWithParam<late_case> {};
+
+TEST_P(late_additions, few_additions_below_the_end_merge_into_a_long_list)
+{
+    // A long merged list of the even addresses 100, 102, ..., 298 (100 single ranges).
+    range_list list;
+    address_bitmap model(0, 1000);
+    for (std::uint32_t address = 100; address < 300; address += 2) {
+        range_list_add_range(list, address, address);
+        model.add({address, address});
+    }
+    range_list_view(list);
+    for (const ip_range& range : GetParam().additions) {
+        range_list_insert(list, range);
+        model.add(range);
+    }
+    EXPECT_EQ(ranges_of(list), model.as_ranges());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    range_list, late_additions,
+    ::testing::Values(late_case{"one below everything", {{5, 5}}},
+                      late_case{"three scattered, descending", {{297, 297}, {151, 151}, {10, 20}}},
+                      late_case{"bridging two ranges", {{201, 201}}},
+                      late_case{"overlapping several", {{150, 170}, {90, 101}}},
+                      late_case{"duplicates of present ranges", {{200, 200}, {100, 100}}}),
+    testing::named_by<&late_case::name>());
 
 /// The union of the ranges, computed the plain way.
 ranges merged_model(std::vector<ip_range> added)
