@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -11,7 +10,6 @@
 #include "input/text_list.h"
 #include "input/text_scanner.h"
 #include "io/diagnostics.h"
-#include "output_capture.h"
 #include "test_support.h"
 
 namespace blockset {
@@ -95,21 +93,16 @@ TEST(plain_lines, every_reader_reads_as_the_general_way)
 {
     std::mt19937 random(5);
     for (int round = 0; round < 12; ++round) {
-        std::string input = mixed_lines(random, 20000 + random() % 200000);
-        char name[] = "/tmp/blockset-plain-XXXXXX";
-        int fd = ::mkstemp(name);
-        ASSERT_EQ(::write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-        ::close(fd);
-        read_outcome general = read_with(plain_line_reader::none, name);
+        testing::temporary_file file(mixed_lines(random, 20000 + random() % 200000));
+        read_outcome general = read_with(plain_line_reader::none, file.path());
         EXPECT_GT(general.lines, 100) << "round " << round;
         for (plain_line_reader reader : {plain_line_reader::scalar, plain_line_reader::vector}) {
-            read_outcome bulk = read_with(reader, name);
+            read_outcome bulk = read_with(reader, file.path());
             EXPECT_EQ(bulk.list, general.list) << "round " << round;
             EXPECT_EQ(bulk.echo, general.echo) << "round " << round;
             EXPECT_EQ(bulk.messages, general.messages) << "round " << round;
             EXPECT_EQ(bulk.lines, general.lines) << "round " << round;
         }
-        ::unlink(name);
     }
 }
 
