@@ -13,7 +13,7 @@ namespace blockset {
 namespace {
 
 /// Blocks of this many ranges and more are sorted through a scratch block of their size.
-constexpr std::size_t large_sort = std::size_t{1} << 20;
+constexpr std::size_t large_sort = std::size_t{1} << 17;
 
 /// Ranges a part must be down to before it is sorted through the scratch block.
 constexpr std::size_t scratch_ranges = std::size_t{1} << 15;
