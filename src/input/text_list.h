@@ -15,4 +15,12 @@ void text_list_read(const char* path, range_list& list);
 /// conversion the reader runs as soon as the token has been read.
 void text_entry_add(range_list& list, int token, const text_token_value& value);
 
+/// How the reader takes the usual lines, one address literal right before a line feed or a
+/// carriage return and line feed, in bulk from the bytes held: not at all (each token the
+/// general way), with the scalar dotted-quad reader, or with the vector one. The default is
+/// the vector reader where the processor has it, else the scalar one. Every choice reads
+/// alike; tests compare them.
+enum class plain_line_reader { none, scalar, vector };
+void text_list_set_plain_line_reader(plain_line_reader reader);
+
 } // namespace blockset

@@ -52,6 +52,14 @@ public:
         if (storage_[position_ - 1] == '\n') ++line_number_;
     }
 
+    /// Moves the scan position past the first n held bytes, matches of rules that hold the
+    /// given number of line feeds between them.
+    void consume_lines(std::size_t n, int line_feeds)
+    {
+        position_ += n;
+        line_number_ += line_feeds;
+    }
+
     /// 1 at the start of the process, one more for each line end consumed. Never reset.
     int line_number() const { return line_number_; }
 

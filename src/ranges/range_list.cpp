@@ -205,11 +205,6 @@ void range_list_insert(range_list& list, ip_range range)
     list.append(range);
 }
 
-void range_list_add_range(range_list& list, std::uint32_t first, std::uint32_t last)
-{
-    range_list_insert(list, ip_range{first, last});
-}
-
 void range_list_add_cidr(range_list& list, std::uint32_t address, unsigned prefix_length)
 {
     range_list_insert(list, ip_range{address, block_last_address(address, prefix_length)});

@@ -27,6 +27,7 @@ public:
 private:
     friend void range_list_clear(range_list& list);
     friend void range_list_insert(range_list& list, ip_range range);
+    friend void range_list_add_range(range_list& list, std::uint32_t first, std::uint32_t last);
     friend void range_list_reserve(range_list& list, std::size_t count);
     friend void range_list_release_spare(range_list& list);
     friend range_list& range_list_copy(range_list& source, range_list& target);
@@ -51,8 +52,27 @@ void range_list_clear(range_list& list);
 /// Adds the range; afterwards the list holds the union of the old set and the range.
 /// A range whose first address lies above its last denotes no addresses and adds nothing.
 void range_list_insert(range_list& list, ip_range range);
-/// Adds first..last.
-void range_list_add_range(range_list& list, std::uint32_t first, std::uint32_t last);
+/// Adds first..last. Inline where the range extends the last range or follows it with room
+/// to spare, as most ranges of a list read in order do; all else as range_list_insert.
+inline void range_list_add_range(range_list& list, std::uint32_t first, std::uint32_t last)
+{
+    std::size_t size = list.size_;
+    if (size == list.merged_ && size > 0 && first <= last) {
+        ip_range& tail = list.storage_.data()[size - 1];
+        if (first >= tail.first) {
+            if (tail.last == top_address || first <= tail.last + 1) {
+                if (last > tail.last) tail.last = last;
+                return;
+            }
+            if (size < list.storage_.capacity()) {
+                list.storage_.data()[size] = ip_range{first, last};
+                list.size_ = list.merged_ = size + 1;
+                return;
+            }
+        }
+    }
+    range_list_insert(list, ip_range{first, last});
+}
 /// Adds address..block_last_address(address, prefix_length); the host bits are kept.
 void range_list_add_cidr(range_list& list, std::uint32_t address, unsigned prefix_length);
 /// Makes room for count ranges in all, in small pages that become resident only as they

@@ -1,13 +1,19 @@
 #include "ranges/range_sort.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <utility>
 
+#include "ranges/range_storage.h"
+
 namespace blockset {
 
 namespace {
+
+/// Blocks of this many ranges and more are sorted through a scratch block of their size.
+constexpr std::size_t large_sort = std::size_t{1} << 17;
 
 /// Ranges a part must be down to before it is sorted through the scratch block.
 constexpr std::size_t scratch_ranges = std::size_t{1} << 15;
@@ -93,6 +99,62 @@ void sort_by_bytes(ip_range* data, std::size_t count, int shift, ip_range* scrat
     }
 }
 
+/// Sorts from[0, count) by the three low bytes of the first address into to[0, count), in
+/// three stable counting passes between the two.
+void sort_low_bytes(ip_range* from, ip_range* to, std::size_t count)
+{
+    constexpr std::size_t small_part = 64;
+    if (count <= small_part) {
+        std::copy(from, from + count, to);
+        std::sort(to, to + count, range_order);
+        return;
+    }
+    std::size_t offsets[3][256] = {};
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t first = from[i].first;
+        ++offsets[0][first & 0xFF];
+        ++offsets[1][(first >> 8) & 0xFF];
+        ++offsets[2][(first >> 16) & 0xFF];
+    }
+    for (auto& offset : offsets) {
+        std::size_t sum = 0;
+        for (std::size_t& start : offset) sum += std::exchange(start, sum);
+    }
+    ip_range* source = from;
+    ip_range* target = to;
+    for (int pass = 0; pass < 3; ++pass) {
+        int shift = 8 * pass;
+        std::size_t* offset = offsets[pass];
+        for (std::size_t i = 0; i < count; ++i) target[offset[(source[i].first >> shift) & 0xFF]++] = source[i];
+        std::swap(source, target);
+    }
+}
+
+/// Sorts a large block: dealt by the top byte into a scratch block of its size, then each
+/// part sorted back by the other three bytes. Each step reads and writes in order, where
+/// dealing in place swaps ranges all over a block far larger than the processor's caches.
+void sort_large(ip_range* data, std::size_t count)
+{
+    range_storage scratch;
+    scratch.grow(count, 0, true);
+    ip_range* dealt = scratch.data();
+    std::size_t offset[256] = {};
+    for (std::size_t i = 0; i < count; ++i) ++offset[data[i].first >> 24];
+    std::size_t end[256];
+    std::size_t sum = 0;
+    for (int bucket = 0; bucket < 256; ++bucket) {
+        sum += offset[bucket];
+        offset[bucket] = sum - offset[bucket];
+        end[bucket] = sum;
+    }
+    for (std::size_t i = 0; i < count; ++i) dealt[offset[data[i].first >> 24]++] = data[i];
+    std::size_t begin = 0;
+    for (std::size_t bucket_end : end) {
+        sort_low_bytes(dealt + begin, data + begin, bucket_end - begin);
+        begin = bucket_end;
+    }
+}
+
 } // namespace
 
 void range_sort_by_first(ip_range* data, std::size_t count)
@@ -101,6 +163,10 @@ void range_sort_by_first(ip_range* data, std::size_t count)
     std::size_t ordered = 1;
     while (ordered < count && data[ordered - 1].first <= data[ordered].first) ++ordered;
     if (ordered >= count) return;
+    if (count >= large_sort) {
+        sort_large(data, count);
+        return;
+    }
     std::size_t room = std::min(count, scratch_ranges);
     auto* scratch = static_cast<ip_range*>(std::malloc(room * sizeof(ip_range)));
     if (scratch == nullptr) throw std::bad_alloc();

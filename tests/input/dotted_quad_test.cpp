@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 namespace blockset {
 namespace {
@@ -72,6 +74,51 @@ TEST(dotted_quad, reads_one_or_two_prefix_digits)
         EXPECT_EQ(prefix.length, r.length) << r.text;
         EXPECT_EQ(prefix.value, r.value) << r.text;
         EXPECT_EQ(prefix.reached_end, r.reached_end) << r.text;
+    }
+}
+
+void expect_same_quad(const dotted_quad& got, const dotted_quad& wanted, const std::string& text)
+{
+    EXPECT_EQ(got.length, wanted.length) << text;
+    EXPECT_EQ(got.address, wanted.address) << text;
+    EXPECT_EQ(got.in_bounds, wanted.in_bounds) << text;
+    EXPECT_EQ(got.reached_end, wanted.reached_end) << text;
+}
+
+// The wide reader and its vector twin read the 16 bytes at the start of the text: both must
+// give what the checked reader gives for the rows, then for random runs of digits and dots.
+TEST(dotted_quad, wide_readers_agree_with_the_checked_reader)
+{
+    std::vector<std::string> texts;
+    for (const quad_row& row : quad_rows) texts.push_back(row.text);
+    texts.insert(texts.end(), {"1.2.3.4.5.6.7.8.9", "12.34.56.78-9.8.7.6", "255.255.255.2555", "0.0.0.00000000000",
+                               "1.22.333.4444", "1.2.3.4\r\n", ".1.2.3.4", "1.2.3.4/32"});
+    std::mt19937 random(11);
+    static const char alphabet[] = "0123456789.........-/ x";
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        for (int n = 0; n < 16; ++n) text += alphabet[random() % (sizeof alphabet - 1)];
+        // Half of them quads, mostly of groups of one to three digits.
+        if (i % 2 == 0) {
+            text.clear();
+            for (int group = 0; group < 4; ++group) {
+                if (group > 0) text += '.';
+                unsigned count = random() % 9 == 0 ? 4 : random() % 10 == 0 ? 0 : 1 + random() % 3;
+                while (count-- > 0) text += static_cast<char>('0' + random() % 10);
+            }
+        }
+        texts.push_back(text);
+    }
+#ifdef BLOCKSET_VECTOR_QUAD
+    const bool vector = sse41_available();
+#endif
+    for (const std::string& text : texts) {
+        std::string padded = text + std::string(dotted_quad_detail::unchecked_room, ' ');
+        dotted_quad wanted = read_dotted_quad(padded);
+        expect_same_quad(read_dotted_quad_wide(padded.data()), wanted, text);
+#ifdef BLOCKSET_VECTOR_QUAD
+        if (vector) expect_same_quad(read_dotted_quad_sse41(padded.data()), wanted, text);
+#endif
     }
 }
 

@@ -281,8 +281,10 @@ TEST(range_list, many_additions_in_any_order_match_the_sorted_model)
 
 TEST(range_list, shuffled_batches_of_every_shape_match_the_sorted_model)
 {
-    // Large parts are dealt in place bucket by bucket and small ones sorted through a scratch
-    // block; starts crowded into one top byte, or into a few addresses, take the deeper paths.
+    // Batches of 2^17 ranges and more are dealt by the top byte into a block of their size and
+    // finished by the three low bytes; large parts are dealt in place bucket by bucket and small
+    // ones sorted through a scratch block; starts crowded into one top byte, or into a few
+    // addresses, take the deeper paths.
     std::mt19937 random(5);
     struct shape {
         std::size_t count;
@@ -290,6 +292,8 @@ TEST(range_list, shuffled_batches_of_every_shape_match_the_sorted_model)
         std::uint32_t spread_mask;
     };
     const shape shapes[] = {
+        {1 << 17, 0, 0xFFFFFFFFu},          // the smallest batch dealt through a block
+        {140000, 0x0A000000u, 0x00FFFFFFu}, // all of it in one part
         {200000, 0, 0xFFFFFFFFu},  // all top bytes
         {100000, 0x0A000000u, 0x00FFFFFFu}, // one top byte: recurses to the next byte
         {90000, 0x0A0B0000u, 0x0000FFFFu},  // two fixed bytes
