@@ -29,8 +29,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string path = fuzzing::scratch_path("input");
-    fuzzing::write_file(path, data, size);
+    const std::string path = fuzzing::input_file(data, size);
     fuzzing::read_outcome plain = fuzzing::read_into_list(&auto_list_read, path);
     if (plain.result != (reports_a_failure(plain.messages) ? -1 : 0)) std::abort();
     fuzzing::check_same_when_gzipped(&auto_list_read, path, data, size, plain);

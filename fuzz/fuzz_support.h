@@ -152,6 +152,14 @@ struct read_outcome {
 
 using list_reader = int (*)(const char* path, range_list& list);
 
+/// Writes the fuzzer's bytes to the one scratch input file and returns its path.
+inline std::string input_file(const std::uint8_t* data, std::size_t size)
+{
+    std::string path = scratch_path("input");
+    write_file(path, data, size);
+    return path;
+}
+
 /// Reads the file at path into a list that holds something already, with its messages
 /// captured; aborts unless the list stays in order and keeps what it held.
 inline read_outcome read_into_list(list_reader reader, const std::string& path)

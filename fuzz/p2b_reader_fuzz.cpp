@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string path = fuzzing::scratch_path("input");
-    fuzzing::write_file(path, data, size);
+    const std::string path = fuzzing::input_file(data, size);
     fuzzing::read_outcome plain = fuzzing::read_into_list(&p2b_read, path);
     if (plain.result != 0 && plain.result != -1) std::abort();
     fuzzing::check_same_when_gzipped(&p2b_read, path, data, size, plain);
