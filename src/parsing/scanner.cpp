@@ -41,6 +41,7 @@ void scanner::restart(int fd)
     ended_ = false;
     count_ = position_ = 0;
     block_begin_ = block_end_ = 0;
+    taken_ = 0;
     if (storage_ == nullptr) {
         storage_ = static_cast<char*>(std::malloc(initial_capacity + 2));
         if (storage_ == nullptr) scanner_fatal("out of dynamic memory in yy_create_buffer()");
@@ -94,11 +95,34 @@ std::size_t scanner::read_stream(char* into, std::size_t amount)
             // After Ctrl-D on a terminal, or once a file has run out, the stream stays ended,
             // even when it grows meanwhile (a script that saves into its own file).
             if (count == 0 || (regular_file_ && count < amount)) stream_ended_ = true;
+            taken_ += count;
             return count;
         }
         if (errno == EINTR && !interactive_) continue;
         scanner_fatal("input in flex scanner failed");
     }
+}
+
+bool scanner::skip(std::uint64_t n, int line_feeds)
+{
+    std::size_t held = count_ - position_;
+    if (n <= held) {
+        position_ += n;
+    } else {
+        std::uint64_t rest = n - held;
+        std::size_t ahead = block_end_ - block_begin_;
+        if (rest <= ahead) {
+            block_begin_ += rest;
+        } else {
+            std::uint64_t beyond = rest - ahead;
+            if (stream_ended_ || ::lseek(fd_, static_cast<off_t>(beyond), SEEK_CUR) < 0) return false;
+            block_begin_ = block_end_;
+            taken_ += beyond;
+        }
+        count_ = position_ = 0;
+    }
+    line_number_ += line_feeds;
+    return true;
 }
 
 bool scanner::fill()

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace blockset {
@@ -60,6 +61,13 @@ public:
         line_number_ += line_feeds;
     }
 
+    /// Bytes of the stream from the restart to the scan position.
+    std::uint64_t offset() const { return taken_ - (block_end_ - block_begin_) - (count_ - position_); }
+    /// Moves the scan position n bytes further on in a regular file, over bytes that another
+    /// reader has read and that hold line_feeds line feeds, ending at a line start. False,
+    /// changing nothing, when the file cannot be moved in.
+    bool skip(std::uint64_t n, int line_feeds);
+
     /// 1 at the start of the process, one more for each line end consumed. Never reset.
     int line_number() const { return line_number_; }
 
@@ -91,6 +99,8 @@ private:
     char* block_ = nullptr;
     std::size_t block_begin_ = 0;
     std::size_t block_end_ = 0;
+    /// Bytes read from the stream since the restart, or skipped in it.
+    std::uint64_t taken_ = 0;
 };
 
 /// Ends the process with the scanner failure message and status 2.

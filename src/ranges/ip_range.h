@@ -12,4 +12,11 @@ struct ip_range {
 
 constexpr std::uint32_t top_address = 0xFFFFFFFFu;
 
+/// True when next, which starts at or after current's start, overlaps current or follows it
+/// directly. A range ending at the top address has no successor and reaches every later one.
+inline bool reaches(const ip_range& current, const ip_range& next)
+{
+    return current.last == top_address || next.first <= current.last + 1;
+}
+
 } // namespace blockset

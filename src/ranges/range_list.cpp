@@ -31,28 +31,6 @@ constexpr std::size_t pending_batch = std::size_t{1} << 20;
 /// Ranges examined before the end for an addition that starts a little before the last one.
 constexpr std::size_t nearby_ranges = 8;
 
-/// True when next, which starts at or after current's start, overlaps current or follows it
-/// directly. A range ending at the top address has no successor and reaches every later one.
-bool reaches(const ip_range& current, const ip_range& next)
-{
-    return current.last == top_address || next.first <= current.last + 1;
-}
-
-/// Merges sorted data[begin, end) in place into invariant form; returns the new end.
-std::size_t coalesce(ip_range* data, std::size_t begin, std::size_t end)
-{
-    if (begin == end) return end;
-    std::size_t out = begin;
-    for (std::size_t i = begin + 1; i < end; ++i) {
-        if (reaches(data[out], data[i])) {
-            data[out].last = std::max(data[out].last, data[i].last);
-        } else {
-            data[++out] = data[i];
-        }
-    }
-    return out + 1;
-}
-
 /// Merges sorted data[0, merged) and sorted added[0, count) into data[0, merged + count),
 /// from the back, so that the ranges of data below the first addition stay where they are.
 /// added must lie past data[merged + count). Returns the index from which the result may
@@ -160,11 +138,11 @@ void range_list::merge_pending()
         // Many additions to a short list: sorting the whole costs little more than sorting
         // the additions, and saves merging the two parts.
         range_sort_by_first(data, size_);
-        size_ = merged_ = coalesce(data, 0, size_);
+        size_ = merged_ = range_coalesce(data, 0, size_);
         return;
     }
     range_sort_by_first(data + merged_, pending);
-    pending = coalesce(data, merged_, size_) - merged_;
+    pending = range_coalesce(data, merged_, size_) - merged_;
     // The additions move to the top of the block, and the two parts merge from the back
     // into the bottom: no other memory is needed, and the pages of the top, once resident,
     // serve every later merge.
@@ -173,7 +151,7 @@ void range_list::merge_pending()
     ip_range* added = data + storage_.capacity() - pending;
     std::memmove(added, data + merged_, pending * sizeof(ip_range));
     std::size_t from = merge_from_back(data, merged_, added, pending);
-    size_ = merged_ = coalesce(data, from, merged_ + pending);
+    size_ = merged_ = range_coalesce(data, from, merged_ + pending);
 }
 
 void range_list_clear(range_list& list)
@@ -215,7 +193,11 @@ void range_list_append(range_list& list, std::span<const ip_range> ranges)
     std::span<const ip_range> merged = range_list_view(list);
     if (ranges.empty()) return;
     if (!merged.empty() && ranges.front().first < merged.back().first) {
-        for (const ip_range& range : ranges) range_list_insert(list, range);
+        // The two sorted parts merge from the back, in place and in one pass.
+        list.make_room(list.size_ + ranges.size());
+        ip_range* data = list.storage_.data();
+        std::size_t from = merge_from_back(data, list.size_, ranges.data(), ranges.size());
+        list.size_ = list.merged_ = range_coalesce(data, from, list.size_ + ranges.size());
         return;
     }
     // Ranges that the last range reaches merge into it; the rest follow it with gaps.

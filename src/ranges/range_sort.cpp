@@ -174,4 +174,18 @@ void range_sort_by_first(ip_range* data, std::size_t count)
     std::free(scratch);
 }
 
+std::size_t range_coalesce(ip_range* data, std::size_t begin, std::size_t end)
+{
+    if (begin == end) return end;
+    std::size_t out = begin;
+    for (std::size_t i = begin + 1; i < end; ++i) {
+        if (reaches(data[out], data[i])) {
+            data[out].last = std::max(data[out].last, data[i].last);
+        } else {
+            data[++out] = data[i];
+        }
+    }
+    return out + 1;
+}
+
 } // namespace blockset

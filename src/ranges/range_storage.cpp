@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -39,6 +40,8 @@ struct spare_block {
 };
 
 spare_block spare;
+/// The text reader's second processor sorts through storage of its own meanwhile.
+std::mutex spare_lock;
 
 /// Keeps a block given back as the spare, in place of the one kept before.
 void keep_spare(void* data, std::size_t bytes)
@@ -47,13 +50,18 @@ void keep_spare(void* data, std::size_t bytes)
         page_block_unmap(data, bytes);
         return;
     }
-    if (spare.data != nullptr) page_block_unmap(spare.data, spare.bytes);
-    spare = {data, bytes};
+    spare_block replaced;
+    {
+        std::lock_guard<std::mutex> hold(spare_lock);
+        replaced = std::exchange(spare, spare_block{data, bytes});
+    }
+    if (replaced.data != nullptr) page_block_unmap(replaced.data, replaced.bytes);
 }
 
 /// The spare block when it holds at least bytes and not four times as many; null otherwise.
 void* take_spare(std::size_t bytes, std::size_t& taken_bytes)
 {
+    std::lock_guard<std::mutex> hold(spare_lock);
     if (spare.data == nullptr || spare.bytes < bytes || spare.bytes / 4 > bytes) return nullptr;
     taken_bytes = spare.bytes;
     return std::exchange(spare, spare_block{}).data;

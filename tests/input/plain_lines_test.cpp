@@ -22,9 +22,10 @@ struct read_outcome {
     int lines = 0;
 };
 
-read_outcome read_with(plain_line_reader reader, const std::string& path)
+read_outcome read_with(plain_line_reader reader, const std::string& path, bool ahead = false)
 {
     text_list_set_plain_line_reader(reader);
+    text_list_set_smallest_file_ahead(ahead ? 0 : SIZE_MAX);
     read_outcome outcome;
     range_list list;
     int first_line = text_scanner().line_number();
@@ -46,12 +47,15 @@ read_outcome read_with(plain_line_reader reader, const std::string& path)
     }
     outcome.list = testing::ranges_of(list);
     text_list_set_plain_line_reader(plain_line_reader::vector);
+    text_list_set_smallest_file_ahead(std::size_t{1} << 20);
     return outcome;
 }
 
 /// Plain lines of every literal form and size, among odd ones, lone carriage returns,
 /// blanks and comments, and now and then a second entry on a line, which ends the read.
-std::string mixed_lines(std::mt19937& random, std::size_t length)
+/// One line in odd_share is of another kind than plain; ascending makes the addresses rise.
+/// Above the default share, blocks and ranges stay small, so that most lines add a range.
+std::string mixed_lines(std::mt19937& random, std::size_t length, unsigned odd_share = 8, bool ascending = false)
 {
     // Each of these is one entry or none, with echoed bytes.
     static const char* const odd[] = {"1.2.3",       "1.2.3.4/",    "1234.1.1.1",  "1.2.3.4-5.6.7", "1.2.3.4/123",
@@ -59,32 +63,35 @@ std::string mixed_lines(std::mt19937& random, std::size_t length)
                                       "1.2.3.4567",  "1.2.3.4-",    "-1.2.3.4",    "/8",            "",
                                       "0.0.0.0/31",  "9.9.9.9/33",  "5.5.5.5-1.1.1.1", "255.255.255.255-255.255.255.255"};
     static const char* const line_ends[] = {"\n", "\n", "\n", "\r\n", "\r\n", "\r", " \n", "#x\n", "\r\r\n"};
+    std::uint32_t rising = 0;
     auto quad = [&] {
         std::string text;
+        if (ascending) {
+            rising += random() % 70000;
+            return std::to_string(rising >> 24) + '.' + std::to_string(rising >> 16 & 255) + '.'
+                   + std::to_string(rising >> 8 & 255) + '.' + std::to_string(rising & 255);
+        }
         for (int group = 0; group < 4; ++group) {
             if (group > 0) text += '.';
             text += std::to_string(random() % 4 == 0 ? random() % 300 : random() % 256);
         }
         return text;
     };
+    const bool wide = odd_share <= 8;
     std::string text;
     while (text.size() < length) {
-        switch (random() % 8) {
-        case 0:
-            text += quad() + "/" + std::to_string(random() % 40);
-            break;
-        case 1:
-        case 2:
-            text += quad() + "-" + quad();
-            break;
-        case 3:
+        if (random() % odd_share == 0) {
             text += odd[random() % std::size(odd)];
-            break;
-        default:
+        } else if (random() % 4 == 0) {
+            text += quad() + "/" + std::to_string(wide ? random() % 40 : 24 + random() % 12);
+        } else if (random() % 3 == 0) {
+            std::string first = quad();
+            text += first + "-" + (wide || ascending ? quad() : first);
+        } else {
             text += quad();
         }
-        if (text.size() > 4000 && random() % 3000 == 0) text += " 1.2.3.4";
-        text += line_ends[random() % 20 < 12 ? 0 : random() % std::size(line_ends)];
+        if (text.size() > 4000 && random() % (375 * odd_share) == 0) text += " 1.2.3.4";
+        text += line_ends[random() % (odd_share * 5) < 16 ? random() % std::size(line_ends) : 0];
     }
     return text;
 }
@@ -102,6 +109,33 @@ TEST(plain_lines, every_reader_reads_as_the_general_way)
             EXPECT_EQ(bulk.echo, general.echo) << "round " << round;
             EXPECT_EQ(bulk.messages, general.messages) << "round " << round;
             EXPECT_EQ(bulk.lines, general.lines) << "round " << round;
+        }
+    }
+}
+
+// A second processor reads the plain lines of the second half ahead, and stops at the first
+// line of another kind: the read must be the same whether the general way meets a syntax
+// error, an echoed byte, or a line the other processor stopped at, before the cut or after.
+TEST(plain_lines, reading_ahead_reads_as_reading_in_turn)
+{
+    std::mt19937 random(7);
+    struct shape {
+        unsigned odd_share;
+        bool ascending;
+    };
+    for (shape form : {shape{8, false}, shape{200, false}, shape{200, true}, shape{20000, false}, shape{20000, true}}) {
+        for (int round = 0; round < 6; ++round) {
+            testing::temporary_file file(mixed_lines(random, 20000 + random() % 400000, form.odd_share, form.ascending));
+            read_outcome in_turn = read_with(plain_line_reader::vector, file.path());
+            for (plain_line_reader reader : {plain_line_reader::scalar, plain_line_reader::vector}) {
+                read_outcome ahead = read_with(reader, file.path(), true);
+                std::string name = "odd 1/" + std::to_string(form.odd_share) + (form.ascending ? " ascending" : "")
+                                   + " round " + std::to_string(round);
+                EXPECT_EQ(ahead.list, in_turn.list) << name;
+                EXPECT_EQ(ahead.echo, in_turn.echo) << name;
+                EXPECT_EQ(ahead.messages, in_turn.messages) << name;
+                EXPECT_EQ(ahead.lines, in_turn.lines) << name;
+            }
         }
     }
 }

@@ -1,0 +1,162 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "input/dotted_quad.h"
+#include "ranges/range_list.h"
+
+namespace blockset {
+
+// The usual lines of a text list, one address literal right before a line feed or a carriage
+// return and line feed, read in bulk from bytes held in memory. The general way reads each
+// such line as the literal's token and LINE_END; these readers give the same ranges and line
+// count, and stop before the first other line, which the general way then reads.
+
+/// Bytes held from a line's start that decide a plain line without a look past them: a range
+/// literal's second quad starts 16 bytes in at most and its read loads 16 bytes, and the line
+/// end follows by byte 33.
+constexpr std::size_t plain_line_room = 48;
+
+/// The shortest plain line, "0.0.0.0" and a line feed: a text of n bytes holds at most
+/// n / shortest_plain_line of them.
+constexpr std::size_t shortest_plain_line = 8;
+
+struct plain_lines {
+    std::size_t bytes = 0;
+    int line_feeds = 0;
+};
+
+namespace plain_lines_detail {
+
+/// An address literal at the start of a plain line: where it ends (null when the line starts
+/// with none), and what it adds.
+struct plain_literal {
+    const char* end = nullptr;
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    bool adds = false;
+};
+
+/// The longest address literal at text, which has plain_line_room bytes readable.
+template <dotted_quad (*read_quad)(const char*)>
+[[gnu::always_inline]] inline plain_literal read_plain_literal(const char* text)
+{
+    plain_literal literal;
+    const dotted_quad first = read_quad(text);
+    if (first.length == 0) return literal;
+    const char* next = text + first.length;
+    literal.first = literal.last = first.address;
+    literal.adds = first.in_bounds;
+    if (*next == '/') {
+        unsigned prefix = static_cast<unsigned char>(next[1]) - unsigned{'0'};
+        const unsigned low = static_cast<unsigned char>(next[2]) - unsigned{'0'};
+        if (prefix <= 9) {
+            next += 2;
+            if (low <= 9) {
+                prefix = prefix * 10 + low;
+                ++next;
+            }
+            // A prefix length above 32 has no block: the literal adds nothing.
+            literal.adds = literal.adds && prefix <= 32;
+            if (literal.adds) literal.last = block_last_address(first.address, prefix);
+        }
+    } else if (*next == '-') {
+        const dotted_quad last = read_quad(next + 1);
+        if (last.length != 0) {
+            next += 1 + last.length;
+            literal.last = last.address;
+            literal.adds = literal.adds && last.in_bounds;
+        }
+    }
+    literal.end = next;
+    return literal;
+}
+
+} // namespace plain_lines_detail
+
+/// Hands add(first, last) the entries of the plain lines at the start of held, each an
+/// address literal right before LF or CR LF; stops before the first other line, or where
+/// fewer than plain_line_room bytes remain (held holds that many at least). A reversed range
+/// is handed over too: it adds nothing, and the adding knows.
+template <class Add>
+plain_lines read_plain_lines_scalar(std::string_view held, Add& add)
+{
+    using namespace plain_lines_detail;
+    const char* const begin = held.data();
+    const char* const last_start = begin + held.size() - plain_line_room;
+    const char* at = begin;
+    int line_feeds = 0;
+    while (at <= last_start) {
+        const plain_literal literal = read_plain_literal<read_dotted_quad_wide>(at);
+        if (literal.end == nullptr) break;
+        const char* line_feed = literal.end + (literal.end[0] == '\r');
+        if (*line_feed != '\n') break;
+        if (literal.adds) add(literal.first, literal.last);
+        ++line_feeds;
+        at = line_feed + 1;
+    }
+    return {static_cast<std::size_t>(at - begin), line_feeds};
+}
+
+#ifdef BLOCKSET_VECTOR_QUAD
+/// The same as read_plain_lines_scalar, with the vector quad reader, and each line's end found
+/// first among its first 32 bytes, so that the next line's read need not wait for this one's.
+/// (A plain line of 33 bytes, the longest range with CR LF, goes the general way.)
+template <class Add>
+[[gnu::target("sse4.1")]] plain_lines read_plain_lines_vector(std::string_view held, Add& add)
+{
+    using namespace plain_lines_detail;
+    const char* const begin = held.data();
+    const char* const last_start = begin + held.size() - plain_line_room;
+    const char* at = begin;
+    int line_feeds = 0;
+    const __m128i feed = _mm_set1_epi8('\n');
+    while (at <= last_start) {
+        auto feeds_in = [&](const char* bytes) {
+            const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(loaded, feed))));
+        };
+        // Without a line feed among the 32 bytes, a mark far past them, which no literal's end
+        // (31 bytes in at most) or its CR can reach.
+        const std::uint64_t feeds = feeds_in(at) | feeds_in(at + 16) << 16 | std::uint64_t{1} << 48;
+        const char* const line_feed = at + __builtin_ctzll(feeds);
+        const plain_literal literal = read_plain_literal<read_dotted_quad_sse41>(at);
+        if (literal.end == nullptr) break;
+        if (literal.end != line_feed && (literal.end + 1 != line_feed || *literal.end != '\r')) break;
+        if (literal.adds) add(literal.first, literal.last);
+        ++line_feeds;
+        at = line_feed + 1;
+    }
+    return {static_cast<std::size_t>(at - begin), line_feeds};
+}
+#endif
+
+/// How the reader takes the usual lines in bulk: not at all (each token the general way),
+/// with the scalar dotted-quad reader, or with the vector one.
+enum class plain_line_reader { none, scalar, vector };
+
+template <class Add>
+using plain_lines_reader = plain_lines (*)(std::string_view, Add&);
+
+/// The reader for a choice: null for none; the vector reader only where the processor has
+/// it, else the scalar one.
+template <class Add>
+plain_lines_reader<Add> plain_lines_reader_for(plain_line_reader choice)
+{
+    switch (choice) {
+    case plain_line_reader::none:
+        return nullptr;
+    case plain_line_reader::scalar:
+        return read_plain_lines_scalar<Add>;
+    case plain_line_reader::vector:
+        break;
+    }
+#ifdef BLOCKSET_VECTOR_QUAD
+    static const bool vector = sse41_available();
+    if (vector) return read_plain_lines_vector<Add>;
+#endif
+    return read_plain_lines_scalar<Add>;
+}
+
+} // namespace blockset
