@@ -4,11 +4,10 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "io/second_processor.h"
 #include "ranges/page_storage.h"
 #include "ranges/range_sort.h"
 
@@ -20,8 +19,6 @@ namespace {
 constexpr std::size_t read_block = 128 * 1024;
 /// Bytes looked at from the middle on for the line feed that ends the first half.
 constexpr std::size_t cut_search = 64 * 1024;
-/// The second processor's stack: its work is a loop and a sort a few calls deep.
-constexpr std::size_t stack_bytes = 256 * 1024;
 
 /// Collects the ranges of plain lines in order, merging each into the one before where it
 /// extends it, as lists in order mostly do.
@@ -74,8 +71,7 @@ struct lines_ahead::job {
     std::uint64_t file_end;
     plain_lines_reader<range_run> read;
     std::atomic<bool> stop{false};
-    pthread_t thread{};
-    bool reading = false; ///< the thread runs, or has not been joined
+    second_processor reader;
     std::size_t mapped_bytes = 0;
     char* buffer = nullptr;
     /// Room for a range per shortest plain line between the cut and the file's end.
@@ -132,7 +128,7 @@ void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
     struct stat status {};
     const off_t start = ::lseek(fd, 0, SEEK_CUR);
     if (start < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= start
-        || static_cast<std::uint64_t>(status.st_size - start) < smallest || ::sysconf(_SC_NPROCESSORS_ONLN) < 2) {
+        || static_cast<std::uint64_t>(status.st_size - start) < smallest) {
         errno = saved_errno;
         return;
     }
@@ -149,6 +145,9 @@ void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
         errno = saved_errno;
         return;
     }
+    // A page fault costs far more than clearing a page: few, large pages suit a block that
+    // fills from its start.
+    if (bytes >= huge_page) page_block_prefer_huge_pages(block, bytes);
     auto* work = new (block) job{};
     work->mapped_bytes = bytes;
     work->buffer = block + job_bytes;
@@ -162,26 +161,11 @@ void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
         work->cut = middle + static_cast<std::uint64_t>(static_cast<const char*>(line_feed) - work->buffer) + 1;
         work->file_end = file_end;
         work->read = read;
-        job_ = work;
-        // The thread takes no signal: they stay with the main thread, whose handlers expect
-        // them there.
-        sigset_t every, kept;
-        sigfillset(&every);
-        pthread_attr_t attributes;
-        if (pthread_attr_init(&attributes) == 0) {
-            pthread_attr_setstacksize(&attributes, stack_bytes);
-            pthread_sigmask(SIG_SETMASK, &every, &kept);
-            work->reading = pthread_create(&work->thread, &attributes, [](void* argument) -> void* {
-                static_cast<job*>(argument)->run();
-                return nullptr;
-            }, work) == 0;
-            started = work->reading;
-            pthread_sigmask(SIG_SETMASK, &kept, nullptr);
-            pthread_attr_destroy(&attributes);
-        }
+        started = work->reader.start([](void* argument) { static_cast<job*>(argument)->run(); }, work);
     }
-    if (!started) {
-        job_ = nullptr;
+    if (started) {
+        job_ = work;
+    } else {
         work->~job();
         page_block_unmap(block, bytes);
     }
@@ -192,18 +176,15 @@ std::uint64_t lines_ahead::cut() const { return job_->cut - job_->start; }
 
 lines_ahead::found lines_ahead::finish()
 {
-    pthread_join(job_->thread, nullptr);
-    job_->reading = false;
+    job_->reader.join();
     return job_->result;
 }
 
 void lines_ahead::release()
 {
     if (job_ == nullptr) return;
-    if (job_->reading) {
-        job_->stop.store(true, std::memory_order_relaxed);
-        pthread_join(job_->thread, nullptr);
-    }
+    job_->stop.store(true, std::memory_order_relaxed);
+    job_->reader.join();
     std::size_t bytes = job_->mapped_bytes;
     job_->~job();
     page_block_unmap(job_, bytes);

@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <span>
 
 #include "io/output_stream.h"
+#include "io/second_processor.h"
 #include "ranges/address_format.h"
+#include "ranges/page_storage.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
@@ -44,18 +49,127 @@ void write_block_addresses(output_stream& out, std::uint32_t first, std::uint32_
     }
 }
 
+/// Room a range line takes: two addresses' room, "-" and the line end.
+constexpr std::size_t most_range_line = 2 * address_text_room + 2;
+/// Room a CIDR line takes: an address's room, "/nn" and the line end.
+constexpr std::size_t most_cidr_line = address_text_room + 4;
+/// Room the CIDR lines of one range take: a range has at most 62 blocks.
+constexpr std::size_t most_cidr_lines = 62 * most_cidr_line;
+
+/// A listing of this many ranges and more is shared with a second processor, in slices of
+/// slice_ranges ranges: the main thread formats every other slice into the output itself,
+/// and writes out the ones between, which the second processor formats meanwhile.
+constexpr std::size_t slice_ranges = 8192;
+constexpr std::size_t shared_listing = 4 * slice_ranges;
+
+/// Formats into memory that holds room for every line it is given.
+struct text_block {
+    char* cursor;
+    char* reserve(std::size_t) { return cursor; }
+    void commit(char* end) { cursor = end; }
+};
+
+/// A listing shared between the main thread and the second processor, which formats the
+/// odd slices into two blocks in turn.
+template <class write_lines>
+struct shared_listing_work {
+    std::span<const ip_range> ranges;
+    write_lines write;
+    std::size_t slices;
+    struct formatted {
+        char* text;
+        std::size_t length = 0;
+        bool filled = false;
+    } blocks[2];
+    std::mutex lock;
+    std::condition_variable changed;
+
+    std::span<const ip_range> slice(std::size_t index) const
+    {
+        std::size_t begin = index * slice_ranges;
+        return ranges.subspan(begin, std::min(slice_ranges, ranges.size() - begin));
+    }
+
+    /// The second processor's part.
+    void format_odd_slices()
+    {
+        for (std::size_t index = 1; index < slices; index += 2) {
+            formatted& block = blocks[index / 2 % 2];
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return !block.filled; });
+            }
+            text_block into{block.text};
+            write(into, slice(index));
+            std::lock_guard<std::mutex> hold(lock);
+            block.length = static_cast<std::size_t>(into.cursor - block.text);
+            block.filled = true;
+            changed.notify_all();
+        }
+    }
+
+    /// The main thread's part, in the listing's order.
+    void write_in_order(output_stream& out)
+    {
+        for (std::size_t index = 0; index < slices; ++index) {
+            if (index % 2 == 0) {
+                write(out, slice(index));
+                continue;
+            }
+            formatted& block = blocks[index / 2 % 2];
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return block.filled; });
+            }
+            out.write({block.text, block.length});
+            std::lock_guard<std::mutex> hold(lock);
+            block.filled = false;
+            changed.notify_all();
+        }
+    }
+};
+
+/// Writes write(sink, ranges)'s lines, where each range takes at most most_bytes, sharing a
+/// long listing with the second processor when one can be had. The bytes are the same
+/// either way, in the same order.
+template <class write_lines>
+void write_listing(output_stream& out, std::span<const ip_range> ranges, std::size_t most_bytes, write_lines write)
+{
+    if (ranges.size() >= shared_listing) {
+        const std::size_t block_bytes = (slice_ranges * most_bytes + small_page - 1) / small_page * small_page;
+        // Mapped, not allocated: the pages that fill become resident, and a refusal leaves
+        // the listing to the main thread alone.
+        if (auto* text = static_cast<char*>(page_block_map(2 * block_bytes))) {
+            shared_listing_work<write_lines> work{ranges, write, (ranges.size() + slice_ranges - 1) / slice_ranges, {}, {}, {}};
+            work.blocks[0].text = text;
+            work.blocks[1].text = text + block_bytes;
+            second_processor formatter;
+            if (formatter.start([](void* shared) { static_cast<shared_listing_work<write_lines>*>(shared)->format_odd_slices(); }, &work)) {
+                work.write_in_order(out);
+                formatter.join();
+                page_block_unmap(text, 2 * block_bytes);
+                return;
+            }
+            page_block_unmap(text, 2 * block_bytes);
+        }
+    }
+    write(out, ranges);
+}
+
 } // namespace
 
 void range_list_write_ranges(output_stream& out, range_list& list)
 {
-    for (const ip_range& range : range_list_view(list)) {
-        char* p = out.reserve(max_address_text + 1 + address_text_room + 1);
-        p = format_address(p, range.first);
-        *p++ = '-';
-        p = format_address(p, range.last);
-        *p++ = '\n';
-        out.commit(p);
-    }
+    write_listing(out, range_list_view(list), most_range_line, [](auto& sink, std::span<const ip_range> ranges) {
+        for (const ip_range& range : ranges) {
+            char* p = sink.reserve(most_range_line);
+            p = format_address(p, range.first);
+            *p++ = '-';
+            p = format_address(p, range.last);
+            *p++ = '\n';
+            sink.commit(p);
+        }
+    });
 }
 
 void range_list_write_addresses(output_stream& out, range_list& list)
@@ -77,9 +191,9 @@ namespace {
 /// Calls block(address, prefix_length) for each of the fewest aligned CIDR blocks that cover
 /// the list, in ascending order.
 template <typename on_block>
-void for_each_cidr_block(range_list& list, on_block block)
+void for_each_cidr_block(std::span<const ip_range> ranges, on_block block)
 {
-    for (const ip_range& range : range_list_view(list)) {
+    for (const ip_range& range : ranges) {
         // The whole space is one block, and its size does not fit in 32 bits.
         if (range.first == 0 && range.last == top_address) {
             block(0, 0);
@@ -98,9 +212,10 @@ void for_each_cidr_block(range_list& list, on_block block)
     }
 }
 
-void write_cidr_line(output_stream& out, std::uint32_t address, unsigned prefix_length)
+template <class sink>
+void write_cidr_line(sink& out, std::uint32_t address, unsigned prefix_length)
 {
-    char* p = out.reserve(address_text_room + 4);
+    char* p = out.reserve(most_cidr_line);
     p = format_address(p, address);
     *p++ = '/';
     p = format_small_number(p, prefix_length);
@@ -112,17 +227,19 @@ void write_cidr_line(output_stream& out, std::uint32_t address, unsigned prefix_
 
 void range_list_write_cidr(output_stream& out, range_list& list)
 {
-    for_each_cidr_block(list, [&out](std::uint32_t address, unsigned prefix_length) {
-        write_cidr_line(out, address, prefix_length);
+    write_listing(out, range_list_view(list), most_cidr_lines, [](auto& sink, std::span<const ip_range> ranges) {
+        for_each_cidr_block(ranges, [&sink](std::uint32_t address, unsigned prefix_length) {
+            write_cidr_line(sink, address, prefix_length);
+        });
     });
 }
 
 void range_list_write_count(output_stream& out, range_list& list)
 {
     std::uint64_t blocks = 0;
-    for_each_cidr_block(list, [&blocks](std::uint32_t, unsigned) { ++blocks; });
-    std::uint64_t addresses = 0;
     auto view = range_list_view(list);
+    for_each_cidr_block(view, [&blocks](std::uint32_t, unsigned) { ++blocks; });
+    std::uint64_t addresses = 0;
     for (const ip_range& range : view) addresses += std::uint64_t{range.last} - range.first + 1;
     char line[64];
     int length = std::snprintf(line, sizeof line, "%zu %llu %llu\n", view.size(),

@@ -1,0 +1,46 @@
+#include "io/second_processor.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstddef>
+
+namespace blockset {
+
+namespace {
+
+/// The thread's stack: its work is loops a few calls deep.
+constexpr std::size_t stack_bytes = 256 * 1024;
+
+} // namespace
+
+bool second_processor::start(void (*work)(void*), void* argument)
+{
+    if (running_ || ::sysconf(_SC_NPROCESSORS_ONLN) < 2) return false;
+    work_ = work;
+    argument_ = argument;
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return false;
+    pthread_attr_setstacksize(&attributes, stack_bytes);
+    sigset_t every, kept;
+    sigfillset(&every);
+    pthread_sigmask(SIG_SETMASK, &every, &kept);
+    running_ = pthread_create(&thread_, &attributes, [](void* self) -> void* {
+        auto* processor = static_cast<second_processor*>(self);
+        processor->work_(processor->argument_);
+        return nullptr;
+    }, this) == 0;
+    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+    pthread_attr_destroy(&attributes);
+    return running_;
+}
+
+void second_processor::join()
+{
+    if (!running_) return;
+    pthread_join(thread_, nullptr);
+    running_ = false;
+}
+
+} // namespace blockset
