@@ -47,18 +47,13 @@ load() {
 
 
 def many_entries():
+    """Thousands of CIDR blocks, ranges and P2P lines, at random places."""
     rng = random.Random(12)
     lines = []
     for n in range(6000):
-        start = rng.randrange(1 << 32)
-        kind = n % 3
-        if kind == 0:
-            lines.append(f"{ipaddress.IPv4Address(start)}/{rng.randrange(8, 33)} ; SBL{n}")
-        elif kind == 1:
-            last = min(start + rng.randrange(1, 5000), (1 << 32) - 1)
-            lines.append(f"{ipaddress.IPv4Address(start)} - {ipaddress.IPv4Address(last)}")
-        else:
-            lines.append(f"name {n}:{ipaddress.IPv4Address(start)}-{ipaddress.IPv4Address(start)}")
+        start = ipaddress.IPv4Address(rng.randrange(1 << 32))
+        last = ipaddress.IPv4Address(min(int(start) + rng.randrange(1, 5000), (1 << 32) - 1))
+        lines.append([f"{start}/{rng.randrange(8, 33)} ; SBL{n}", f"{start} - {last}", f"name {n}:{start}-{start}"][n % 3])
     return "\n".join(lines) + "\n"
 
 
