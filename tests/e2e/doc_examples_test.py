@@ -38,30 +38,32 @@ def complete(command):
     return words.count("{") <= words.count("}")
 
 
-def readme_examples():
-    examples = []
-    lines = open(os.path.join(ROOT, "README.md"), encoding="utf-8").read().split("\n")
-    in_console = False
-    current = None
-    i = 0
-    while i < len(lines):
-        line = lines[i]
-        if line.startswith("```"):
-            if in_console and current:
-                examples.append(current)
-            current = None
-            in_console = line.strip() == "```console"
-        elif in_console and line.startswith("$ "):
-            if current:
-                examples.append(current)
-            command = line[2:]
-            while not complete(command):
-                i += 1
-                command += "\n" + lines[i]
-            current = {"where": f"README.md line {i + 1}", "command": command, "output": ""}
-        elif in_console and current is not None:
-            current["output"] += line + "\n"
+def continued(lines, i, clean=lambda line: line):
+    """The command that starts after the prompt on line i, continued over the lines that bash
+    would still read; and the index of its last line."""
+    command = clean(lines[i][2:])
+    while not complete(command):
         i += 1
+        command += "\n" + clean(lines[i])
+    return command, i
+
+
+def readme_examples():
+    text = open(os.path.join(ROOT, "README.md"), encoding="utf-8").read()
+    examples = []
+    for block in re.finditer(r"^```console[ \t]*\n(.*?)^```", text, re.M | re.S):
+        first_line = text.count("\n", 0, block.start(1)) + 1
+        lines = block.group(1).split("\n")[:-1]
+        current = None
+        i = 0
+        while i < len(lines):
+            if lines[i].startswith("$ "):
+                command, i = continued(lines, i)
+                current = {"where": f"README.md line {first_line + i}", "command": command, "output": ""}
+                examples.append(current)
+            elif current is not None:
+                current["output"] += lines[i] + "\n"
+            i += 1
     return examples
 
 
@@ -72,24 +74,17 @@ def unroff(text):
 def manual_examples():
     source = open(os.path.join(ROOT, "man", "blockset.1"), encoding="utf-8").read()
     section = source[source.index(".Sh EXAMPLES\n"):]
-    section = section[:section.index("\n.Sh ", 1)]
-    lines = section.split("\n")
+    lines = section[:section.index("\n.Sh ", 1)].split("\n")
     commands = []
     in_display = False
     i = 0
     while i < len(lines):
-        line = lines[i]
-        if line.startswith(".Bd"):
-            in_display = True
-        elif line.startswith(".Ed"):
-            in_display = False
-        elif line.startswith(".Dl $ "):
-            commands.append(unroff(line[6:]))
-        elif in_display and line.startswith("$ "):
-            command = unroff(line[2:])
-            while not complete(command):
-                i += 1
-                command += "\n" + unroff(lines[i])
+        if lines[i].startswith((".Bd", ".Ed")):
+            in_display = lines[i].startswith(".Bd")
+        elif lines[i].startswith(".Dl $ "):
+            commands.append(unroff(lines[i][6:]))
+        elif in_display and lines[i].startswith("$ "):
+            command, i = continued(lines, i, unroff)
             commands.append(command)
         i += 1
     return [{"where": f"manual example {n}", "command": c, "expected_file": f"manual-{n}.out"}

@@ -29,7 +29,6 @@ load() {
     nft -f blocklist.nft
 }
 """
-NFT_LIST = "nft -j list set inet filter blocklist"
 
 IPSET_RECIPE = r"""
 load() {
@@ -45,22 +44,16 @@ load() {
     ipset destroy blocklist-new
 }
 """
-IPSET_LIST = "ipset list blocklist -o save"
 
 
 def many_entries():
+    """Thousands of CIDR blocks, ranges and P2P lines, at random places."""
     rng = random.Random(12)
     lines = []
     for n in range(6000):
-        start = rng.randrange(1 << 32)
-        kind = n % 3
-        if kind == 0:
-            lines.append(f"{ipaddress.IPv4Address(start)}/{rng.randrange(8, 33)} ; SBL{n}")
-        elif kind == 1:
-            last = min(start + rng.randrange(1, 5000), (1 << 32) - 1)
-            lines.append(f"{ipaddress.IPv4Address(start)} - {ipaddress.IPv4Address(last)}")
-        else:
-            lines.append(f"name {n}:{ipaddress.IPv4Address(start)}-{ipaddress.IPv4Address(start)}")
+        start = ipaddress.IPv4Address(rng.randrange(1 << 32))
+        last = ipaddress.IPv4Address(min(int(start) + rng.randrange(1, 5000), (1 << 32) - 1))
+        lines.append([f"{start}/{rng.randrange(8, 33)} ; SBL{n}", f"{start} - {last}", f"name {n}:{start}-{start}"][n % 3])
     return "\n".join(lines) + "\n"
 
 
@@ -92,15 +85,13 @@ def nft_ranges(output):
     ranges = []
     for item in json.loads(output)["nftables"]:
         for element in item.get("set", {}).get("elem", []):
-            if isinstance(element, dict) and "elem" in element:
-                element = element["elem"]["val"]
+            element = element["elem"]["val"] if isinstance(element, dict) and "elem" in element else element
             if isinstance(element, str):
                 ranges.append(network_range(element))
             elif "prefix" in element:
                 ranges.append(network_range(f"{element['prefix']['addr']}/{element['prefix']['len']}"))
             else:
-                first, last = element["range"]
-                ranges.append((int(ipaddress.IPv4Address(first)), int(ipaddress.IPv4Address(last))))
+                ranges.append(tuple(int(ipaddress.IPv4Address(address)) for address in element["range"]))
     return merged(ranges)
 
 
@@ -122,20 +113,13 @@ def in_namespace(script, folder, binary):
                           capture_output=True, text=True, timeout=300)
 
 
-def why_not(tool, probe, folder, binary):
-    """None when the tool works in a private namespace, else the reason it does not."""
-    if shutil.which(tool) is None:
-        return f"{tool} is not installed"
-    run = in_namespace(probe, folder, binary)
-    if run.returncode != 0:
-        return f"{tool} does not work in a private network namespace here: {run.stderr.strip()}"
-    return None
+# The tool, its recipe, how the loaded set is listed and read back, and a probe of the tool.
+RECIPES = [("nft", NFT_RECIPE, "nft -j list set inet filter blocklist", nft_ranges, "nft list ruleset"),
+           ("ipset", IPSET_RECIPE, "ipset list blocklist -o save", ipset_ranges, "ipset list")]
 
 
 def main():
     binary = os.path.abspath(sys.argv[1])
-    recipes = [("nft", NFT_RECIPE, NFT_LIST, nft_ranges, "nft list ruleset"),
-               ("ipset", IPSET_RECIPE, IPSET_LIST, ipset_ranges, "ipset list")]
     failures = []
     ran = 0
     with tempfile.TemporaryDirectory() as folder:
@@ -148,10 +132,13 @@ def main():
             return 0
         with open(os.path.join(folder, "stale.txt"), "w") as handle:
             handle.write(STALE)
-        for tool, recipe, listing, parse, tool_probe in recipes:
-            reason = why_not(tool, tool_probe, folder, binary)
-            if reason:
-                print(f"SKIP {tool}: {reason}")
+        for tool, recipe, listing, parse, tool_probe in RECIPES:
+            if shutil.which(tool) is None:
+                print(f"SKIP {tool}: {tool} is not installed")
+                continue
+            probe = in_namespace(tool_probe, folder, binary)
+            if probe.returncode != 0:
+                print(f"SKIP {tool}: {tool} does not work in a private network namespace here: {probe.stderr.strip()}")
                 continue
             for name, text in LISTS.items():
                 with open(os.path.join(folder, "list.txt"), "w") as handle:
@@ -164,9 +151,9 @@ def main():
                 expected = blockset_ranges(binary, os.path.join(folder, "blocklist.cidr"))
                 loaded = parse(run.stdout)
                 if loaded != expected:
-                    failures.append(f"{tool}, {name}: loaded {len(loaded)} ranges, blockset has "
-                                    f"{len(expected)}; first difference near "
-                                    f"{next((a, b) for a, b in zip(loaded + [None], expected + [None]) if a != b)}")
+                    first = next(pair for pair in zip(loaded + [None], expected + [None]) if pair[0] != pair[1])
+                    failures.append(f"{tool}, {name}: loaded {len(loaded)} ranges, blockset has {len(expected)}; "
+                                    f"first difference near {first}")
     for failure in failures:
         print(f"FAIL: {failure}")
     if not failures:

@@ -1,21 +1,25 @@
 #!/usr/bin/env python3
 """Saves that fail leave the previous file byte for byte; saves that succeed replace it whole.
 
-argv[1] is the blockset binary. Each check runs in a fresh folder holding "list.txt" with
-OLD in it, and afterwards compares that file byte for byte and looks for leftover files.
+argv[1] is the blockset binary. Each check runs in a fresh folder holding "list.txt" (mode
+644) with OLD in it, and afterwards compares all that the folder holds with what it should.
 """
 import os
+import re
 import resource
 import signal
 import stat
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 OLD = b"10.0.0.0/8\n192.168.0.0/16\n"
+NEW = b"1.2.3.4/32\n"
+UNTOUCHED = {"list.txt": ("644", OLD)}
 ERROR = b"Error writing file 'list.txt'.\n"
+# A save that fails part way, then a listing that must still be written.
+FAILING = 'save(single, "%s", {10.0.0.0/16}); save(cidr, stdout, {1.2.3.4});'
 BINARY = None
 
 
@@ -25,10 +29,15 @@ def addresses(first_octets, count):
     return b"".join(b"%d.%d.%d.%d\n" % (a, b + (i >> 16), (i >> 8) & 255, i & 255) for i in range(count))
 
 
-def run(folder, script, preexec=None, stdout=subprocess.PIPE):
-    result = subprocess.run([BINARY, "-c", script], cwd=folder, stdin=subprocess.DEVNULL, stdout=stdout,
-                            stderr=subprocess.PIPE, env={}, timeout=120, preexec_fn=preexec)
+def run(folder, script, preexec=None):
+    result = subprocess.run([BINARY, "-c", script], cwd=folder, stdin=subprocess.DEVNULL, capture_output=True,
+                            env={}, timeout=120, preexec_fn=preexec)
     return result.returncode, result.stdout, result.stderr
+
+
+def start(folder, script):
+    return subprocess.Popen([BINARY, "-c", script], cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, env={})
 
 
 def content(folder, name="list.txt"):
@@ -36,45 +45,71 @@ def content(folder, name="list.txt"):
         return handle.read()
 
 
+def snapshot(folder):
+    """All the folder holds, by relative path: a file's mode (in octal) and bytes, a link's target, "d"
+    for a folder and "p" for a FIFO. A process number in a name is shown as PID."""
+    held = {}
+    for root, folders, files in os.walk(folder):
+        for name in folders + files:
+            path = os.path.join(root, name)
+            mode = os.lstat(path).st_mode
+            key = re.sub(r"\.\d+\.", ".PID.", os.path.relpath(path, folder))
+            if stat.S_ISLNK(mode):
+                held[key] = os.readlink(path)
+            elif stat.S_ISREG(mode):
+                held[key] = (f"{stat.S_IMODE(mode):o}", content(root, name))
+            else:
+                held[key] = stat.filemode(mode)[0]
+    return held
+
+
+def shown(value):
+    """The value with long byte strings cut, for a failure message."""
+    if isinstance(value, bytes) and len(value) > 120:
+        return value[:120] + b"..."
+    if isinstance(value, (tuple, list)):
+        return type(value)(map(shown, value))
+    return {key: shown(item) for key, item in value.items()} if isinstance(value, dict) else value
+
+
 def expect(failures, what, got, wanted):
+    if isinstance(got, dict) and isinstance(wanted, dict):  # only the entries that differ
+        differ = {key for key in got.keys() | wanted.keys() if got.get(key) != wanted.get(key)}
+        got, wanted = ({key: d[key] for key in sorted(differ) if key in d} for d in (got, wanted))
     if got != wanted:
-        shown = (lambda v: v[:120] + b"..." if isinstance(v, bytes) and len(v) > 120 else v)
         failures.append(f"{what}: expected {shown(wanted)!r}, got {shown(got)!r}")
-
-
-def expect_old_file_alone(failures, what, folder, others=()):
-    expect(failures, f"{what}: old file", content(folder), OLD)
-    expect(failures, f"{what}: files left", sorted(os.listdir(folder)), sorted(["list.txt", *others]))
 
 
 def file_size_limit(folder, failures):
     def limit():
         resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
 
-    got = run(folder, 'save(single, "list.txt", {10.0.0.0/22}); save(cidr, stdout, {1.2.3.4});', limit)
-    expect(failures, "file-size limit", got, (74, b"1.2.3.4/32\n", ERROR))
-    expect_old_file_alone(failures, "file-size limit", folder)
+    expect(failures, "file-size limit", run(folder, FAILING % "list.txt", limit), (74, NEW, ERROR))
+    expect(failures, "file-size limit: folder", snapshot(folder), UNTOUCHED)
+
+
+def fifo_reader_quits(folder, failures):
+    os.mkfifo(os.path.join(folder, "pipe"))
+    reader = subprocess.Popen(["head", "-c", "1", "pipe"], cwd=folder, stdout=subprocess.DEVNULL)
+    got = run(folder, FAILING % "pipe")
+    reader.wait(timeout=60)
+    expect(failures, "FIFO whose reader quits", got, (74, NEW, b"Error writing file 'pipe'.\n"))
+    expect(failures, "FIFO whose reader quits: folder", snapshot(folder), {**UNTOUCHED, "pipe": "p"})
 
 
 def save_under_way(folder):
     """True once the save has written something, wherever it writes."""
-    for entry in os.scandir(folder):
-        try:
-            size = entry.stat().st_size
-        except FileNotFoundError:
-            continue  # renamed meanwhile
-        if size != (len(OLD) if entry.name == "list.txt" else 0):
-            return True
-    return False
+    try:
+        return any(entry.stat().st_size != (len(OLD) if entry.name == "list.txt" else 0)
+                   for entry in os.scandir(folder))
+    except FileNotFoundError:
+        return False  # renamed meanwhile
 
 
 def killed_during_a_large_save(folder, failures):
-    lines = 1 << 22
     for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGKILL):
         what = f"killed by {number.name}"
-        process = subprocess.Popen([BINARY, "-c", 'save(single, "list.txt", {10.0.0.0/10});'], cwd=folder,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.PIPE, env={})
+        process = start(folder, 'save(single, "list.txt", {10.0.0.0/10});')
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline and process.poll() is None and not save_under_way(folder):
             pass
@@ -82,49 +117,28 @@ def killed_during_a_large_save(folder, failures):
         stderr = process.communicate(timeout=60)[1]
         if process.returncode == 0:
             # The save was done before the signal came: then the new listing is complete.
-            with open(os.path.join(folder, "list.txt"), "rb") as handle:
-                text = handle.read()
-            expect(failures, f"{what} too late: lines", (text.count(b"\n"), text[-14:]), (lines, b"10.63.255.255\n"))
+            text = content(folder)
+            expect(failures, f"{what} too late: lines", (text.count(b"\n"), text[-14:]), (1 << 22, b"10.63.255.255\n"))
             with open(os.path.join(folder, "list.txt"), "wb") as handle:
                 handle.write(OLD)
             continue
-        expect(failures, f"{what}: status and stderr", (process.returncode, stderr), (-number, b""))
         # A SIGKILL cannot be answered: its unfinished file stays, under another name.
         if number == signal.SIGKILL:
             for name in os.listdir(folder):
                 if name != "list.txt":
                     os.unlink(os.path.join(folder, name))
-        expect_old_file_alone(failures, what, folder)
+        expect(failures, what, ((process.returncode, stderr), snapshot(folder)), ((-number, b""), UNTOUCHED))
 
 
 def concurrent_saves(folder, failures):
     listings = [addresses((10, 0), 1 << 20), addresses((200, 0), 1 << 20)]
     for attempt in range(3):
-        processes = [subprocess.Popen([BINARY, "-c", f'save(single, "list.txt", {{{octet}.0.0.0/12}});'],
-                                      cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.PIPE, env={}) for octet in (10, 200)]
+        processes = [start(folder, f'save(single, "list.txt", {{{octet}.0.0.0/12}});') for octet in (10, 200)]
         results = [(p.wait(timeout=120), p.stderr.read()) for p in processes]
-        expect(failures, f"concurrent saves {attempt}: results", results, [(0, b""), (0, b"")])
-        if content(folder) not in listings:
-            failures.append(f"concurrent saves {attempt}: the file is neither listing "
-                            f"({len(content(folder))} bytes)")
-        expect(failures, f"concurrent saves {attempt}: files left", os.listdir(folder), ["list.txt"])
-
-
-def fifo_reader_quits(folder, failures):
-    fifo = os.path.join(folder, "pipe")
-    os.mkfifo(fifo)
-
-    def read_one_byte_and_quit():
-        with open(fifo, "rb") as reader:
-            reader.read(1)
-
-    reader = threading.Thread(target=read_one_byte_and_quit)
-    reader.start()
-    got = run(folder, 'save(single, "pipe", {10.0.0.0/16}); save(cidr, stdout, {1.2.3.4});')
-    reader.join()
-    expect(failures, "FIFO whose reader quits", got, (74, b"1.2.3.4/32\n", b"Error writing file 'pipe'.\n"))
-    expect_old_file_alone(failures, "FIFO whose reader quits", folder, ["pipe"])
+        held = snapshot(folder)
+        expect(failures, f"concurrent saves {attempt}: results, names, one listing whole",
+               (results, list(held), held.get("list.txt", (0, b""))[1] in listings),
+               ([(0, b""), (0, b"")], ["list.txt"], True))
 
 
 def full_disk(folder, failures):
@@ -136,17 +150,15 @@ def full_disk(folder, failures):
     os.mkdir(disk)
     shell = ('mount -t tmpfs -o size=256k blockset-test "$1" || exit 99; cp list.txt "$1"; '
              'cd "$1"; "$2" -c "$3"; echo $? >../status; cat list.txt >../after; ls -A >../names')
-    script = 'save(single, "list.txt", {10.0.0.0/16}); save(cidr, stdout, {1.2.3.4});'
-    mounted = subprocess.run(["unshare", "-m", "sh", "-c", shell, "sh", disk, BINARY, script],
+    mounted = subprocess.run(["unshare", "-m", "sh", "-c", shell, "sh", disk, BINARY, FAILING % "list.txt"],
                              cwd=folder, stdin=subprocess.DEVNULL, capture_output=True,
                              env={"PATH": os.environ.get("PATH", os.defpath)})
     if not os.path.exists(os.path.join(folder, "status")):
         print(f"full disk: skipped, no tmpfs could be mounted ({mounted.stderr.decode(errors='replace').strip()})")
         return
-    expect(failures, "full disk", (content(folder, "status"), mounted.stdout, mounted.stderr),
-           (b"74\n", b"1.2.3.4/32\n", ERROR))
-    expect(failures, "full disk: old file", content(folder, "after"), OLD)
-    expect(failures, "full disk: files left", content(folder, "names"), b"list.txt\n")
+    expect(failures, "full disk: run, old file, files left",
+           (content(folder, "status"), mounted.stdout, mounted.stderr, content(folder, "after"), content(folder, "names")),
+           (b"74\n", NEW, ERROR, OLD, b"list.txt\n"))
 
 
 def exhausted_memory(folder, failures):
@@ -155,26 +167,23 @@ def exhausted_memory(folder, failures):
     if os.environ.get("BLOCKSET_SANITIZED"):
         print("exhausted memory: skipped, sanitizer build")
         return
-    script = 'save(single, "list.txt", {10.0.0.0/20});'
-    new = addresses((10, 0), 1 << 12)
     outcomes = []
     kib = 1024
     while kib < 65536:
         def limit(kib=kib):
             resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))
 
-        status, _, stderr = run(folder, script, limit)
+        status, _, stderr = run(folder, 'save(single, "list.txt", {10.0.0.0/20});', limit)
         if status == 127:
             kib += 64  # too small for the dynamic loader or its thread data: never started
             continue
-        allowed = {(0, b""), (255, b"Allocation error\n"),
-                   (2, b"out of dynamic memory in yy_create_buffer()\n")}
+        allowed = {(0, b""), (255, b"Allocation error\n"), (2, b"out of dynamic memory in yy_create_buffer()\n")}
         if (status, stderr) not in allowed:
             failures.append(f"exhausted memory at {kib} KiB: status {status}, stderr {stderr[:200]!r}")
+        new = {"list.txt": ("644", addresses((10, 0), 1 << 12))}
+        expect(failures, f"exhausted memory at {kib} KiB: folder", snapshot(folder), new if status == 0 else UNTOUCHED)
         if status == 0:
-            expect(failures, f"exhausted memory at {kib} KiB: new file", content(folder), new)
             break
-        expect_old_file_alone(failures, f"exhausted memory at {kib} KiB", folder)
         outcomes.append(status)
         kib += 4
     print("exhausted memory: statuses seen", sorted(set(outcomes)))
@@ -186,47 +195,32 @@ def exhausted_memory(folder, failures):
 
 
 def replaced_files(folder, failures):
-    """Where the new file goes, and what it keeps of the old one."""
-    os.chmod(os.path.join(folder, "list.txt"), 0o604)
-    os.link(os.path.join(folder, "list.txt"), os.path.join(folder, "hard"))
-    before = os.stat(os.path.join(folder, "list.txt"))
+    """Where the new file goes, and what it keeps of the old one. Another file where the first
+    replacement name would go is neither used nor harmed."""
+    path = os.path.join(folder, "list.txt")
+    os.chmod(path, 0o604)
+    os.link(path, os.path.join(folder, "hard"))
+    before = os.stat(path).st_ino
     os.mkdir(os.path.join(folder, "sub"))
     os.symlink("../list.txt", os.path.join(folder, "sub", "link"))
     os.symlink("sub/link", os.path.join(folder, "chain"))
     os.symlink("fresh.txt", os.path.join(folder, "dangling"))
 
-    def umask_027():
+    def umask_027_and_first_name_taken():
         os.umask(0o027)
-
-    got = run(folder, 'save(cidr, "chain", {1.2.3.4}); save(cidr, "dangling", {5.6.7.8}); '
-                      'save(cidr, "/dev/null", {1.2.3.4}); save(range, stdout, load(text, "list.txt"));', umask_027)
-    expect(failures, "replaced: run", got, (0, b"1.2.3.4-1.2.3.4\n", b""))
-    after = os.stat(os.path.join(folder, "list.txt"))
-    expect(failures, "replaced: content through two links", content(folder), b"1.2.3.4/32\n")
-    expect(failures, "replaced: permission bits", stat.S_IMODE(after.st_mode), 0o604)
-    expect(failures, "replaced: a new inode", after.st_ino != before.st_ino, True)
-    expect(failures, "replaced: the hard link keeps the old content", content(folder, "hard"), OLD)
-    links = [os.readlink(os.path.join(folder, name)) for name in ("chain", "sub/link")]
-    expect(failures, "replaced: links stay links", links, ["sub/link", "../list.txt"])
-    expect(failures, "replaced: a dangling link's file", content(folder, "fresh.txt"), b"5.6.7.8/32\n")
-    fresh_mode = stat.S_IMODE(os.stat(os.path.join(folder, "fresh.txt")).st_mode)
-    expect(failures, "replaced: a new file's mode", fresh_mode, 0o640)
-    expect(failures, "replaced: files left", sorted(os.listdir(folder)),
-           ["chain", "dangling", "fresh.txt", "hard", "list.txt", "sub"])
-
-
-def name_already_taken(folder, failures):
-    """Another file where the first replacement name would go is neither used nor harmed."""
-    def take_first_name():
         with open(os.path.join(folder, f".list.txt.{os.getpid()}.0"), "wb") as handle:
             handle.write(b"someone else's\n")
 
-    got = run(folder, 'save(cidr, "list.txt", {1.2.3.4});', take_first_name)
-    expect(failures, "name taken: run", got, (0, b"", b""))
-    expect(failures, "name taken: content", content(folder), b"1.2.3.4/32\n")
-    others = [name for name in os.listdir(folder) if name != "list.txt"]
-    expect(failures, "name taken: the other file", [content(folder, name) for name in others],
-           [b"someone else's\n"])
+    got = run(folder, 'save(cidr, "chain", {1.2.3.4}); save(cidr, "dangling", {5.6.7.8}); '
+                      'save(cidr, "/dev/null", {1.2.3.4}); save(range, stdout, load(text, "list.txt"));',
+              umask_027_and_first_name_taken)
+    expect(failures, "replaced: run", got, (0, b"1.2.3.4-1.2.3.4\n", b""))
+    # Through two links, with the old permission bits; a new file under the umask.
+    expect(failures, "replaced: folder", snapshot(folder),
+           {"list.txt": ("604", NEW), "hard": ("604", OLD), "sub": "d", "sub/link": "../list.txt",
+            "chain": "sub/link", "dangling": "fresh.txt", "fresh.txt": ("640", b"5.6.7.8/32\n"),
+            ".list.txt.PID.0": ("640", b"someone else's\n")})
+    expect(failures, "replaced: a new inode", os.stat(path).st_ino != before, True)
 
 
 def unwritable_directory(folder, failures):
@@ -245,13 +239,12 @@ def unwritable_directory(folder, failures):
         got = run(folder, 'save(cidr, "list.txt", {1.2.3.4});', as_nobody)
     finally:
         os.chmod(folder, 0o755)
-    expect(failures, "unwritable directory: run", got, (0, b"", b""))
-    expect(failures, "unwritable directory: content", content(folder), b"1.2.3.4/32\n")
-    expect(failures, "unwritable directory: same inode", os.stat(path).st_ino, before)
+    expect(failures, "unwritable directory: run, folder, inode", (got, snapshot(folder), os.stat(path).st_ino),
+           ((0, b"", b""), {"list.txt": ("666", NEW)}, before))
 
 
 CHECKS = [file_size_limit, killed_during_a_large_save, concurrent_saves, fifo_reader_quits, full_disk,
-          exhausted_memory, replaced_files, name_already_taken, unwritable_directory]
+          exhausted_memory, replaced_files, unwritable_directory]
 
 
 def main():
@@ -263,6 +256,7 @@ def main():
             os.chmod(folder, 0o755)
             with open(os.path.join(folder, "list.txt"), "wb") as handle:
                 handle.write(OLD)
+            os.chmod(os.path.join(folder, "list.txt"), 0o644)
             check(folder, failures)
     for failure in failures:
         print(failure)

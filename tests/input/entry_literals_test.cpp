@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -28,6 +29,7 @@ struct literal_case {
     const char* text;
     ranges expected;
 };
+void PrintTo(const literal_case& row, std::ostream* out) { *out << '"' << row.text << '"'; }
 
 class literal_conversion : public ::testing::TestWithParam<literal_case> {};
 
@@ -41,66 +43,47 @@ TEST_P(literal_conversion, adds_the_expected_ranges_silently)
     EXPECT_EQ(messages.text(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    entry_literals, literal_conversion,
-    ::testing::Values(
-        // CIDR blocks keep their host bits: the range starts at the address as written.
-        literal_case{add_cidr_literal, "10.0.0.5/24", {span("10.0.0.5", "10.0.0.255")}},
-        literal_case{add_cidr_literal, "10.0.0.0/8", {span("10.0.0.0", "10.255.255.255")}},
-        literal_case{add_cidr_literal, "1.2.3.4/32", {one("1.2.3.4")}},
-        literal_case{add_cidr_literal, "0.0.0.0/0", {span("0.0.0.0", "255.255.255.255")}},
-        literal_case{add_cidr_literal, "1.2.3.4/0", {span("1.2.3.4", "255.255.255.255")}},
-        literal_case{add_cidr_literal, "1.2.3.4/01", {span("1.2.3.4", "127.255.255.255")}},
-        literal_case{add_cidr_literal, "255.255.255.255/32", {one("255.255.255.255")}},
-        literal_case{add_cidr_literal, "0.0.0.0/33", {}},
-        literal_case{add_cidr_literal, "1.2.3.4/99", {}},
-        literal_case{add_cidr_literal, "256.0.0.0/8", {}},
-        literal_case{add_cidr_literal, "1.2.3.4/", {}},
-        literal_case{add_cidr_literal, "1.2.3.4", {}},
-        literal_case{add_cidr_literal, "1.2.3.4/8 ", {}},
-        // Single addresses; leading zeros are decimal, never octal.
-        literal_case{add_address_literal, "192.168.1.7", {one("192.168.1.7")}},
-        literal_case{add_address_literal, "0.0.0.0", {one("0.0.0.0")}},
-        literal_case{add_address_literal, "255.255.255.255", {one("255.255.255.255")}},
-        literal_case{add_address_literal, "01.002.3.4", {one("1.2.3.4")}},
-        literal_case{add_address_literal, "010.08.009.0", {one("10.8.9.0")}},
-        literal_case{add_address_literal, "256.1.1.1", {}},
-        literal_case{add_address_literal, "1.1.1.256", {}},
-        literal_case{add_address_literal, "999.999.999.999", {}},
-        literal_case{add_address_literal, "1.2.3.4x", {}},
-        literal_case{add_address_literal, "1.2.3.4-5.6.7.8", {}},
-        literal_case{add_address_literal, "1.2.3", {}},
-        literal_case{add_address_literal, "1.2.3.", {}},
-        literal_case{add_address_literal, "", {}},
-        // Ranges are handed on as written; the list drops a reversed one.
-        literal_case{add_range_literal, "10.0.0.1-10.0.0.9", {span("10.0.0.1", "10.0.0.9")}},
-        literal_case{add_range_literal, "10.0.0.1-10.0.0.1", {one("10.0.0.1")}},
-        literal_case{add_range_literal, "0.0.0.0-255.255.255.255", {span("0.0.0.0", "255.255.255.255")}},
-        literal_case{add_range_literal, "10.0.0.9-10.0.0.1", {}},
-        literal_case{add_range_literal, "10.0.0.1-10.0.0.300", {}},
-        literal_case{add_range_literal, "300.0.0.1-10.0.0.3", {}},
-        literal_case{add_range_literal, "1.2.3.4-5.6.7", {}},
-        literal_case{add_range_literal, "1.2.3.4", {}},
-        literal_case{add_range_literal, "1.2.3.4/8", {}}),
-    testing::named_by<&literal_case::text>());
-
-TEST(entry_literals, conversions_add_to_what_the_list_holds)
+std::vector<literal_case> literal_cases()
 {
-    range_list list;
-    add_address_literal(list, "10.0.0.10");
-    add_range_literal(list, "10.0.0.1-10.0.0.9");
-    add_cidr_literal(list, "10.0.0.12/30");
-    add_address_literal(list, "10.0.0.11");
-    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.1", "10.0.0.15")}));
+    std::vector<literal_case> rows = {
+        // CIDR blocks keep their host bits: the range starts at the address as written.
+        {add_cidr_literal, "10.0.0.5/24", {span("10.0.0.5", "10.0.0.255")}},
+        {add_cidr_literal, "10.0.0.0/8", {span("10.0.0.0", "10.255.255.255")}},
+        {add_cidr_literal, "1.2.3.4/0", {span("1.2.3.4", "255.255.255.255")}},
+        {add_cidr_literal, "1.2.3.4/01", {span("1.2.3.4", "127.255.255.255")}},
+        {add_cidr_literal, "255.255.255.255/32", {one("255.255.255.255")}},
+        // Single addresses; leading zeros are decimal, never octal.
+        {add_address_literal, "0.0.0.0", {one("0.0.0.0")}},
+        {add_address_literal, "255.255.255.255", {one("255.255.255.255")}},
+        {add_address_literal, "01.002.3.4", {one("1.2.3.4")}},
+        {add_address_literal, "010.08.009.0", {one("10.8.9.0")}},
+        // Ranges are handed on as written; the list drops a reversed one.
+        {add_range_literal, "10.0.0.1-10.0.0.9", {span("10.0.0.1", "10.0.0.9")}},
+        {add_range_literal, "0.0.0.0-255.255.255.255", {span("0.0.0.0", "255.255.255.255")}},
+        {add_range_literal, "10.0.0.9-10.0.0.1", {}},
+    };
+    // Text that is not wholly a literal of the form, or has a number out of bounds, adds nothing.
+    const auto nothing = [&rows](auto convert, std::initializer_list<const char*> texts) {
+        for (const char* text : texts) rows.push_back({convert, text, {}});
+    };
+    nothing(add_cidr_literal, {"0.0.0.0/33", "256.0.0.0/8", "1.2.3.4", "1.2.3.4/8 "});
+    nothing(add_address_literal, {"1.1.1.256", "1.2.3.4x", "1.2.3.4-5.6.7.8", "1.2.3", ""});
+    nothing(add_range_literal, {"10.0.0.1-10.0.0.300", "300.0.0.1-10.0.0.3", "1.2.3.4-5.6.7", "1.2.3.4", "1.2.3.4/8"});
+    return rows;
 }
 
-TEST(entry_literals, literal_is_read_only_within_its_view)
+INSTANTIATE_TEST_SUITE_P(entry_literals, literal_conversion, ::testing::ValuesIn(literal_cases()),
+                         testing::named_by<&literal_case::text>());
+
+TEST(entry_literals, conversions_add_to_the_list_and_read_only_their_view)
 {
-    // A scanner hands over a view into its buffer; what follows the token is not part of it.
-    std::string_view held = "10.0.0.0/8123";
+    // A scanner hands over views into its buffer; what follows a token is not part of it.
     range_list list;
-    add_cidr_literal(list, held.substr(0, 10));
-    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.0", "10.255.255.255")}));
+    add_address_literal(list, std::string_view("10.0.0.101").substr(0, 9));
+    add_range_literal(list, std::string_view("10.0.0.1-10.0.0.92").substr(0, 17));
+    add_cidr_literal(list, std::string_view("10.0.0.12/305").substr(0, 12));
+    add_address_literal(list, "10.0.0.11");
+    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.1", "10.0.0.15")}));
 }
 
 /// A resolver that answers from a table and records what it was asked.
@@ -154,51 +137,25 @@ struct fake_resolver {
     }
 };
 
-TEST(entry_literals, host_lookup_adds_every_address_the_resolver_returns)
+TEST(entry_literals, host_lookup_adds_every_address_returned_for_the_name_alone)
 {
     fake_resolver fake;
-    fake_resolver::answers["gw-2.lan"] = {"192.0.2.9", "10.0.0.1", "172.16.0.3"};
-    resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
-    range_list list;
-    diagnostic_capture messages;
-    host_lookup(list, "gw-2.lan");
-    EXPECT_EQ(ranges_of(list), (ranges{one("10.0.0.1"), one("172.16.0.3"), one("192.0.2.9")}));
-    EXPECT_EQ(messages.text(), "");
-    EXPECT_EQ(fake_resolver::outstanding, 0) << "the result list is freed";
-}
-
-TEST(entry_literals, host_lookup_asks_for_the_name_alone_and_ipv4_stream_addresses)
-{
-    fake_resolver fake;
-    resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
-    range_list list;
-    std::string_view held = "example.org:rest of the line";
-    host_lookup(list, held.substr(0, 11));
-    ASSERT_EQ(fake_resolver::names_asked, std::vector<std::string>{"example.org"});
-    EXPECT_EQ(fake_resolver::hints_seen.ai_family, AF_INET);
-    EXPECT_EQ(fake_resolver::hints_seen.ai_socktype, SOCK_STREAM);
-}
-
-TEST(entry_literals, host_lookup_merges_repeated_and_neighbouring_addresses)
-{
-    fake_resolver fake;
-    fake_resolver::answers["twice"] = {"10.0.0.2", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.9"};
+    fake_resolver::answers["gw-2.lan"] = {"192.0.2.9", "10.0.0.2", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.9",
+                                          "172.16.0.3"};
     resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
     range_list list;
     add_address_literal(list, "10.0.0.9");
-    host_lookup(list, "twice");
-    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.1", "10.0.0.3"), one("10.0.0.9")}));
-}
-
-TEST(entry_literals, host_lookup_asks_again_for_a_name_seen_before)
-{
-    fake_resolver fake;
-    fake_resolver::answers["again"] = {"10.0.0.2"};
-    resolver_override seam({&fake_resolver::lookup, &fake_resolver::release});
-    range_list list;
-    host_lookup(list, "again");
-    host_lookup(list, "again");
-    EXPECT_EQ(fake_resolver::names_asked.size(), 2u);
+    diagnostic_capture messages;
+    // The name is a view into a longer line; a name seen before is asked for again.
+    const std::string_view held = "gw-2.lan:rest of the line";
+    host_lookup(list, held.substr(0, 8));
+    host_lookup(list, held.substr(0, 8));
+    EXPECT_EQ(ranges_of(list), (ranges{span("10.0.0.1", "10.0.0.3"), one("10.0.0.9"), one("172.16.0.3"), one("192.0.2.9")}));
+    EXPECT_EQ(messages.text(), "");
+    EXPECT_EQ(fake_resolver::names_asked, (std::vector<std::string>{"gw-2.lan", "gw-2.lan"}));
+    EXPECT_EQ(fake_resolver::hints_seen.ai_family, AF_INET);
+    EXPECT_EQ(fake_resolver::hints_seen.ai_socktype, SOCK_STREAM);
+    EXPECT_EQ(fake_resolver::outstanding, 0) << "every result list is freed";
 }
 
 class host_lookup_failure : public ::testing::TestWithParam<int> {};

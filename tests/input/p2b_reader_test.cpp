@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -20,7 +20,7 @@ namespace {
 
 using testing::gzip;
 using testing::ip;
-using testing::list_of;
+using testing::one;
 using testing::ranges;
 using testing::ranges_of;
 using testing::temporary_file;
@@ -52,234 +52,180 @@ struct read_outcome {
     ranges added;
 };
 
-/// Reads the file into a list that already holds 1.1.1.1, and reports what came of it.
+/// Reads the file into a list that already holds 1.1.1.1, which must stay; "%s" in the
+/// messages stands for the path.
 read_outcome read_file(const char* path)
 {
-    range_list list = list_of({{ip("1.1.1.1"), ip("1.1.1.1")}});
+    const ip_range held = one("1.1.1.1");
+    range_list list = testing::list_of({held});
     diagnostic_capture capture;
-    int result = p2b_read(path, list);
-    ranges held = ranges_of(list);
-    ranges added;
-    for (const ip_range& range : held) {
-        if (range != ip_range{ip("1.1.1.1"), ip("1.1.1.1")}) added.push_back(range);
-    }
-    EXPECT_NE(std::find(held.begin(), held.end(), ip_range{ip("1.1.1.1"), ip("1.1.1.1")}), held.end())
-        << "the reader must never remove what the list held";
-    return {result, capture.text(), added};
+    read_outcome outcome{p2b_read(path, list), capture.text(), {}};
+    for (const ip_range& range : ranges_of(list))
+        if (range != held) outcome.added.push_back(range);
+    EXPECT_EQ(ranges_of(list).size(), outcome.added.size() + 1) << "the reader must never remove what the list held";
+    if (std::size_t at = outcome.messages.find(path); at != std::string::npos)
+        outcome.messages.replace(at, std::string(path).size(), "%s");
+    return outcome;
 }
 
-std::string with_path(const char* format, const char* path)
-{
-    std::string text = format;
-    text.replace(text.find("%s"), 2, path);
-    return text;
-}
-
-struct failure_case {
-    const char* what;
+struct p2b_case {
+    std::string what;
     std::string bytes;
-    const char* message;
+    ranges expected;     // added to the list
+    std::string message = {}; // none when the list was read
 };
+void PrintTo(const p2b_case& row, std::ostream* out) { *out << row.what; }
 
-TEST(p2b_reader, unreadable_headers_are_reported_and_add_nothing)
+std::vector<p2b_case> all_cases()
 {
-    const failure_case cases[] = {
-        {"empty input", "", "Error reading file '%s'.\n"},
-        {"six magic bytes", magic.substr(0, 6), "Error reading file '%s'.\n"},
-        {"magic only", magic, "Unsupported P2B-version (-1) in file '%s'.\n"},
-        {"version 0", magic + '\0' + named_record("a", 1, 2), "Unsupported P2B-version (0) in file '%s'.\n"},
-        {"version 4", magic + '\x04' + named_record("a", 1, 2), "Unsupported P2B-version (4) in file '%s'.\n"},
-        {"version 255", magic + '\xFF', "Unsupported P2B-version (255) in file '%s'.\n"},
-        {"wrong letter", "\xFF\xFF\xFF\xFFP2C\x01"s + named_record("a", 1, 2), "Bad magic in file '%s'.\n"},
-        {"wrong first byte", "\xFE\xFF\xFF\xFFP2B\x01"s, "Bad magic in file '%s'.\n"},
-        {"lower-case letters", "\xFF\xFF\xFF\xFFp2b\x01"s, "Bad magic in file '%s'.\n"},
-        {"text", "10.0.0.0/8\n", "Bad magic in file '%s'.\n"},
-        {"seven bytes, not magic", "abcdefg", "Bad magic in file '%s'.\n"},
-    };
-    for (const failure_case& c : cases) {
-        for (bool gzip : {false, true}) {
-            temporary_file file(gzip ? testing::gzip(c.bytes) : c.bytes);
-            read_outcome outcome = read_file(file.path());
-            EXPECT_EQ(outcome.result, -1) << c.what << (gzip ? " (gzip)" : "");
-            EXPECT_EQ(outcome.messages, with_path(c.message, file.path())) << c.what << (gzip ? " (gzip)" : "");
-            EXPECT_EQ(outcome.added, ranges{}) << c.what;
-        }
-    }
-}
-
-TEST(p2b_reader, missing_file_cannot_be_opened)
-{
-    read_outcome outcome = read_file("/nonexistent/blockset/list.p2b");
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.messages, "Error opening file '/nonexistent/blockset/list.p2b'.\n");
-    EXPECT_EQ(outcome.added, ranges{});
-}
-
-struct content_case {
-    const char* what;
-    std::string bytes;
-    ranges expected;
-};
-
-std::vector<content_case> named_cases(char version)
-{
-    const std::string header = magic + version;
+    const std::string error = "Error reading file '%s'.\n", bad_magic = "Bad magic in file '%s'.\n";
+    const auto version = [](const char* number) { return "Unsupported P2B-version ("s + number + ") in file '%s'.\n"; };
+    // Versions 1 and 2: named records to the end of the data.
+    const std::string v1 = magic + '\x01';
     const std::string first = named_record("abc", ip("10.0.0.0"), ip("10.0.0.255"));
     const std::string second = named_record("", ip("192.168.0.1"), ip("192.168.0.9"));
     const ranges both = {{ip("10.0.0.0"), ip("10.0.0.255")}, {ip("192.168.0.1"), ip("192.168.0.9")}};
-    const ranges only_first = {{ip("10.0.0.0"), ip("10.0.0.255")}};
-    std::vector<content_case> cases = {
-        {"no records", header, {}},
-        {"three-letter name", header + first, only_first},
-        {"empty name", header + named_record("", 5, 9), {{5, 9}}},
-        {"two records ending exactly", header + first + second, both},
-        {"cut inside a name", header + first + "Bad Ne", only_first},
-        {"cut after a name", header + first + "name"s + '\0', only_first},
-        {"name of bytes above 127", header + named_record("\x80\xFF\x01", 7, 7), {{7, 7}}},
-        {"out of order", header + second + first, both},
-        {"reversed range", header + named_record("r", 20, 10) + first, only_first},
-        {"adjacent records merge", header + named_record("a", 20, 29) + named_record("b", 30, 40), {{20, 40}}},
+    const ranges only_first = {both[0]};
+    // Version 3: a counted name table, then counted range records.
+    const std::string v3 = magic + '\x03', names = big_endian(2) + "a"s + '\0' + "b"s + '\0';
+    const ip_range c = {ip("192.168.0.0"), ip("192.168.0.255")};
+    std::vector<p2b_case> cases = {
+        {"empty input", "", {}, error},
+        {"six magic bytes", magic.substr(0, 6), {}, error},
+        {"magic only", magic, {}, version("-1")},
+        {"version 0", magic + '\0' + named_record("a", 1, 2), {}, version("0")},
+        {"version 4", magic + '\x04' + named_record("a", 1, 2), {}, version("4")},
+        {"version 255", magic + '\xFF', {}, version("255")},
+        {"wrong letter", "\xFF\xFF\xFF\xFFP2C\x01"s + named_record("a", 1, 2), {}, bad_magic},
+        {"wrong first byte", "\xFE\xFF\xFF\xFFP2B\x01"s, {}, bad_magic},
+        {"text", "10.0.0.0/8\n", {}, bad_magic},
+        {"seven bytes, not magic", "abcdefg", {}, bad_magic},
+
+        {"version 1: no records", v1, {}},
+        {"version 1: three-letter name", v1 + first, only_first},
+        {"version 1: empty name", v1 + named_record("", 5, 9), {{5, 9}}},
+        {"version 1: two records ending exactly", v1 + first + second, both},
+        {"version 2: two records, a third cut", magic + '\x02' + first + second + "x"s + '\0', both},
+        {"version 1: cut inside a name", v1 + first + "Bad Ne", only_first},
+        {"version 1: cut after a name", v1 + first + "name"s + '\0', only_first},
+        {"version 1: name of bytes above 127", v1 + named_record("\x80\xFF\x01", 7, 7), {{7, 7}}},
+        {"version 1: out of order", v1 + second + first, both},
+        {"version 1: reversed range", v1 + named_record("r", 20, 10) + first, only_first},
+        {"version 1: adjacent records merge", v1 + named_record("a", 20, 29) + named_record("b", 30, 40), {{20, 40}}},
+
+        {"version 3: no names, no ranges", v3 + big_endian(0) + big_endian(0), {}},
+        {"version 3: leading record bytes ignored", v3 + names + big_endian(1) + counted_record(c.first, c.last, 0xDEADBEEF),
+         {c}},
+        {"version 3: bytes after the last record",
+         v3 + names + big_endian(1) + counted_record(c.first, c.last) + "garbage"s + '\0', {c}},
+        {"version 3: fewer records than counted",
+         v3 + names + big_endian(5) + counted_record(1, 2) + counted_record(4, 5) + "\x00\x00\x00"s, {{1, 2}, {4, 5}}},
+        {"version 3: huge range count, no records", v3 + big_endian(0) + big_endian(0xFFFFFFFF), {}},
+        {"version 3: names but no range count", v3 + names, {}},
+        {"version 3: cut inside the name count", v3 + "\x00\x00"s, {}},
+        {"version 3: cut inside the name table", v3 + big_endian(3) + "a"s + '\0' + "b", {}},
+        {"version 3: cut inside the range count", v3 + names + "\x00\x00\x00"s, {}},
+        {"version 3: cut inside a record",
+         v3 + names + big_endian(2) + counted_record(1, 2) + counted_record(4, 5).substr(0, 11), {{1, 2}}},
     };
-    for (std::size_t cut = 1; cut <= 7; ++cut) {
-        cases.push_back({"cut inside the addresses", header + first + second.substr(0, 1 + cut), only_first});
-    }
+    // Inside the first address, after it, and inside the last: a record read in part would
+    // most likely come out as a range that is not reversed.
+    const std::string wide = named_record("", 1, top_address);
+    for (std::size_t cut : {1, 4, 7})
+        cases.push_back({"version 1: cut inside the addresses", v1 + first + wide.substr(0, 1 + cut), only_first});
     return cases;
 }
 
-std::vector<content_case> counted_cases()
+/// Reads the bytes plain and gzip-compressed: the outcome must be the same.
+void expect_read(const p2b_case& row)
 {
-    const std::string header = magic + '\x03';
-    const std::string names = big_endian(2) + "a"s + '\0' + "b"s + '\0';
-    const ip_range class_c = {ip("192.168.0.0"), ip("192.168.0.255")};
-    return {
-        {"no names, no ranges", header + big_endian(0) + big_endian(0), {}},
-        {"two names, one range", header + names + big_endian(1) + counted_record(class_c.first, class_c.last, 1),
-         {class_c}},
-        {"leading bytes ignored",
-         header + names + big_endian(1) + counted_record(class_c.first, class_c.last, 0xDEADBEEF), {class_c}},
-        {"bytes after the last record",
-         header + names + big_endian(1) + counted_record(class_c.first, class_c.last) + "garbage"s + '\0',
-         {class_c}},
-        {"fewer records than counted",
-         header + names + big_endian(5) + counted_record(1, 2) + counted_record(4, 5) + "\x00\x00\x00"s,
-         {{1, 2}, {4, 5}}},
-        {"huge range count, no records", header + big_endian(0) + big_endian(0xFFFFFFFF), {}},
-        {"names but no range count", header + names, {}},
-        {"cut inside the name count", header + "\x00\x00"s, {}},
-        {"cut inside the name table", header + big_endian(3) + "a"s + '\0' + "b", {}},
-        {"cut inside the range count", header + names + "\x00\x00\x00"s, {}},
-        {"cut inside a record", header + names + big_endian(2) + counted_record(1, 2) + counted_record(4, 5).substr(0, 11),
-         {{1, 2}}},
-        {"a name longer than the read buffer", header + big_endian(1) + std::string(300000, 'n') + '\0' + big_endian(1) +
-                                               counted_record(9, 9),
-         {{9, 9}}},
-    };
-}
-
-void expect_read(const content_case& c, const std::string& version)
-{
-    for (bool gzip : {false, true}) {
-        temporary_file file(gzip ? testing::gzip(c.bytes) : c.bytes);
+    for (bool compressed : {false, true}) {
+        SCOPED_TRACE(row.what + (compressed ? " (gzip)" : ""));
+        temporary_file file(compressed ? gzip(row.bytes) : row.bytes);
         read_outcome outcome = read_file(file.path());
-        std::string label = version + ": " + c.what + (gzip ? " (gzip)" : "");
-        EXPECT_EQ(outcome.result, 0) << label;
-        EXPECT_EQ(outcome.messages, "") << label;
-        EXPECT_EQ(outcome.added, c.expected) << label;
+        EXPECT_EQ(outcome.result, row.message.empty() ? 0 : -1);
+        EXPECT_EQ(outcome.messages, row.message);
+        EXPECT_EQ(outcome.added, row.expected);
     }
 }
 
-TEST(p2b_reader, versions_one_and_two_read_named_records_to_the_end)
-{
-    for (char version : {'\x01', '\x02'}) {
-        for (const content_case& c : named_cases(version)) expect_read(c, "version " + std::to_string(version));
-    }
-}
+class p2b_reading : public ::testing::TestWithParam<p2b_case> {};
 
-TEST(p2b_reader, version_three_reads_counted_names_and_ranges)
-{
-    for (const content_case& c : counted_cases()) expect_read(c, "version 3");
-}
+TEST_P(p2b_reading, adds_the_ranges_or_reports_why_not) { expect_read(GetParam()); }
 
-TEST(p2b_reader, long_names_span_many_reads)
+INSTANTIATE_TEST_SUITE_P(p2b_reader, p2b_reading, ::testing::ValuesIn(all_cases()),
+                         testing::named_by<&p2b_case::what>());
+
+// Built when run, not when every test process starts.
+TEST(p2b_reader, names_longer_than_a_read_span_many_reads)
 {
-    std::string bytes = magic + '\x01';
-    ranges expected;
+    p2b_case row{"version 1: long names", magic + '\x01', {}};
     for (std::uint32_t i = 0; i < 40; ++i) {
-        bytes += named_record(std::string(7919 * i, static_cast<char>('A' + i % 26)), 4 * i, 4 * i + 1);
-        expected.push_back({4 * i, 4 * i + 1});
+        row.bytes += named_record(std::string(7919 * i, static_cast<char>('A' + i % 26)), 4 * i, 4 * i + 1);
+        row.expected.push_back({4 * i, 4 * i + 1});
     }
-    expect_read({"long names", bytes, expected}, "version 1");
+    expect_read(row);
+    expect_read({"version 3: a long name", magic + '\x03' + big_endian(1) + std::string(300000, 'n') + '\0' +
+                                               big_endian(1) + counted_record(9, 9), {{9, 9}}});
 }
 
-/// Many records, with random addresses so that the compressed stream stays large.
-std::string many_records(std::size_t count, ranges& expected)
+TEST(p2b_reader, files_that_cannot_be_opened_or_read_are_reported)
 {
+    testing::temporary_folder folder;
+    for (auto [path, message] : {std::pair{folder.path().c_str(), "Error reading file '%s'.\n"},
+                                 std::pair{"/nonexistent/blockset/list.p2b", "Error opening file '%s'.\n"}}) {
+        read_outcome outcome = read_file(path);
+        EXPECT_EQ(outcome.messages, message);
+        EXPECT_EQ(outcome.result, -1);
+        EXPECT_EQ(outcome.added, ranges{});
+    }
+}
+
+TEST(p2b_reader, damaged_gzip_stream_keeps_what_was_read_before_the_damage)
+{
+    // Many records with random addresses, so that the compressed stream stays large.
     std::mt19937 random(99);
     std::string bytes = magic + '\x01';
-    std::uint32_t address = 0;
-    for (std::size_t i = 0; i < count; ++i) {
+    ranges all;
+    for (std::uint32_t i = 0, address = 0; i < 50000; ++i) {
         address += 2 + random() % 50000;
         std::uint32_t last = address + random() % 1000;
         bytes += named_record(std::to_string(random()), address, last);
-        expected.push_back({address, last});
+        all.push_back({address, last});
         address = last;
     }
-    return bytes;
-}
-
-TEST(p2b_reader, gzip_stream_cut_short_is_a_read_error)
-{
-    ranges all;
-    const std::string compressed = gzip(many_records(20000, all));
-    // In the middle of the data, before the trailer, and inside the trailer's length field.
-    for (std::size_t kept : {compressed.size() / 2, compressed.size() - 8, compressed.size() - 1}) {
-        temporary_file cut(compressed.substr(0, kept));
-        read_outcome outcome = read_file(cut.path());
-        EXPECT_EQ(outcome.result, -1) << kept;
-        EXPECT_EQ(outcome.messages, with_path("Error reading file '%s'.\n", cut.path())) << kept;
-        ASSERT_FALSE(outcome.added.empty()) << "ranges read before the cut stay in the list";
-        EXPECT_LE(outcome.added.size(), all.size());
-        EXPECT_TRUE(std::equal(outcome.added.begin(), outcome.added.end(), all.begin())) << kept;
-    }
-    // Bytes after a complete member are zlib's business: it ignores what is no gzip header.
-    temporary_file trailing(compressed + "junk");
-    read_outcome outcome = read_file(trailing.path());
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.added, all);
-}
-
-TEST(p2b_reader, corrupt_gzip_stream_stops_the_reading_with_a_message)
-{
-    ranges all;
-    const std::string compressed = gzip(many_records(50000, all));
-    // The last 8 bytes are the check value and the length: a wrong check value is found
-    // only after everything else has been decompressed.
+    const std::string compressed = gzip(bytes);
+    // The last 8 bytes are the check value and the length: a wrong check value is found only
+    // after everything else has been decompressed.
     std::string bad_check = compressed;
     bad_check[bad_check.size() - 8] ^= 0x55;
-    temporary_file late(bad_check);
-    read_outcome outcome = read_file(late.path());
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.messages, with_path("Error reading file '%s'.\n", late.path()));
-    ASSERT_FALSE(outcome.added.empty()) << "ranges read before the failure stay in the list";
-    EXPECT_LT(outcome.added.size(), all.size());
-    EXPECT_TRUE(std::equal(outcome.added.begin(), outcome.added.end(), all.begin()));
-
-    // A damaged stream right after the gzip header fails before the magic is complete.
-    std::string bad_start = compressed.substr(0, 10) + std::string(64, '\xFF');
-    temporary_file early(bad_start);
-    outcome = read_file(early.path());
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.messages, with_path("Error reading file '%s'.\n", early.path()));
-    EXPECT_EQ(outcome.added, ranges{});
-}
-
-TEST(p2b_reader, read_error_of_the_file_is_reported)
-{
-    testing::temporary_folder folder;
-    read_outcome outcome = read_file(folder.path().c_str());
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.messages, with_path("Error reading file '%s'.\n", folder.path().c_str()));
-    EXPECT_EQ(outcome.added, ranges{});
+    const std::size_t n = all.size();
+    const std::string error = "Error reading file '%s'.\n";
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::size_t fewest, most; // ranges read
+        std::string message;
+    } cases[] = {
+        {"cut in the middle", compressed.substr(0, compressed.size() / 2), 1, n - 1, error},
+        {"cut before the trailer", compressed.substr(0, compressed.size() - 8), 1, n, error},
+        {"cut inside the length", compressed.substr(0, compressed.size() - 1), 1, n, error},
+        {"wrong check value", bad_check, 1, n - 1, error},
+        {"damaged right after the gzip header", compressed.substr(0, 10) + std::string(64, '\xFF'), 0, 0, error},
+        // Bytes after a complete member are zlib's business: it ignores what is no gzip header.
+        {"junk after the member", compressed + "junk", n, n, ""},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        temporary_file file(row.bytes);
+        read_outcome outcome = read_file(file.path());
+        EXPECT_EQ(outcome.result, row.message.empty() ? 0 : -1);
+        EXPECT_EQ(outcome.messages, row.message);
+        // What was read before the damage stays: the records up to some point.
+        EXPECT_GE(outcome.added.size(), row.fewest);
+        ASSERT_LE(outcome.added.size(), row.most);
+        EXPECT_TRUE(std::equal(outcome.added.begin(), outcome.added.end(), all.begin()));
+    }
 }
 
 TEST(p2b_reader, standard_input_is_read_once_and_never_again)

@@ -1,7 +1,7 @@
 #include "ranges/listings.h"
 
 #include <algorithm>
-#include <sstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -14,126 +14,161 @@
 namespace blockset {
 namespace {
 
+using testing::dotted;
 using testing::ip;
-using testing::list_of;
-using testing::listing_text;
+using testing::one;
 using testing::ranges;
+using testing::span;
 
-/// The address listing written the slow, obvious way.
-std::string addresses_one_by_one(std::uint32_t first, std::uint32_t last)
+using writer = void (*)(output_stream&, range_list&);
+
+std::string lines(std::initializer_list<std::string> items)
 {
     std::string text;
-    for (std::uint64_t address = first; address <= last; ++address)
-        text += testing::dotted(static_cast<std::uint32_t>(address)) + "\n";
+    for (const std::string& line : items) text += line + "\n";
     return text;
 }
 
-/// Compares long listings by their first differing line; a whole-text diff of megabytes
-/// would cost more memory than the test machine has.
-void expect_same_lines(const std::string& actual, const std::string& expected)
-{
-    std::istringstream actual_lines(actual), expected_lines(expected);
-    std::string actual_line, expected_line;
-    for (std::size_t number = 1;; ++number) {
-        bool more_actual = static_cast<bool>(std::getline(actual_lines, actual_line));
-        bool more_expected = static_cast<bool>(std::getline(expected_lines, expected_line));
-        if (!more_actual && !more_expected) break;
-        if (more_actual != more_expected || actual_line != expected_line) {
-            ADD_FAILURE() << "line " << number << ": got \"" << (more_actual ? actual_line : "(end)")
-                          << "\", expected \"" << (more_expected ? expected_line : "(end)") << "\"";
-            return;
-        }
-    }
-    EXPECT_EQ(actual.size(), expected.size()) << "the listings differ in their last line end";
-}
-
-const ranges example = {{ip("10.0.0.0"), ip("10.0.0.3")}, {ip("200.1.2.3"), ip("200.1.2.3")}};
-
 struct listing_case {
     const char* name;
+    writer write;
     ranges list;
-    const char* expected;
+    std::string expected;
 };
+void PrintTo(const listing_case& row, std::ostream* out) { *out << row.name; }
 
-TEST(listings, range_listing_writes_one_line_per_range)
+/// Every address of the range, written the slow, obvious way.
+listing_case every_address(const char* name, std::uint32_t first, std::uint32_t last)
 {
-    const listing_case cases[] = {
-        {"example", example, "10.0.0.0-10.0.0.3\n200.1.2.3-200.1.2.3\n"},
-        {"everything", {{0, top_address}}, "0.0.0.0-255.255.255.255\n"},
-        {"empty", {}, ""},
-        {"top address", {{top_address, top_address}}, "255.255.255.255-255.255.255.255\n"},
-        {"octets of every width", {{ip("1.22.133.4"), ip("128.0.99.255")}},
-         "1.22.133.4-128.0.99.255\n"},
-    };
-    for (const listing_case& row : cases) {
-        range_list list = list_of(row.list);
-        EXPECT_EQ(listing_text(range_list_write_ranges, list), row.expected)
-            << row.name;
+    std::string text;
+    for (std::uint64_t address = first; address <= last; ++address)
+        text += dotted(static_cast<std::uint32_t>(address)) + "\n";
+    return {name, range_list_write_addresses, {{first, last}}, text};
+}
+
+/// 1 to the top: 0.0.0.1/32, 0.0.0.2/31, ..., 64.0.0.0/2, 128.0.0.0/1.
+listing_case doubling_blocks()
+{
+    std::string text;
+    for (unsigned prefix = 32; prefix >= 1; --prefix)
+        text += dotted(std::uint32_t{1} << (32 - prefix)) + "/" + std::to_string(prefix) + "\n";
+    return {"cidr doubling up to the top", range_list_write_cidr, {{1, top_address}}, text};
+}
+
+/// 0 to below the top: 0.0.0.0/1, 128.0.0.0/2, ..., 255.255.255.252/31, 255.255.255.254/32.
+listing_case halving_blocks()
+{
+    std::string text;
+    for (unsigned prefix = 1; prefix <= 32; ++prefix)
+        text += dotted(static_cast<std::uint32_t>(~std::uint64_t{0} << (33 - prefix))) + "/" +
+                std::to_string(prefix) + "\n";
+    return {"cidr halving down below the top", range_list_write_cidr, {{0, top_address - 1}}, text};
+}
+
+/// Thousands of single addresses, one block each.
+listing_case every_other_address()
+{
+    listing_case row{"cidr thousands of blocks", range_list_write_cidr, {}, ""};
+    for (std::uint32_t address = ip("172.16.0.0"); address < ip("172.16.39.16"); address += 2) {
+        row.list.push_back({address, address});
+        row.expected += dotted(address) + "/32\n";
+    }
+    return row;
+}
+
+const ranges example = {span("10.0.0.0", "10.0.0.3"), one("200.1.2.3")};
+
+/// The line of the text that holds the byte at offset.
+std::string line_at(const std::string& text, std::size_t offset)
+{
+    std::size_t start = offset == 0 ? 0 : text.rfind('\n', offset - 1) + 1; // npos + 1 is 0
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+/// Small buffers are refilled many times, splitting lines and /24 blocks between windows. A
+/// difference is shown as its first line: a diff of megabytes would cost too much memory.
+void expect_written(const listing_case& row)
+{
+    SCOPED_TRACE(row.name);
+    for (std::size_t capacity : {std::size_t{64}, std::size_t{100}, std::size_t{1} << 16}) {
+        range_list list = testing::list_of(row.list);
+        const std::string got = testing::listing_text(row.write, list, capacity);
+        if (got == row.expected) continue;
+        auto at = static_cast<std::size_t>(
+            std::mismatch(got.begin(), got.end(), row.expected.begin(), row.expected.end()).first - got.begin());
+        ADD_FAILURE() << "buffer of " << capacity << ", line " << std::count(got.begin(), got.begin() + at, '\n') + 1
+                      << ": got \"" << line_at(got, at) << "\", expected \"" << line_at(row.expected, at) << "\"";
     }
 }
 
-TEST(listings, address_listing_writes_every_address)
+class listing : public ::testing::TestWithParam<listing_case> {};
+
+TEST_P(listing, writes_the_expected_lines) { expect_written(GetParam()); }
+
+// Built when run, not when every test process starts.
+TEST(listings, long_listings_match_their_slow_forms)
 {
-    const listing_case cases[] = {
-        {"example", example, "10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n200.1.2.3\n"},
-        {"empty", {}, ""},
-        {"ends at the top", {{ip("255.255.255.254"), top_address}}, "255.255.255.254\n255.255.255.255\n"},
-        {"starts at zero", {{0, 2}}, "0.0.0.0\n0.0.0.1\n0.0.0.2\n"},
-        {"crosses a /24", {{ip("10.0.0.254"), ip("10.0.1.1")}},
-         "10.0.0.254\n10.0.0.255\n10.0.1.0\n10.0.1.1\n"},
-        {"crosses a /8", {{ip("9.255.255.255"), ip("10.0.0.0")}}, "9.255.255.255\n10.0.0.0\n"},
-        {"octet widths change", {{ip("99.99.99.9"), ip("99.99.99.10")}, {ip("99.99.99.99"), ip("99.99.99.100")}},
-         "99.99.99.9\n99.99.99.10\n99.99.99.99\n99.99.99.100\n"},
-    };
-    for (const listing_case& row : cases) {
-        range_list list = list_of(row.list);
-        EXPECT_EQ(listing_text(range_list_write_addresses, list), row.expected)
-            << row.name;
-    }
+    for (const listing_case& row : {every_address("addresses of a /16", ip("192.168.0.0"), ip("192.168.255.255")),
+                                    every_address("addresses up to the top", ip("255.254.255.200"), top_address),
+                                    every_other_address()})
+        expect_written(row);
 }
 
-TEST(listings, address_listing_matches_one_by_one_over_a_whole_block)
-{
-    struct block_case {
-        std::uint32_t first;
-        std::uint32_t last;
-        std::size_t capacity;
-    };
-    const block_case cases[] = {
-        {ip("192.168.0.0"), ip("192.168.255.255"), 1 << 16},
-        {ip("255.254.255.200"), top_address, 1 << 16},
-        // A small buffer splits each /24 block over several windows.
-        {ip("10.0.0.7"), ip("10.0.3.250"), 64},
-        {ip("10.0.0.7"), ip("10.0.3.250"), 100},
-    };
-    for (const block_case& row : cases) {
-        range_list list = list_of({{row.first, row.last}});
-        expect_same_lines(listing_text(range_list_write_addresses, list, row.capacity),
-                          addresses_one_by_one(row.first, row.last));
-    }
-}
+const writer as_ranges = range_list_write_ranges, as_addresses = range_list_write_addresses,
+             as_cidr = range_list_write_cidr, as_count = range_list_write_count;
 
-TEST(listings, count_line_gives_ranges_cidr_blocks_and_addresses)
-{
-    const listing_case cases[] = {
-        {"example", example, "2 2 5\n"},
-        {"empty", {}, "0 0 0\n"},
-        {"everything", {{0, top_address}}, "1 1 4294967296\n"},
-        {"both ends", {{0, 0}, {top_address, top_address}}, "2 2 2\n"},
-        {"all but the top", {{0, top_address - 1}}, "1 32 4294967295\n"},
-        {"odd range", {{ip("10.0.0.5"), ip("10.0.0.255")}}, "1 7 251\n"},
-    };
-    for (const listing_case& row : cases) {
-        range_list list = list_of(row.list);
-        std::string text = listing_text(range_list_write_count, list);
-        EXPECT_EQ(text, row.expected) << row.name;
-        // The block count is the number of lines the CIDR listing writes.
-        std::string cidr = listing_text(range_list_write_cidr, list);
-        EXPECT_EQ(text.substr(text.find(' ') + 1, text.rfind(' ') - text.find(' ') - 1),
-                  std::to_string(std::count(cidr.begin(), cidr.end(), '\n')))
-            << row.name;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(
+    listings, listing,
+    ::testing::Values(
+        listing_case{"ranges example", as_ranges, example, "10.0.0.0-10.0.0.3\n200.1.2.3-200.1.2.3\n"},
+        listing_case{"ranges everything", as_ranges, {{0, top_address}}, "0.0.0.0-255.255.255.255\n"},
+        listing_case{"ranges empty", as_ranges, {}, ""},
+        listing_case{"ranges top address", as_ranges, {{top_address, top_address}},
+                     "255.255.255.255-255.255.255.255\n"},
+        listing_case{"ranges octets of every width", as_ranges, {span("1.22.133.4", "128.0.99.255")},
+                     "1.22.133.4-128.0.99.255\n"},
+
+        listing_case{"addresses example", as_addresses, example, "10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n200.1.2.3\n"},
+        listing_case{"addresses empty", as_addresses, {}, ""},
+        listing_case{"addresses end at the top", as_addresses, {{ip("255.255.255.254"), top_address}},
+                     "255.255.255.254\n255.255.255.255\n"},
+        listing_case{"addresses start at zero", as_addresses, {{0, 2}}, "0.0.0.0\n0.0.0.1\n0.0.0.2\n"},
+        listing_case{"addresses cross a /8", as_addresses, {span("9.255.255.255", "10.0.0.0")},
+                     "9.255.255.255\n10.0.0.0\n"},
+        listing_case{"addresses change octet widths", as_addresses,
+                     {span("99.99.99.9", "99.99.99.10"), span("99.99.99.99", "99.99.99.100")},
+                     "99.99.99.9\n99.99.99.10\n99.99.99.99\n99.99.99.100\n"},
+        every_address("addresses of unaligned /24s", ip("10.0.0.7"), ip("10.0.3.250")),
+
+        // A range becomes the fewest aligned blocks.
+        listing_case{"cidr /24", as_cidr, {span("10.0.0.0", "10.0.0.255")}, "10.0.0.0/24\n"},
+        listing_case{"cidr unaligned start", as_cidr, {span("10.0.0.5", "10.0.0.255")},
+                     lines({"10.0.0.5/32", "10.0.0.6/31", "10.0.0.8/29", "10.0.0.16/28", "10.0.0.32/27",
+                            "10.0.0.64/26", "10.0.0.128/25"})},
+        listing_case{"cidr both ends unaligned", as_cidr, {span("10.0.0.1", "10.0.0.6")},
+                     lines({"10.0.0.1/32", "10.0.0.2/31", "10.0.0.4/31", "10.0.0.6/32"})},
+        listing_case{"cidr unaligned end", as_cidr, {span("10.0.0.0", "10.1.2.3")},
+                     lines({"10.0.0.0/16", "10.1.0.0/23", "10.1.2.0/30"})},
+        listing_case{"cidr everything", as_cidr, {{0, top_address}}, "0.0.0.0/0\n"},
+        listing_case{"cidr zero", as_cidr, {one("0.0.0.0")}, "0.0.0.0/32\n"},
+        listing_case{"cidr top address", as_cidr, {one("255.255.255.255")}, "255.255.255.255/32\n"},
+        listing_case{"cidr top pair", as_cidr, {span("255.255.255.254", "255.255.255.255")}, "255.255.255.254/31\n"},
+        doubling_blocks(), halving_blocks(),
+        listing_case{"cidr empty", as_cidr, {}, ""},
+        listing_case{"cidr reversed range dropped", as_cidr, {span("10.0.0.9", "10.0.0.1")}, ""},
+        listing_case{"cidr ascending whatever the order", as_cidr,
+                     {one("192.168.1.12"), span("10.0.0.0", "10.255.255.255"), span("192.168.0.0", "192.168.1.10")},
+                     lines({"10.0.0.0/8", "192.168.0.0/24", "192.168.1.0/29", "192.168.1.8/31", "192.168.1.10/32",
+                            "192.168.1.12/32"})},
+
+        // Ranges, CIDR blocks, addresses.
+        listing_case{"count example", as_count, example, "2 2 5\n"},
+        listing_case{"count empty", as_count, {}, "0 0 0\n"},
+        listing_case{"count everything", as_count, {{0, top_address}}, "1 1 4294967296\n"},
+        listing_case{"count both ends", as_count, {{0, 0}, {top_address, top_address}}, "2 2 2\n"},
+        listing_case{"count all but the top", as_count, {{0, top_address - 1}}, "1 32 4294967295\n"},
+        listing_case{"count odd range", as_count, {span("10.0.0.5", "10.0.0.255")}, "1 7 251\n"}),
+    testing::named_by<&listing_case::name>());
 
 } // namespace
 } // namespace blockset
