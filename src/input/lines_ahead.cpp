@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
@@ -72,18 +73,34 @@ struct lines_ahead::job {
     plain_lines_reader<range_run> read;
     std::atomic<bool> stop{false};
     second_processor reader;
-    std::size_t mapped_bytes = 0;
+    /// The read buffer, and room for a range per shortest plain line from the cut to the
+    /// file's end; the second processor takes both, so that the main thread reads on at once.
     char* buffer = nullptr;
-    /// Room for a range per shortest plain line between the cut and the file's end.
     ip_range* ranges = nullptr;
+    std::size_t range_bytes = 0;
     found result;
 
     void run();
+    void read_plain_lines();
 };
+
+void lines_ahead::job::run()
+{
+    result.end = cut - start;
+    range_bytes = round_up(static_cast<std::size_t>((file_end - cut) / shortest_plain_line + 1) * sizeof(ip_range), small_page);
+    buffer = static_cast<char*>(std::malloc(read_block));
+    ranges = static_cast<ip_range*>(page_block_map(range_bytes));
+    // Without its memory the second processor reads nothing, and the main thread reads on.
+    if (buffer == nullptr || ranges == nullptr) return;
+    // A page fault costs far more than clearing a page: few, large pages suit a block that
+    // fills from its start.
+    if (range_bytes >= huge_page) page_block_prefer_huge_pages(ranges, range_bytes);
+    read_plain_lines();
+}
 
 /// Reads the plain lines from the cut on, block by block, then sorts what they add unless it
 /// came in order.
-void lines_ahead::job::run()
+void lines_ahead::job::read_plain_lines()
 {
     range_run added{ranges};
     std::uint64_t at = cut; // the file offset of buffer[0]
@@ -134,40 +151,30 @@ void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
     }
     const auto file_end = static_cast<std::uint64_t>(status.st_size);
     const std::uint64_t middle = static_cast<std::uint64_t>(start) + (file_end - static_cast<std::uint64_t>(start)) / 2;
-    // The block of the job, the read buffer and the ranges, mapped together; the ranges'
-    // pages become resident only as they fill.
-    const std::size_t job_bytes = round_up(sizeof(job), 64);
-    const std::size_t buffer_bytes = round_up(read_block > cut_search ? read_block : cut_search, 64);
-    const std::size_t range_count = static_cast<std::size_t>((file_end - middle) / shortest_plain_line + 1);
-    const std::size_t bytes = round_up(job_bytes + buffer_bytes + range_count * sizeof(ip_range), small_page);
-    char* block = static_cast<char*>(page_block_map(bytes));
-    if (block == nullptr) {
-        errno = saved_errno;
-        return;
+    std::uint64_t cut = 0;
+    char probe[4096];
+    for (std::uint64_t at = middle; cut == 0 && at < middle + cut_search;) {
+        std::size_t got = read_at(fd, probe, sizeof probe, at);
+        if (got == 0) break;
+        if (const void* line_feed = std::memchr(probe, '\n', got)) {
+            cut = at + static_cast<std::uint64_t>(static_cast<const char*>(line_feed) - probe) + 1;
+        }
+        at += got;
     }
-    // A page fault costs far more than clearing a page: few, large pages suit a block that
-    // fills from its start.
-    if (bytes >= huge_page) page_block_prefer_huge_pages(block, bytes);
-    auto* work = new (block) job{};
-    work->mapped_bytes = bytes;
-    work->buffer = block + job_bytes;
-    work->ranges = reinterpret_cast<ip_range*>(block + job_bytes + buffer_bytes);
-    std::size_t probed = read_at(fd, work->buffer, cut_search, middle);
-    const void* line_feed = std::memchr(work->buffer, '\n', probed);
-    bool started = false;
-    if (line_feed != nullptr) {
+    void* place = cut == 0 ? nullptr : std::malloc(sizeof(job));
+    if (place != nullptr) {
+        auto* work = new (place) job{};
         work->fd = fd;
         work->start = static_cast<std::uint64_t>(start);
-        work->cut = middle + static_cast<std::uint64_t>(static_cast<const char*>(line_feed) - work->buffer) + 1;
+        work->cut = cut;
         work->file_end = file_end;
         work->read = read;
-        started = work->reader.start([](void* argument) { static_cast<job*>(argument)->run(); }, work);
-    }
-    if (started) {
-        job_ = work;
-    } else {
-        work->~job();
-        page_block_unmap(block, bytes);
+        if (work->reader.start([](void* argument) { static_cast<job*>(argument)->run(); }, work)) {
+            job_ = work;
+        } else {
+            work->~job();
+            std::free(place);
+        }
     }
     errno = saved_errno;
 }
@@ -185,9 +192,10 @@ void lines_ahead::release()
     if (job_ == nullptr) return;
     job_->stop.store(true, std::memory_order_relaxed);
     job_->reader.join();
-    std::size_t bytes = job_->mapped_bytes;
+    std::free(job_->buffer);
+    if (job_->ranges != nullptr) page_block_unmap(job_->ranges, job_->range_bytes);
     job_->~job();
-    page_block_unmap(job_, bytes);
+    std::free(job_);
     job_ = nullptr;
 }
 
