@@ -1,6 +1,7 @@
 #include "command_language/command_scanner.h"
 
 #include <cstddef>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 
@@ -91,7 +92,9 @@ scan_match match_string(const pattern_text& text)
     }
 }
 
-scan_match command_rules(std::string_view held, bool input_ended, bool& needs_more)
+} // namespace
+
+scan_match command_scan_rules(std::string_view held, bool input_ended, bool& needs_more)
 {
     pattern_text text(held, input_ended, needs_more);
     int c = text.at(0);
@@ -130,6 +133,98 @@ scan_match command_rules(std::string_view held, bool input_ended, bool& needs_mo
     }
 }
 
+namespace {
+
+/// The keyword rule of a word of letters and digits, or 0.
+int keyword_rule(const char* word, std::size_t length)
+{
+    for (std::size_t k = 0; k < std::size(keyword_table); ++k) {
+        std::string_view name = keyword_table[k].text;
+        if (name.size() == length && std::memcmp(name.data(), word, length) == 0) {
+            return rule_keyword_first + static_cast<int>(k);
+        }
+    }
+    return 0;
+}
+
+bool is_label_byte(unsigned char c) { return is_word_byte(c) || c == '-'; }
+
+/// A keyword or a host name that ends before the held bytes do; no_rule when it may not.
+scan_match held_word(const char* p, std::size_t n)
+{
+    // The host name, label by label; each look stays inside the held bytes.
+    std::size_t host = 0;
+    for (;;) {
+        ++host;
+        while (host < n && is_label_byte(static_cast<unsigned char>(p[host]))) ++host;
+        if (host >= n) return {no_rule, 0};
+        if (p[host] != '.') break;
+        // A dot belongs to the name only when another label follows it.
+        if (host + 1 >= n) return {no_rule, 0};
+        if (!is_letter(static_cast<unsigned char>(p[host + 1]))) break;
+        ++host;
+    }
+    std::size_t word = 1;
+    while (is_word_byte(static_cast<unsigned char>(p[word]))) ++word;
+    if (word + 1 >= host) {
+        if (int rule = keyword_rule(p, word)) return {rule, word};
+    }
+    return {rule_host_name, host};
+}
+
+} // namespace
+
+scan_match command_scan_held(std::string_view held)
+{
+    const char* p = held.data();
+    std::size_t n = held.size();
+    if (n == 0) return {no_rule, 0};
+    auto c = static_cast<unsigned char>(p[0]);
+    if (is_letter(c)) return held_word(p, n);
+    if (is_digit(c)) {
+        address_literal literal = read_address_literal(held);
+        if (literal.reached_end) return {no_rule, 0};
+        switch (literal.form) {
+        case literal_form::cidr: return {rule_cidr, literal.length};
+        case literal_form::range: return {rule_range, literal.length};
+        case literal_form::address: return {rule_address, literal.length};
+        default: return {no_rule, 0};
+        }
+    }
+    switch (c) {
+    case '$': {
+        if (n < 2 || !is_letter(static_cast<unsigned char>(p[1]))) return {no_rule, 0};
+        std::size_t i = 2;
+        while (i < n && (is_word_byte(static_cast<unsigned char>(p[i])) || p[i] == '_')) ++i;
+        if (i >= n || i < 3) return {no_rule, 0};
+        return {rule_variable, i};
+    }
+    case '{':
+    case '}':
+    case '(':
+    case ')':
+    case '=':
+    case ';':
+    case ',':
+        return {rule_punctuation, 1};
+    case '\n':
+        return {rule_newline, 1};
+    case '\r':
+        return {rule_carriage_return, 1};
+    case ' ':
+    case '\t': {
+        std::size_t i = 1;
+        while (i < n && (p[i] == ' ' || p[i] == '\t')) ++i;
+        if (i >= n) return {no_rule, 0};
+        return {rule_blanks, i};
+    }
+    default:
+        return {no_rule, 0};
+    }
+}
+
+namespace {
+
 command_token punctuation_token(char c)
 {
     switch (c) {
@@ -147,15 +242,23 @@ command_token punctuation_token(char c)
 
 scanner& command_scanner()
 {
-    static scanner instance(command_rules);
+    static scanner instance(command_scan_rules);
     return instance;
 }
 
 command_token command_scanner_next_token(scanner& language_scanner, std::string_view& value)
 {
-    scan_match match;
-    std::string_view text;
-    while (language_scanner.next_match(match, text)) {
+    for (;;) {
+        // Most tokens are decided by the bytes already held and consumed here; the rest go
+        // through the scanner's loop, which reads more input or echoes a byte no rule takes.
+        std::string_view text = language_scanner.held();
+        scan_match match = command_scan_held(text);
+        if (match.rule != no_rule) {
+            text = text.substr(0, match.length);
+            language_scanner.consume(match.length);
+        } else if (!language_scanner.next_match(match, text)) {
+            break;
+        }
         switch (match.rule) {
         case rule_cidr: value = text; return CIDR_LITERAL;
         case rule_range: value = text; return RANGE_LITERAL;

@@ -136,5 +136,38 @@ TEST(command_scanner, keyword_at_end_of_a_long_input_is_found_across_refills)
     EXPECT_EQ(scan_all(text).tokens, "KW_SAVE HOST_NAME(" + std::string(30000, 'h') + ")");
 }
 
+TEST(command_scanner, held_bytes_match_as_the_rules_do_or_are_left_to_them)
+{
+    // Every piece of each text, as if the held bytes ended anywhere: the quick match must be
+    // the rules' own, whether or not the input ends there, or else no match at all.
+    const char* const texts[] = {
+        "$aa = union($aa, {166.163.164.80});\n", "load-x load.x load-- load- load. load(", "text_ p2b1 LOAD",
+        "gw--2-.lan x.y. a_b", "10.0.0.1-10.0.0.9,1.2.3.4/123 1234.1.1.1;999.1.1.1.5)", "1.2.3.4 - 5.6.7.8/",
+        "$ab $a $1a $a_b-c $x9_", "\t \r\n \n\t", "\"s\" // c\n# d\n/x", "difference(intersect(invert(",
+    };
+    for (std::string_view text : texts) {
+        for (std::size_t start = 0; start < text.size(); ++start) {
+            for (std::size_t end = start + 1; end <= text.size(); ++end) {
+                std::string_view held = text.substr(start, end - start);
+                scan_match quick = command_scan_held(held);
+                if (quick.rule == no_rule) continue;
+                for (bool input_ended : {false, true}) {
+                    bool needs_more = false;
+                    scan_match rules = command_scan_rules(held, input_ended, needs_more);
+                    EXPECT_FALSE(needs_more) << held;
+                    EXPECT_EQ(quick.rule, rules.rule) << held;
+                    EXPECT_EQ(quick.length, rules.length) << held;
+                }
+            }
+        }
+    }
+    // The usual tokens, each followed by a byte that ends it, are matched from the held bytes.
+    const char* const usual[] = {"$aa ", "union(", "1.2.3.4}", "10.0.0.0/8,", "1.2.3.4-1.2.3.9 ",
+                                 "host.lan;", "  x", "\n", "\r", "{", ";"};
+    for (std::string_view text : usual) {
+        EXPECT_NE(command_scan_held(text).rule, no_rule) << text;
+    }
+}
+
 } // namespace
 } // namespace blockset
