@@ -76,7 +76,7 @@ private:
     command_token peek()
     {
         if (!has_lookahead_) {
-            lookahead_ = command_scanner_next_token(scanner_, text_);
+            lookahead_ = command_scanner_next_token(scanner_, token_);
             has_lookahead_ = true;
         }
         return lookahead_;
@@ -166,7 +166,7 @@ private:
     /// A variable is resolved once the next token shows it is not assigned to.
     std::optional<expression_value> begin_variable()
     {
-        std::string name(text_);
+        std::string name(token_.text);
         shift();
         switch (peek()) {
         case EQUALS:
@@ -177,7 +177,7 @@ private:
         case SEMICOLON:
         case COMMA:
             reduce(1); // expression -> VARIABLE
-            return expression_value(variable_reference(table_, std::move(name)));
+            return expression_value(variable_reference(table_, name));
         default: syntax_error();
         }
     }
@@ -202,29 +202,36 @@ private:
         reduce(6);
         switch (open.kind) {
         case KW_UNION:
-            take_assignment_target(open.first, operand);
+            if (set_value* target = assignment_target(open.first, operand)) {
+                expression_value& other = &open.first.get() == target ? operand : open.first;
+                return expression_value(set_value_union_into(*target, std::move(other)));
+            }
             return expression_value(set_value_union(std::move(open.first), std::move(operand)));
         case KW_DIFFERENCE: return expression_value(set_value_difference(std::move(open.first), std::move(operand)));
         default: return expression_value(set_value_intersection(std::move(open.first), std::move(operand)));
         }
     }
 
-    /// A union that an assignment is about to store in one of its own operands, as in
-    /// `$a = union($a, {...})`: nothing reads that variable before it is replaced, so its
-    /// ranges may become the union's own instead of being copied.
-    void take_assignment_target(expression_value& first, expression_value& second)
+    /// The variable that an assignment is about to store the union in, when it is one of the
+    /// union's two operands (not both), as in `$a = union($a, {...})`: nothing reads that
+    /// variable before it is replaced, so the union may be made in it. Null otherwise.
+    set_value* assignment_target(const expression_value& first, const expression_value& second)
     {
-        if (open_.size() < 2) return;
+        if (open_.size() < 2) return nullptr;
         const open_expression& around = open_[open_.size() - 2];
-        if (around.kind != EQUALS) return;
+        if (around.kind != EQUALS) return nullptr;
         set_value* target = variable_table_find(table_, around.name);
-        if (target == nullptr || &first.get() == &second.get()) return;
-        if (&first.get() == target) first = set_value_take(std::move(first));
-        if (&second.get() == target) second = set_value_take(std::move(second));
+        if (target == nullptr || &first.get() == &second.get()) return nullptr;
+        return &first.get() == target || &second.get() == target ? target : nullptr;
     }
 
-    static void add_element(set_value& value, command_token kind, std::string_view text)
+    static void add_element(set_value& value, command_token kind, const command_token_value& token)
     {
+        if (token.read) {
+            if (token.adds) set_value_add_read(value, token.range);
+            return;
+        }
+        std::string_view text = token.text;
         switch (kind) {
         case CIDR_LITERAL: set_value_add_cidr(value, text); break;
         case RANGE_LITERAL: set_value_add_range(value, text); break;
@@ -249,14 +256,14 @@ private:
         shift();
         reduce(1); // element_list -> literal
         auto value = set_value_new();
-        add_element(*value, kind, text_);
+        add_element(*value, kind, token_);
         while (peek() == COMMA) {
             shift();
             if (!is_element(peek())) syntax_error();
             kind = lookahead_;
             shift();
             reduce(3); // element_list -> element_list "," literal
-            add_element(*value, kind, text_);
+            add_element(*value, kind, token_);
         }
         expect(RBRACE);
         reduce(3); // set_literal -> "{" element_list "}"
@@ -273,14 +280,14 @@ private:
         shift(); // load or save
         expect(LPAREN);
         command_token word = peek();
-        bool known = word == HOST_NAME && text_ == host_word;
+        bool known = word == HOST_NAME && token_.text == host_word;
         for (command_token candidate : words) known = known || word == candidate;
         if (!known) syntax_error();
         shift();
         expect(COMMA);
         call_head head{word, peek() == STRING, {}};
         if (!head.named && peek() != standard_stream) syntax_error();
-        if (head.named) head.path = text_;
+        if (head.named) head.path = token_.text;
         shift();
         return head;
     }
@@ -322,7 +329,7 @@ private:
     parse_depth depth_;
     command_token lookahead_ = END_OF_INPUT;
     bool has_lookahead_ = false;
-    std::string_view text_;
+    command_token_value token_;
     std::vector<open_expression> open_;
 };
 

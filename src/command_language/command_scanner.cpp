@@ -7,6 +7,7 @@
 
 #include "input/literal_patterns.h"
 #include "parsing/scanner.h"
+#include "ranges/range_list.h"
 
 namespace blockset {
 
@@ -172,6 +173,34 @@ scan_match held_word(const char* p, std::size_t n)
     return {rule_host_name, host};
 }
 
+/// The rule of an address literal read from the held bytes, when these decide it.
+scan_match held_literal_match(const address_literal& literal)
+{
+    if (literal.reached_end) return {no_rule, 0};
+    switch (literal.form) {
+    case literal_form::cidr: return {rule_cidr, literal.length};
+    case literal_form::range: return {rule_range, literal.length};
+    case literal_form::address: return {rule_address, literal.length};
+    default: return {no_rule, 0};
+    }
+}
+
+/// Keeps what a literal read while matching it adds.
+void keep_numbers(const address_literal& literal, command_token_value& value)
+{
+    value.read = true;
+    value.adds = literal.in_bounds;
+    // A prefix length above 32 has no block: the literal adds nothing then.
+    if (!value.adds) return;
+    switch (literal.form) {
+    case literal_form::cidr:
+        value.range = {literal.address, block_last_address(literal.address, literal.second)};
+        break;
+    case literal_form::range: value.range = {literal.address, literal.second}; break;
+    default: value.range = {literal.address, literal.address}; break;
+    }
+}
+
 } // namespace
 
 scan_match command_scan_held(std::string_view held)
@@ -181,16 +210,7 @@ scan_match command_scan_held(std::string_view held)
     if (n == 0) return {no_rule, 0};
     auto c = static_cast<unsigned char>(p[0]);
     if (is_letter(c)) return held_word(p, n);
-    if (is_digit(c)) {
-        address_literal literal = read_address_literal(held);
-        if (literal.reached_end) return {no_rule, 0};
-        switch (literal.form) {
-        case literal_form::cidr: return {rule_cidr, literal.length};
-        case literal_form::range: return {rule_range, literal.length};
-        case literal_form::address: return {rule_address, literal.length};
-        default: return {no_rule, 0};
-        }
-    }
+    if (is_digit(c)) return held_literal_match(read_address_literal(held));
     switch (c) {
     case '$': {
         if (n < 2 || !is_letter(static_cast<unsigned char>(p[1]))) return {no_rule, 0};
@@ -246,13 +266,22 @@ scanner& command_scanner()
     return instance;
 }
 
-command_token command_scanner_next_token(scanner& language_scanner, std::string_view& value)
+command_token command_scanner_next_token(scanner& language_scanner, command_token_value& value)
 {
+    value.read = false;
     for (;;) {
-        // Most tokens are decided by the bytes already held and consumed here; the rest go
-        // through the scanner's loop, which reads more input or echoes a byte no rule takes.
+        // Most tokens are decided by the bytes already held and consumed here, an address
+        // literal with the numbers read while matching it; the rest go through the scanner's
+        // loop, which reads more input or echoes a byte that no rule takes.
         std::string_view text = language_scanner.held();
-        scan_match match = command_scan_held(text);
+        scan_match match{no_rule, 0};
+        if (!text.empty() && is_digit(static_cast<unsigned char>(text[0]))) {
+            address_literal literal = read_address_literal(text);
+            match = held_literal_match(literal);
+            if (match.rule != no_rule) keep_numbers(literal, value);
+        } else {
+            match = command_scan_held(text);
+        }
         if (match.rule != no_rule) {
             text = text.substr(0, match.length);
             language_scanner.consume(match.length);
@@ -260,12 +289,12 @@ command_token command_scanner_next_token(scanner& language_scanner, std::string_
             break;
         }
         switch (match.rule) {
-        case rule_cidr: value = text; return CIDR_LITERAL;
-        case rule_range: value = text; return RANGE_LITERAL;
-        case rule_address: value = text; return ADDRESS_LITERAL;
-        case rule_host_name: value = text; return HOST_NAME;
-        case rule_variable: value = text; return VARIABLE;
-        case rule_string: value = text.substr(1, text.size() - 2); return STRING;
+        case rule_cidr: value.text = text; return CIDR_LITERAL;
+        case rule_range: value.text = text; return RANGE_LITERAL;
+        case rule_address: value.text = text; return ADDRESS_LITERAL;
+        case rule_host_name: value.text = text; return HOST_NAME;
+        case rule_variable: value.text = text; return VARIABLE;
+        case rule_string: value.text = text.substr(1, text.size() - 2); return STRING;
         case rule_punctuation: return punctuation_token(text[0]);
         case rule_newline:
         case rule_slash_comment:

@@ -46,8 +46,9 @@ scan_result scan_all(const std::string& text)
     int start_line = instance.line_number();
     instance.restart(text);
     for (;;) {
-        std::string_view value;
-        command_token kind = command_scanner_next_token(instance, value);
+        command_token_value token;
+        command_token kind = command_scanner_next_token(instance, token);
+        std::string_view value = token.text;
         take_echo();
         if (kind == END_OF_INPUT) break;
         out += token_name(kind);
