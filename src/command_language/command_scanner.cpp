@@ -148,6 +148,45 @@ int keyword_rule(const char* word, std::size_t length)
     return 0;
 }
 
+// Bytes by what they may begin, for the matches that the held bytes decide.
+enum byte_kind : unsigned char {
+    kind_other,
+    kind_blank,
+    kind_line_end, // a line feed or a carriage return: a match of its own
+    kind_letter,
+    kind_digit,
+    kind_dollar,
+    kind_punctuation,
+};
+
+struct byte_table {
+    byte_kind kind[256];
+    command_token punctuation[256];
+    constexpr byte_table() : kind{}, punctuation{}
+    {
+        for (int c = 0; c < 256; ++c) {
+            bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+            kind[c] = letter ? kind_letter : c >= '0' && c <= '9' ? kind_digit : kind_other;
+            punctuation[c] = END_OF_INPUT;
+        }
+        kind[' '] = kind['\t'] = kind_blank;
+        kind['\n'] = kind['\r'] = kind_line_end;
+        kind['$'] = kind_dollar;
+        const struct {
+            char byte;
+            command_token token;
+        } marks[] = {{'{', LBRACE}, {'}', RBRACE}, {'(', LPAREN}, {')', RPAREN},
+                     {'=', EQUALS}, {';', SEMICOLON}, {',', COMMA}};
+        for (const auto& mark : marks) {
+            kind[static_cast<unsigned char>(mark.byte)] = kind_punctuation;
+            punctuation[static_cast<unsigned char>(mark.byte)] = mark.token;
+        }
+    }
+};
+constexpr byte_table bytes{};
+
+byte_kind kind_of(char c) { return bytes.kind[static_cast<unsigned char>(c)]; }
+
 bool is_label_byte(unsigned char c) { return is_word_byte(c) || c == '-'; }
 
 /// A keyword or a host name that ends before the held bytes do; no_rule when it may not.
@@ -171,6 +210,16 @@ scan_match held_word(const char* p, std::size_t n)
         if (int rule = keyword_rule(p, word)) return {rule, word};
     }
     return {rule_host_name, host};
+}
+
+/// A variable that ends before the held bytes do (p[0] is "$"); no_rule when it may not.
+scan_match held_variable(const char* p, std::size_t n)
+{
+    if (n < 2 || !is_letter(static_cast<unsigned char>(p[1]))) return {no_rule, 0};
+    std::size_t i = 2;
+    while (i < n && (is_word_byte(static_cast<unsigned char>(p[i])) || p[i] == '_')) ++i;
+    if (i >= n || i < 3) return {no_rule, 0};
+    return {rule_variable, i};
 }
 
 /// The rule of an address literal read from the held bytes, when these decide it.
@@ -201,6 +250,59 @@ void keep_numbers(const address_literal& literal, command_token_value& value)
     }
 }
 
+/// The next token when the held bytes decide it and the blanks and line ends before it,
+/// which are consumed and their line feeds counted; END_OF_INPUT when they do not decide it,
+/// and then only the blanks and line ends that they decide have been consumed.
+command_token held_token(scanner& language_scanner, command_token_value& value)
+{
+    std::string_view held = language_scanner.held();
+    const char* p = held.data();
+    std::size_t n = held.size();
+    // Blanks, line feeds and carriage returns: each run of blanks is one match, which the
+    // first other byte ends, and each line end one more.
+    std::size_t skipped = 0;
+    int line_feeds = 0;
+    for (; skipped < n && (kind_of(p[skipped]) == kind_blank || kind_of(p[skipped]) == kind_line_end); ++skipped) {
+        line_feeds += p[skipped] == '\n';
+    }
+    if (skipped == n) return END_OF_INPUT;
+    if (skipped > 0) {
+        language_scanner.consume_lines(skipped, line_feeds);
+        p += skipped;
+        n -= skipped;
+    }
+    scan_match match;
+    switch (kind_of(p[0])) {
+    case kind_punctuation:
+        language_scanner.consume(1);
+        return bytes.punctuation[static_cast<unsigned char>(p[0])];
+    case kind_dollar:
+        match = held_variable(p, n);
+        if (match.rule == no_rule) return END_OF_INPUT;
+        language_scanner.consume(match.length);
+        value.text = {p, match.length};
+        return VARIABLE;
+    case kind_letter:
+        match = held_word(p, n);
+        if (match.rule == no_rule) return END_OF_INPUT;
+        language_scanner.consume(match.length);
+        if (match.rule != rule_host_name) return keyword_table[match.rule - rule_keyword_first].token;
+        value.text = {p, match.length};
+        return HOST_NAME;
+    case kind_digit: {
+        address_literal literal = read_address_literal({p, n});
+        match = held_literal_match(literal);
+        if (match.rule == no_rule) return END_OF_INPUT;
+        language_scanner.consume(match.length);
+        keep_numbers(literal, value);
+        value.text = {p, match.length};
+        return match.rule == rule_cidr ? CIDR_LITERAL : match.rule == rule_range ? RANGE_LITERAL : ADDRESS_LITERAL;
+    }
+    default:
+        return END_OF_INPUT;
+    }
+}
+
 } // namespace
 
 scan_match command_scan_held(std::string_view held)
@@ -208,55 +310,25 @@ scan_match command_scan_held(std::string_view held)
     const char* p = held.data();
     std::size_t n = held.size();
     if (n == 0) return {no_rule, 0};
-    auto c = static_cast<unsigned char>(p[0]);
-    if (is_letter(c)) return held_word(p, n);
-    if (is_digit(c)) return held_literal_match(read_address_literal(held));
-    switch (c) {
-    case '$': {
-        if (n < 2 || !is_letter(static_cast<unsigned char>(p[1]))) return {no_rule, 0};
-        std::size_t i = 2;
-        while (i < n && (is_word_byte(static_cast<unsigned char>(p[i])) || p[i] == '_')) ++i;
-        if (i >= n || i < 3) return {no_rule, 0};
-        return {rule_variable, i};
-    }
-    case '{':
-    case '}':
-    case '(':
-    case ')':
-    case '=':
-    case ';':
-    case ',':
-        return {rule_punctuation, 1};
-    case '\n':
-        return {rule_newline, 1};
-    case '\r':
-        return {rule_carriage_return, 1};
-    case ' ':
-    case '\t': {
+    switch (kind_of(p[0])) {
+    case kind_letter: return held_word(p, n);
+    case kind_digit: return held_literal_match(read_address_literal(held));
+    case kind_dollar: return held_variable(p, n);
+    case kind_punctuation: return {rule_punctuation, 1};
+    case kind_line_end: return {p[0] == '\n' ? rule_newline : rule_carriage_return, 1};
+    case kind_blank: {
         std::size_t i = 1;
-        while (i < n && (p[i] == ' ' || p[i] == '\t')) ++i;
+        while (i < n && kind_of(p[i]) == kind_blank) ++i;
         if (i >= n) return {no_rule, 0};
         return {rule_blanks, i};
     }
-    default:
-        return {no_rule, 0};
+    default: return {no_rule, 0};
     }
 }
 
 namespace {
 
-command_token punctuation_token(char c)
-{
-    switch (c) {
-    case '{': return LBRACE;
-    case '}': return RBRACE;
-    case '(': return LPAREN;
-    case ')': return RPAREN;
-    case '=': return EQUALS;
-    case ';': return SEMICOLON;
-    default: return COMMA;
-    }
-}
+command_token punctuation_token(char c) { return bytes.punctuation[static_cast<unsigned char>(c)]; }
 
 } // namespace
 
@@ -273,21 +345,10 @@ command_token command_scanner_next_token(scanner& language_scanner, command_toke
         // Most tokens are decided by the bytes already held and consumed here, an address
         // literal with the numbers read while matching it; the rest go through the scanner's
         // loop, which reads more input or echoes a byte that no rule takes.
-        std::string_view text = language_scanner.held();
-        scan_match match{no_rule, 0};
-        if (!text.empty() && is_digit(static_cast<unsigned char>(text[0]))) {
-            address_literal literal = read_address_literal(text);
-            match = held_literal_match(literal);
-            if (match.rule != no_rule) keep_numbers(literal, value);
-        } else {
-            match = command_scan_held(text);
-        }
-        if (match.rule != no_rule) {
-            text = text.substr(0, match.length);
-            language_scanner.consume(match.length);
-        } else if (!language_scanner.next_match(match, text)) {
-            break;
-        }
+        if (command_token token = held_token(language_scanner, value)) return token;
+        scan_match match;
+        std::string_view text;
+        if (!language_scanner.next_match(match, text)) break;
         switch (match.rule) {
         case rule_cidr: value.text = text; return CIDR_LITERAL;
         case rule_range: value.text = text; return RANGE_LITERAL;

@@ -1,6 +1,7 @@
 #include "command_language/command_scanner.h"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -167,6 +168,41 @@ TEST(command_scanner, held_bytes_match_as_the_rules_do_or_are_left_to_them)
                                  "host.lan;", "  x", "\n", "\r", "{", ";"};
     for (std::string_view text : usual) {
         EXPECT_NE(command_scan_held(text).rule, no_rule) << text;
+    }
+}
+
+TEST(command_scanner, tokens_split_by_any_refill_scan_as_whole_ones)
+{
+    // A piece repeated after a growing run of blanks, so that the refills of the held storage
+    // cut it at every offset: each copy must give the piece's tokens and count its two lines.
+    const std::string piece = "$aa = union($aa, {166.163.164.80, 10.0.0.0/8,1.2.3.4-1.2.3.9});\r\n"
+                              "save(cidr, stdout, $aa); x.lan\t \"s\" # h\n";
+    struct token {
+        command_token kind;
+        std::string text;
+        bool operator==(const token&) const = default;
+    };
+    auto scan = [](const std::string& text) {
+        std::vector<token> tokens;
+        scanner& instance = command_scanner();
+        instance.restart(text);
+        command_token_value value;
+        for (command_token kind; (kind = command_scanner_next_token(instance, value)) != END_OF_INPUT;) {
+            tokens.push_back({kind, kind >= CIDR_LITERAL && kind <= STRING ? std::string(value.text) : ""});
+        }
+        return tokens;
+    };
+    const std::vector<token> one = scan(piece);
+    ASSERT_EQ(one.size(), 26u);
+    std::string text;
+    const int copies = 4000;
+    for (int n = 0; n < copies; ++n) text += std::string(n % 128, ' ') + piece;
+    const int start_line = command_scanner().line_number();
+    const std::vector<token> all = scan(text);
+    EXPECT_EQ(command_scanner().line_number() - start_line, 2 * copies);
+    ASSERT_EQ(all.size(), one.size() * copies);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        ASSERT_TRUE(all[i] == one[i % one.size()]) << "token " << i << ": " << all[i].text;
     }
 }
 
