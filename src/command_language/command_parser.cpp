@@ -27,6 +27,7 @@ struct open_expression {
     command_token kind;
     bool in_second_operand = false;
     std::string name; ///< the variable an assignment gives its value to
+    set_value* variable = nullptr; ///< that variable, once it has been looked up and found
     expression_value first; ///< a set operation's first operand, once it has been read
 };
 
@@ -188,9 +189,11 @@ private:
         switch (open.kind) {
         case EQUALS: {
             reduce(3); // assignment -> VARIABLE "=" expression
-            set_value& variable = variable_assign(table_, std::move(open.name), std::move(operand));
+            set_value* variable = assigned_variable(open);
+            if (variable == nullptr) variable = &variable_table_insert(table_, std::move(open.name));
+            variable_assign(*variable, std::move(operand));
             reduce(1); // expression -> assignment
-            return expression_value(variable);
+            return expression_value(*variable);
         }
         case KW_INVERT:
             expect(RPAREN);
@@ -203,6 +206,8 @@ private:
         switch (open.kind) {
         case KW_UNION:
             if (set_value* target = assignment_target(open.first, operand)) {
+                // Both operands are the variable when a set literal went straight into it.
+                if (&open.first.get() == &operand.get()) return expression_value(*target);
                 expression_value& other = &open.first.get() == target ? operand : open.first;
                 return expression_value(set_value_union_into(*target, std::move(other)));
             }
@@ -212,17 +217,36 @@ private:
         }
     }
 
-    /// The variable that an assignment is about to store the union in, when it is one of the
-    /// union's two operands (not both), as in `$a = union($a, {...})`: nothing reads that
+    /// The variable an assignment gives its value to, or null while there is none of its name.
+    set_value* assigned_variable(open_expression& assignment)
+    {
+        // Variables stay where they are until the table is cleared.
+        if (assignment.variable == nullptr) assignment.variable = variable_table_find(table_, assignment.name);
+        return assignment.variable;
+    }
+
+    /// The variable that an assignment is about to store the union open at the top in, when
+    /// it is one of the union's operands, as in `$a = union($a, {...})`: nothing reads that
     /// variable before it is replaced, so the union may be made in it. Null otherwise.
     set_value* assignment_target(const expression_value& first, const expression_value& second)
     {
         if (open_.size() < 2) return nullptr;
-        const open_expression& around = open_[open_.size() - 2];
+        open_expression& around = open_[open_.size() - 2];
         if (around.kind != EQUALS) return nullptr;
-        set_value* target = variable_table_find(table_, around.name);
-        if (target == nullptr || &first.get() == &second.get()) return nullptr;
-        return &first.get() == target || &second.get() == target ? target : nullptr;
+        set_value* target = assigned_variable(around);
+        return target != nullptr && (&first.get() == target || &second.get() == target) ? target : nullptr;
+    }
+
+    /// The variable that a set literal about to be read may be added straight into: the one
+    /// the union waiting for the literal as its second operand is about to be assigned to,
+    /// when that variable is its first operand. A literal that stops the parse half read then
+    /// leaves the variable changed, but nothing runs after it.
+    set_value* literal_target()
+    {
+        if (open_.empty()) return nullptr;
+        const open_expression& open = open_.back();
+        if (open.kind != KW_UNION || !open.in_second_operand || open.first.is_temporary()) return nullptr;
+        return assignment_target(open.first, open.first);
     }
 
     static void add_element(set_value& value, command_token kind, const command_token_value& token)
@@ -243,32 +267,35 @@ private:
     expression_value parse_set_literal()
     {
         shift(); // "{"
+        set_value* into = literal_target();
+        std::unique_ptr<set_value> made;
+        if (into == nullptr) {
+            made = set_value_new();
+            into = made.get();
+        }
         if (peek() == RBRACE) {
             shift();
             reduce(2); // set_literal -> "{" "}"
-            auto value = set_value_new();
-            reduce(1); // expression -> set_literal
-            return expression_value(std::move(value));
-        }
-        if (!is_element(peek())) syntax_error();
-        // Each literal is added as soon as it has been read, before the next token.
-        command_token kind = lookahead_;
-        shift();
-        reduce(1); // element_list -> literal
-        auto value = set_value_new();
-        add_element(*value, kind, token_);
-        while (peek() == COMMA) {
-            shift();
+        } else {
             if (!is_element(peek())) syntax_error();
-            kind = lookahead_;
+            // Each literal is added as soon as it has been read, before the next token.
+            command_token kind = lookahead_;
             shift();
-            reduce(3); // element_list -> element_list "," literal
-            add_element(*value, kind, token_);
+            reduce(1); // element_list -> literal
+            add_element(*into, kind, token_);
+            while (peek() == COMMA) {
+                shift();
+                if (!is_element(peek())) syntax_error();
+                kind = lookahead_;
+                shift();
+                reduce(3); // element_list -> element_list "," literal
+                add_element(*into, kind, token_);
+            }
+            expect(RBRACE);
+            reduce(3); // set_literal -> "{" element_list "}"
         }
-        expect(RBRACE);
-        reduce(3); // set_literal -> "{" element_list "}"
         reduce(1); // expression -> set_literal
-        return expression_value(std::move(value));
+        return made ? expression_value(std::move(made)) : expression_value(*into);
     }
 
     /// Reads `keyword "(" word "," place` of a load or a save: word is one of words, or a

@@ -32,12 +32,17 @@ set_value& variable_assign(variable_table& table, std::string name, expression_v
 {
     set_value* variable = variable_table_find(table, name);
     if (variable == nullptr) variable = &variable_table_insert(table, std::move(name));
+    return variable_assign(*variable, std::move(value));
+}
+
+set_value& variable_assign(set_value& variable, expression_value value)
+{
     if (value.is_temporary()) {
-        variable->ranges = std::move(value.release()->ranges);
-    } else if (&value.get() != variable) {
-        range_list_copy(value.get().ranges, variable->ranges);
+        variable.ranges = std::move(value.release()->ranges);
+    } else if (&value.get() != &variable) {
+        range_list_copy(value.get().ranges, variable.ranges);
     }
-    return *variable;
+    return variable;
 }
 
 set_value& variable_reference(variable_table& table, std::string_view name)
