@@ -15,12 +15,23 @@
 
 namespace blockset {
 
-void variable_table_clear(variable_table& table) { table.variables.clear(); }
+void variable_table_clear(variable_table& table)
+{
+    table.variables.clear();
+    table.last_name = nullptr;
+    table.last = nullptr;
+}
 
 set_value* variable_table_find(variable_table& table, std::string_view name)
 {
+    if (table.last_name != nullptr && std::string_view(*table.last_name).substr(0, 32) == name.substr(0, 32)) {
+        return table.last;
+    }
     auto found = table.variables.find(name);
-    return found == table.variables.end() ? nullptr : found->second.get();
+    if (found == table.variables.end()) return nullptr;
+    table.last_name = &found->first;
+    table.last = found->second.get();
+    return table.last;
 }
 
 set_value& variable_table_insert(variable_table& table, std::string name)
@@ -66,7 +77,10 @@ void set_value_add_address(set_value& value, std::string_view text)
 
 void set_value_add_host(set_value& value, std::string_view text) { host_lookup(value.ranges, text); }
 
-void set_value_add_read(set_value& value, ip_range range) { range_list_add_range(value.ranges, range.first, range.last); }
+void set_value_add_read(set_value& value, ip_range range)
+{
+    range_list_add_range(value.ranges, range.first, range.last);
+}
 
 std::unique_ptr<set_value> set_value_load_text(const char* path)
 {
@@ -92,8 +106,9 @@ std::unique_ptr<set_value> set_value_load_auto(const char* path)
 namespace {
 
 /// Up to this many ranges, a union adds an operand's ranges one by one to a temporary
-/// operand's list, or to the variable it is assigned to, instead of sweeping both into a new one: a script that grows a set a few
-/// ranges at a time then costs what it adds, not the size of the set.
+/// operand's list, or to the variable it is assigned to, instead of sweeping both into a new
+/// one: a script that grows a set a few ranges at a time then costs what it adds, not the
+/// size of the set.
 constexpr std::size_t added_in_place = 1024;
 
 } // namespace

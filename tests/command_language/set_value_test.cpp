@@ -50,8 +50,13 @@ TEST(set_value, table_is_ordered_by_the_first_32_bytes_of_names)
     EXPECT_EQ(variable_table_find(table, long_name + "2"), &first);
     EXPECT_EQ(table.variables.find(long_name + "2")->first, long_name + "1");
     EXPECT_EQ(variable_table_find(table, long_name.substr(0, 31)), nullptr);
+    for (const char* name : {"$aa", "$ab", "$aa"}) {
+        EXPECT_EQ(variable_table_find(table, name), table.variables.find(name)->second.get()) << name;
+    }
+    variable_table_find(table, long_name + "1");
     variable_table_clear(table);
     EXPECT_TRUE(table.variables.empty());
+    EXPECT_EQ(variable_table_find(table, long_name + "1"), nullptr);
 }
 
 TEST(set_value, reference_warns_once_and_makes_an_empty_variable)
