@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "input/entry_literals.h"
 #include "parsing/scanner.h"
+#include "ranges/range_list.h"
 #include "test_support.h"
 
 namespace blockset {
@@ -146,6 +148,9 @@ TEST(command_scanner, held_bytes_match_as_the_rules_do_or_are_left_to_them)
         "$aa = union($aa, {166.163.164.80});\n", "load-x load.x load-- load- load. load(", "text_ p2b1 LOAD",
         "gw--2-.lan x.y. a_b", "10.0.0.1-10.0.0.9,1.2.3.4/123 1234.1.1.1;999.1.1.1.5)", "1.2.3.4 - 5.6.7.8/",
         "$ab $a $1a $a_b-c $x9_", "\t \r\n \n\t", "\"s\" // c\n# d\n/x", "difference(intersect(invert(",
+        // Addresses of every digit count, with room after them for the vector reader.
+        "1.22.133.4 255.255.255.255}256.1.1.1,1.2.3.4444 001.2.3.45.6 1.2.3;1.2..3.4 9.9.9.9/2-1 "
+        "                                ",
     };
     for (std::string_view text : texts) {
         for (std::size_t start = 0; start < text.size(); ++start) {
@@ -168,6 +173,36 @@ TEST(command_scanner, held_bytes_match_as_the_rules_do_or_are_left_to_them)
                                  "host.lan;", "  x", "\n", "\r", "{", ";"};
     for (std::string_view text : usual) {
         EXPECT_NE(command_scan_held(text).rule, no_rule) << text;
+    }
+}
+
+TEST(command_scanner, numbers_read_while_scanning_add_what_the_literal_text_adds)
+{
+    const char* const literals[] = {"1.22.133.4", "255.255.255.255", "0.0.0.0", "256.1.1.1", "1.2.3.4",
+                                    "10.1.2.3/8", "10.1.2.3/0", "1.2.3.4/33", "10.0.0.9-10.0.0.1", "1.1.1.1-2.2.2.2",
+                                    "9.9.9.9-9.9.9.256", "001.002.003.004"};
+    for (const std::string literal : literals) {
+        // Last, where the end of the text leaves it to the rules; ended by a byte; with room
+        // after it for the vector reader. (The brace has the scanner take in the text.)
+        int read = 0;
+        for (const std::string& text : {"{" + literal, "{" + literal + ";", "{" + literal + std::string(40, ' ')}) {
+            scanner& instance = command_scanner();
+            instance.restart(text);
+            command_token_value value;
+            ASSERT_EQ(command_scanner_next_token(instance, value), LBRACE);
+            command_token kind = command_scanner_next_token(instance, value);
+            ASSERT_EQ(value.text, literal);
+            range_list from_text;
+            if (kind == CIDR_LITERAL) add_cidr_literal(from_text, literal);
+            if (kind == RANGE_LITERAL) add_range_literal(from_text, literal);
+            if (kind == ADDRESS_LITERAL) add_address_literal(from_text, literal);
+            if (!value.read) continue;
+            ++read;
+            range_list from_numbers;
+            if (value.adds) range_list_add_range(from_numbers, value.range.first, value.range.last);
+            EXPECT_EQ(testing::ranges_of(from_numbers), testing::ranges_of(from_text)) << text;
+        }
+        EXPECT_GE(read, 2) << literal;
     }
 }
 
