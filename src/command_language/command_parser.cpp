@@ -26,7 +26,7 @@ struct open_expression {
     explicit open_expression(command_token kind_, std::string name_ = {}) : kind(kind_), name(std::move(name_)) {}
     command_token kind;
     bool in_second_operand = false;
-    std::string name; ///< the variable an assignment gives its value to
+    std::string name; ///< the variable an assignment gives its value to, unless it was known
     set_value* variable = nullptr; ///< that variable, once it has been looked up and found
     expression_value first; ///< a set operation's first operand, once it has been read
 };
@@ -167,18 +167,22 @@ private:
     /// A variable is resolved once the next token shows it is not assigned to.
     std::optional<expression_value> begin_variable()
     {
-        std::string name(token_.text);
+        // The token's text lasts until the next token is read: a variable that exists is
+        // found now (nothing before the next token can make or remove one), and only the
+        // name of one that does not is kept.
+        set_value* known = variable_table_find(table_, token_.text);
+        std::string name(known == nullptr ? token_.text : std::string_view());
         shift();
         switch (peek()) {
         case EQUALS:
             shift();
-            open_.emplace_back(EQUALS, std::move(name));
+            open_.emplace_back(EQUALS, std::move(name)).variable = known;
             return std::nullopt;
         case RPAREN:
         case SEMICOLON:
         case COMMA:
             reduce(1); // expression -> VARIABLE
-            return expression_value(variable_reference(table_, name));
+            return expression_value(known != nullptr ? *known : variable_reference(table_, name));
         default: syntax_error();
         }
     }
