@@ -26,7 +26,8 @@ struct open_expression {
     explicit open_expression(command_token kind_, std::string name_ = {}) : kind(kind_), name(std::move(name_)) {}
     command_token kind;
     bool in_second_operand = false;
-    std::string name; ///< the variable an assignment gives its value to
+    std::string name; ///< the variable an assignment gives its value to, unless it was known
+    set_value* variable = nullptr; ///< that variable, once it has been looked up and found
     expression_value first; ///< a set operation's first operand, once it has been read
 };
 
@@ -76,7 +77,7 @@ private:
     command_token peek()
     {
         if (!has_lookahead_) {
-            lookahead_ = command_scanner_next_token(scanner_, text_);
+            lookahead_ = command_scanner_next_token(scanner_, token_);
             has_lookahead_ = true;
         }
         return lookahead_;
@@ -166,18 +167,22 @@ private:
     /// A variable is resolved once the next token shows it is not assigned to.
     std::optional<expression_value> begin_variable()
     {
-        std::string name(text_);
+        // The token's text lasts until the next token is read: a variable that exists is
+        // found now (nothing before the next token can make or remove one), and only the
+        // name of one that does not is kept.
+        set_value* known = variable_table_find(table_, token_.text);
+        std::string name(known == nullptr ? token_.text : std::string_view());
         shift();
         switch (peek()) {
         case EQUALS:
             shift();
-            open_.emplace_back(EQUALS, std::move(name));
+            open_.emplace_back(EQUALS, std::move(name)).variable = known;
             return std::nullopt;
         case RPAREN:
         case SEMICOLON:
         case COMMA:
             reduce(1); // expression -> VARIABLE
-            return expression_value(variable_reference(table_, std::move(name)));
+            return expression_value(known != nullptr ? *known : variable_reference(table_, name));
         default: syntax_error();
         }
     }
@@ -188,9 +193,11 @@ private:
         switch (open.kind) {
         case EQUALS: {
             reduce(3); // assignment -> VARIABLE "=" expression
-            set_value& variable = variable_assign(table_, std::move(open.name), std::move(operand));
+            set_value* variable = assigned_variable(open);
+            if (variable == nullptr) variable = &variable_table_insert(table_, std::move(open.name));
+            variable_assign(*variable, std::move(operand));
             reduce(1); // expression -> assignment
-            return expression_value(variable);
+            return expression_value(*variable);
         }
         case KW_INVERT:
             expect(RPAREN);
@@ -202,29 +209,57 @@ private:
         reduce(6);
         switch (open.kind) {
         case KW_UNION:
-            take_assignment_target(open.first, operand);
+            if (set_value* target = assignment_target(open.first, operand)) {
+                // Both operands are the variable when a set literal went straight into it.
+                if (&open.first.get() == &operand.get()) return expression_value(*target);
+                expression_value& other = &open.first.get() == target ? operand : open.first;
+                return expression_value(set_value_union_into(*target, std::move(other)));
+            }
             return expression_value(set_value_union(std::move(open.first), std::move(operand)));
         case KW_DIFFERENCE: return expression_value(set_value_difference(std::move(open.first), std::move(operand)));
         default: return expression_value(set_value_intersection(std::move(open.first), std::move(operand)));
         }
     }
 
-    /// A union that an assignment is about to store in one of its own operands, as in
-    /// `$a = union($a, {...})`: nothing reads that variable before it is replaced, so its
-    /// ranges may become the union's own instead of being copied.
-    void take_assignment_target(expression_value& first, expression_value& second)
+    /// The variable an assignment gives its value to, or null while there is none of its name.
+    set_value* assigned_variable(open_expression& assignment)
     {
-        if (open_.size() < 2) return;
-        const open_expression& around = open_[open_.size() - 2];
-        if (around.kind != EQUALS) return;
-        set_value* target = variable_table_find(table_, around.name);
-        if (target == nullptr || &first.get() == &second.get()) return;
-        if (&first.get() == target) first = set_value_take(std::move(first));
-        if (&second.get() == target) second = set_value_take(std::move(second));
+        // Variables stay where they are until the table is cleared.
+        if (assignment.variable == nullptr) assignment.variable = variable_table_find(table_, assignment.name);
+        return assignment.variable;
     }
 
-    static void add_element(set_value& value, command_token kind, std::string_view text)
+    /// The variable that an assignment is about to store the union open at the top in, when
+    /// it is one of the union's operands, as in `$a = union($a, {...})`: nothing reads that
+    /// variable before it is replaced, so the union may be made in it. Null otherwise.
+    set_value* assignment_target(const expression_value& first, const expression_value& second)
     {
+        if (open_.size() < 2) return nullptr;
+        open_expression& around = open_[open_.size() - 2];
+        if (around.kind != EQUALS) return nullptr;
+        set_value* target = assigned_variable(around);
+        return target != nullptr && (&first.get() == target || &second.get() == target) ? target : nullptr;
+    }
+
+    /// The variable that a set literal about to be read may be added straight into: the one
+    /// the union waiting for the literal as its second operand is about to be assigned to,
+    /// when that variable is its first operand. A literal that stops the parse half read then
+    /// leaves the variable changed, but nothing runs after it.
+    set_value* literal_target()
+    {
+        if (open_.empty()) return nullptr;
+        const open_expression& open = open_.back();
+        if (open.kind != KW_UNION || !open.in_second_operand || open.first.is_temporary()) return nullptr;
+        return assignment_target(open.first, open.first);
+    }
+
+    static void add_element(set_value& value, command_token kind, const command_token_value& token)
+    {
+        if (token.read) {
+            if (token.adds) set_value_add_read(value, token.range);
+            return;
+        }
+        std::string_view text = token.text;
         switch (kind) {
         case CIDR_LITERAL: set_value_add_cidr(value, text); break;
         case RANGE_LITERAL: set_value_add_range(value, text); break;
@@ -236,32 +271,35 @@ private:
     expression_value parse_set_literal()
     {
         shift(); // "{"
+        set_value* into = literal_target();
+        std::unique_ptr<set_value> made;
+        if (into == nullptr) {
+            made = set_value_new();
+            into = made.get();
+        }
         if (peek() == RBRACE) {
             shift();
             reduce(2); // set_literal -> "{" "}"
-            auto value = set_value_new();
-            reduce(1); // expression -> set_literal
-            return expression_value(std::move(value));
-        }
-        if (!is_element(peek())) syntax_error();
-        // Each literal is added as soon as it has been read, before the next token.
-        command_token kind = lookahead_;
-        shift();
-        reduce(1); // element_list -> literal
-        auto value = set_value_new();
-        add_element(*value, kind, text_);
-        while (peek() == COMMA) {
-            shift();
+        } else {
             if (!is_element(peek())) syntax_error();
-            kind = lookahead_;
+            // Each literal is added as soon as it has been read, before the next token.
+            command_token kind = lookahead_;
             shift();
-            reduce(3); // element_list -> element_list "," literal
-            add_element(*value, kind, text_);
+            reduce(1); // element_list -> literal
+            add_element(*into, kind, token_);
+            while (peek() == COMMA) {
+                shift();
+                if (!is_element(peek())) syntax_error();
+                kind = lookahead_;
+                shift();
+                reduce(3); // element_list -> element_list "," literal
+                add_element(*into, kind, token_);
+            }
+            expect(RBRACE);
+            reduce(3); // set_literal -> "{" element_list "}"
         }
-        expect(RBRACE);
-        reduce(3); // set_literal -> "{" element_list "}"
         reduce(1); // expression -> set_literal
-        return expression_value(std::move(value));
+        return made ? expression_value(std::move(made)) : expression_value(*into);
     }
 
     /// Reads `keyword "(" word "," place` of a load or a save: word is one of words, or a
@@ -273,14 +311,14 @@ private:
         shift(); // load or save
         expect(LPAREN);
         command_token word = peek();
-        bool known = word == HOST_NAME && text_ == host_word;
+        bool known = word == HOST_NAME && token_.text == host_word;
         for (command_token candidate : words) known = known || word == candidate;
         if (!known) syntax_error();
         shift();
         expect(COMMA);
         call_head head{word, peek() == STRING, {}};
         if (!head.named && peek() != standard_stream) syntax_error();
-        if (head.named) head.path = text_;
+        if (head.named) head.path = token_.text;
         shift();
         return head;
     }
@@ -322,7 +360,7 @@ private:
     parse_depth depth_;
     command_token lookahead_ = END_OF_INPUT;
     bool has_lookahead_ = false;
-    std::string_view text_;
+    command_token_value token_;
     std::vector<open_expression> open_;
 };
 

@@ -1,5 +1,7 @@
 #include "command_language/set_value.h"
 
+#include <span>
+#include <string>
 #include <utility>
 
 #include "input/auto_list.h"
@@ -13,12 +15,23 @@
 
 namespace blockset {
 
-void variable_table_clear(variable_table& table) { table.variables.clear(); }
-
-set_value* variable_table_find(variable_table& table, const std::string& name)
+void variable_table_clear(variable_table& table)
 {
+    table.variables.clear();
+    table.last_name = nullptr;
+    table.last = nullptr;
+}
+
+set_value* variable_table_find(variable_table& table, std::string_view name)
+{
+    if (table.last_name != nullptr && std::string_view(*table.last_name).substr(0, 32) == name.substr(0, 32)) {
+        return table.last;
+    }
     auto found = table.variables.find(name);
-    return found == table.variables.end() ? nullptr : found->second.get();
+    if (found == table.variables.end()) return nullptr;
+    table.last_name = &found->first;
+    table.last = found->second.get();
+    return table.last;
 }
 
 set_value& variable_table_insert(variable_table& table, std::string name)
@@ -30,19 +43,25 @@ set_value& variable_assign(variable_table& table, std::string name, expression_v
 {
     set_value* variable = variable_table_find(table, name);
     if (variable == nullptr) variable = &variable_table_insert(table, std::move(name));
-    if (value.is_temporary()) {
-        variable->ranges = std::move(value.release()->ranges);
-    } else if (&value.get() != variable) {
-        range_list_copy(value.get().ranges, variable->ranges);
-    }
-    return *variable;
+    return variable_assign(*variable, std::move(value));
 }
 
-set_value& variable_reference(variable_table& table, std::string name)
+set_value& variable_assign(set_value& variable, expression_value value)
+{
+    if (value.is_temporary()) {
+        variable.ranges = std::move(value.release()->ranges);
+    } else if (&value.get() != &variable) {
+        range_list_copy(value.get().ranges, variable.ranges);
+    }
+    return variable;
+}
+
+set_value& variable_reference(variable_table& table, std::string_view name)
 {
     if (set_value* variable = variable_table_find(table, name)) return *variable;
-    diagnostic("Variable '%s' does not exist.\n", name.c_str());
-    return variable_table_insert(table, std::move(name));
+    std::string made(name);
+    diagnostic("Variable '%s' does not exist.\n", made.c_str());
+    return variable_table_insert(table, std::move(made));
 }
 
 std::unique_ptr<set_value> set_value_new() { return std::make_unique<set_value>(); }
@@ -57,6 +76,11 @@ void set_value_add_address(set_value& value, std::string_view text)
 }
 
 void set_value_add_host(set_value& value, std::string_view text) { host_lookup(value.ranges, text); }
+
+void set_value_add_read(set_value& value, ip_range range)
+{
+    range_list_add_range(value.ranges, range.first, range.last);
+}
 
 std::unique_ptr<set_value> set_value_load_text(const char* path)
 {
@@ -79,19 +103,12 @@ std::unique_ptr<set_value> set_value_load_auto(const char* path)
     return value;
 }
 
-expression_value set_value_take(expression_value value)
-{
-    if (value.is_temporary()) return value;
-    auto taken = set_value_new();
-    taken->ranges = std::move(value.get().ranges);
-    return expression_value(std::move(taken));
-}
-
 namespace {
 
 /// Up to this many ranges, a union adds an operand's ranges one by one to a temporary
-/// operand's list instead of sweeping both into a new one: a script that grows a set a few
-/// ranges at a time then costs what it adds, not the size of the set.
+/// operand's list, or to the variable it is assigned to, instead of sweeping both into a new
+/// one: a script that grows a set a few ranges at a time then costs what it adds, not the
+/// size of the set.
 constexpr std::size_t added_in_place = 1024;
 
 } // namespace
@@ -110,6 +127,19 @@ std::unique_ptr<set_value> set_value_union(expression_value a, expression_value 
     auto result = set_value_new();
     range_list_union(a.get().ranges, b.get().ranges, result->ranges);
     return result;
+}
+
+set_value& set_value_union_into(set_value& variable, expression_value other)
+{
+    std::span<const ip_range> added = range_list_view(other.get().ranges);
+    if (added.size() <= added_in_place) {
+        for (const ip_range& range : added) range_list_insert(variable.ranges, range);
+    } else {
+        range_list result;
+        range_list_union(variable.ranges, other.get().ranges, result);
+        variable.ranges = std::move(result);
+    }
+    return variable;
 }
 
 std::unique_ptr<set_value> set_value_intersection(expression_value a, expression_value b)

@@ -1,5 +1,6 @@
 #include "command_language/set_value.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -49,8 +50,13 @@ TEST(set_value, table_is_ordered_by_the_first_32_bytes_of_names)
     EXPECT_EQ(variable_table_find(table, long_name + "2"), &first);
     EXPECT_EQ(table.variables.find(long_name + "2")->first, long_name + "1");
     EXPECT_EQ(variable_table_find(table, long_name.substr(0, 31)), nullptr);
+    for (const char* name : {"$aa", "$ab", "$aa"}) {
+        EXPECT_EQ(variable_table_find(table, name), table.variables.find(name)->second.get()) << name;
+    }
+    variable_table_find(table, long_name + "1");
     variable_table_clear(table);
     EXPECT_TRUE(table.variables.empty());
+    EXPECT_EQ(variable_table_find(table, long_name + "1"), nullptr);
 }
 
 TEST(set_value, reference_warns_once_and_makes_an_empty_variable)
@@ -77,6 +83,25 @@ TEST(set_value, operations_read_variables_and_consume_temporaries)
     auto rest = set_value_complement(expression_value(aa));
     EXPECT_EQ(ranges_of(rest->ranges), (ranges{{0, 9}, {21, 29}, {41, top_address}}));
     EXPECT_EQ(ranges_of(aa.ranges), (ranges{{10, 20}, {30, 40}}));
+}
+
+TEST(set_value, union_into_a_variable_gives_the_union_whatever_the_operand_size)
+{
+    // Every other address from 100 on: 2000 ranges, more than are added one by one.
+    ranges many;
+    for (std::uint32_t a = 100; a < 4100; a += 2) many.push_back({a, a});
+    ranges joined = many;
+    joined.front() = {50, 100};
+    for (const ranges& operand : {ranges{{50, 99}}, many}) {
+        variable_table table;
+        set_value& aa = variable_assign(table, "$aa", expression_value(temporary_with({{50, 60}, {61, 99}})));
+        set_value& bb = variable_assign(table, "$bb", expression_value(temporary_with(operand)));
+        EXPECT_EQ(&set_value_union_into(aa, expression_value(bb)), &aa);
+        EXPECT_EQ(ranges_of(aa.ranges), operand.size() == 1 ? (ranges{{50, 99}}) : joined);
+        EXPECT_EQ(ranges_of(bb.ranges), operand);
+        set_value_union_into(aa, expression_value(temporary_with({{4200, 4300}})));
+        EXPECT_EQ(ranges_of(aa.ranges).back(), (ip_range{4200, 4300}));
+    }
 }
 
 } // namespace
