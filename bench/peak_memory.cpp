@@ -1,10 +1,12 @@
-// peak_memory FILE COMMAND [ARG...]: runs COMMAND, writes its peak resident size in KiB to FILE
-// and exits with its status.
+// peak_memory FILE COMMAND [ARG...]: runs COMMAND, writes its peak resident size in KiB and its
+// wall time in seconds, from fork to wait, to FILE, and exits with its status.
 //
-// A child keeps its parent's peak resident size until it execs, so a command measured straight
+// Timed here rather than in the harness, a short command is not charged for the harness's own
+// cost of starting a process. A child keeps its parent's peak resident size until it execs, so a command measured straight
 // from a large harness would be charged for the harness; started from this small program, it
 // is charged for no more than this program's own few pages.
 #include <cstdio>
+#include <ctime>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +17,8 @@ int main(int argc, char** argv)
         std::fputs("usage: peak_memory FILE COMMAND [ARG...]\n", stderr);
         return 125;
     }
+    timespec started{};
+    clock_gettime(CLOCK_MONOTONIC, &started);
     const pid_t child = fork();
     if (child < 0) {
         std::perror("peak_memory: fork");
@@ -31,8 +35,12 @@ int main(int argc, char** argv)
         std::perror("peak_memory: wait4");
         return 125;
     }
+    timespec ended{};
+    clock_gettime(CLOCK_MONOTONIC, &ended);
+    const double seconds =
+        static_cast<double>(ended.tv_sec - started.tv_sec) + static_cast<double>(ended.tv_nsec - started.tv_nsec) / 1e9;
     std::FILE* out = std::fopen(argv[1], "w");
-    if (out == nullptr || std::fprintf(out, "%ld\n", static_cast<long>(usage.ru_maxrss)) < 0 ||
+    if (out == nullptr || std::fprintf(out, "%ld %.9f\n", static_cast<long>(usage.ru_maxrss), seconds) < 0 ||
         std::fclose(out) != 0) {
         std::perror("peak_memory: writing the peak");
         return 125;

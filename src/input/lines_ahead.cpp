@@ -71,7 +71,9 @@ struct lines_ahead::job {
     std::uint64_t cut;
     std::uint64_t file_end;
     plain_lines_reader<range_run> read;
-    std::atomic<bool> stop{false};
+    /// What the main thread asks: read on, stop reading and keep what was read, or drop it.
+    enum : int { read_on, keep, drop };
+    std::atomic<int> stop{read_on};
     second_processor reader;
     /// The read buffer, and room for a range per shortest plain line from the cut to the
     /// file's end; the second processor takes both, so that the main thread reads on at once.
@@ -106,7 +108,7 @@ void lines_ahead::job::read_plain_lines()
     std::uint64_t at = cut; // the file offset of buffer[0]
     std::size_t held = 0;
     int line_feeds = 0;
-    while (!stop.load(std::memory_order_relaxed)) {
+    while (stop.load(std::memory_order_relaxed) == read_on) {
         std::uint64_t left = file_end - (at + held);
         std::size_t wanted = read_block - held < left ? read_block - held : static_cast<std::size_t>(left);
         std::size_t got = read_at(fd, buffer + held, wanted, at + held);
@@ -125,7 +127,7 @@ void lines_ahead::job::read_plain_lines()
     result.line_feeds = line_feeds;
     std::size_t count = added.count;
     result.sorted = added.ascending;
-    if (!result.sorted && !stop.load(std::memory_order_relaxed)) {
+    if (!result.sorted && stop.load(std::memory_order_relaxed) != drop) {
         try {
             range_sort_by_first(ranges, count);
             count = range_coalesce(ranges, 0, count);
@@ -181,6 +183,8 @@ void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
 
 std::uint64_t lines_ahead::cut() const { return job_->cut - job_->start; }
 
+void lines_ahead::stop_reading() { job_->stop.store(job::keep, std::memory_order_relaxed); }
+
 lines_ahead::found lines_ahead::finish()
 {
     job_->reader.join();
@@ -190,7 +194,7 @@ lines_ahead::found lines_ahead::finish()
 void lines_ahead::release()
 {
     if (job_ == nullptr) return;
-    job_->stop.store(true, std::memory_order_relaxed);
+    job_->stop.store(job::drop, std::memory_order_relaxed);
     job_->reader.join();
     std::free(job_->buffer);
     if (job_->ranges != nullptr) page_block_unmap(job_->ranges, job_->range_bytes);

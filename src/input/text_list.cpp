@@ -60,6 +60,7 @@ void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead)
 {
     if (in.offset() == ahead.cut()) {
         // The list's own pending additions merge while the other processor may still sort.
+        ahead.stop_reading();
         range_list_view(list);
         lines_ahead::found found = ahead.finish();
         if (in.skip(found.end - ahead.cut(), found.line_feeds)) {

@@ -1,5 +1,7 @@
 #include "io/second_processor.h"
 
+#include "ranges/page_storage.h"
+
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -23,6 +25,7 @@ bool second_processor::start(void (*work)(void*), void* argument)
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) return false;
     pthread_attr_setstacksize(&attributes, stack_bytes);
+    thread_keeps_apart(attributes);
     sigset_t every, kept;
     sigfillset(&every);
     pthread_sigmask(SIG_SETMASK, &every, &kept);
