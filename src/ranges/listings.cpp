@@ -90,39 +90,52 @@ struct shared_listing_work {
         return ranges.subspan(begin, std::min(slice_ranges, ranges.size() - begin));
     }
 
-    /// The second processor's part.
+    /// The next odd slice that neither thread has taken.
+    std::size_t untaken = 1;
+
+    /// The second processor's part: it takes the odd slices the main thread has not reached,
+    /// as their blocks come free.
     void format_odd_slices()
     {
-        for (std::size_t index = 1; index < slices; index += 2) {
-            formatted& block = blocks[index / 2 % 2];
-            {
-                std::unique_lock<std::mutex> hold(lock);
-                changed.wait(hold, [&] { return !block.filled; });
-            }
+        for (;;) {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return untaken >= slices || !blocks[untaken / 2 % 2].filled; });
+            if (untaken >= slices) return;
+            formatted& block = blocks[untaken / 2 % 2];
+            std::span<const ip_range> taken = slice(untaken);
+            untaken += 2;
+            hold.unlock();
             text_block into{block.text};
-            write(into, slice(index));
-            std::lock_guard<std::mutex> hold(lock);
+            write(into, taken);
+            hold.lock();
             block.length = static_cast<std::size_t>(into.cursor - block.text);
             block.filled = true;
             changed.notify_all();
         }
     }
 
-    /// The main thread's part, in the listing's order.
+    /// The main thread's part, in the listing's order. It formats an odd slice itself when
+    /// the second processor has not taken it yet, so that a slow one never holds it up.
     void write_in_order(output_stream& out)
     {
         for (std::size_t index = 0; index < slices; ++index) {
-            if (index % 2 == 0) {
+            std::unique_lock<std::mutex> hold(lock);
+            if (index % 2 == 0 || untaken == index) {
+                if (untaken == index) {
+                    untaken += 2;
+                    changed.notify_all();
+                }
+                hold.unlock();
                 write(out, slice(index));
                 continue;
             }
+            // The second processor took the slice: it fills the slice's block, which held
+            // the slice four before, written out already.
             formatted& block = blocks[index / 2 % 2];
-            {
-                std::unique_lock<std::mutex> hold(lock);
-                changed.wait(hold, [&] { return block.filled; });
-            }
+            changed.wait(hold, [&] { return block.filled; });
+            hold.unlock();
             out.write({block.text, block.length});
-            std::lock_guard<std::mutex> hold(lock);
+            hold.lock();
             block.filled = false;
             changed.notify_all();
         }
