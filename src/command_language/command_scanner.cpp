@@ -261,8 +261,7 @@ address_literal held_address_literal(const char* p, std::size_t n)
 {
 #ifdef BLOCKSET_VECTOR_QUAD
     // The longest literal, a range of two 15-byte quads, and the byte after it are held.
-    static const bool vector = sse41_available();
-    if (vector && n >= 32) {
+    if (n >= 32 && sse41_available()) {
         dotted_quad quad = read_quad_vector(p);
         if (quad.length > 0 && p[quad.length] != '/' && p[quad.length] != '-') {
             address_literal literal;

@@ -363,8 +363,7 @@ int auto_list_read(const char* path, range_list& list)
 {
     const char* shown = path != nullptr ? path : auto_standard_input_name;
 #ifdef BLOCKSET_VECTOR_QUAD
-    static const bool vector = sse41_available();
-    vector_quads = vector;
+    vector_quads = sse41_available();
 #endif
     gzFile file = gzip_input_open(path);
     int result = -1;

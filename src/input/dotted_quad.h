@@ -163,12 +163,16 @@ inline constexpr quad_shuffles quad_shuffle_table{};
     return quad;
 }
 
-/// Whether this processor runs read_dotted_quad_sse41. One processor query, made when asked
-/// (a query can cost a virtual machine microseconds; a run that reads no list makes none).
+/// Whether this processor runs read_dotted_quad_sse41. One processor query in a run, made
+/// when first asked (a query can cost a virtual machine microseconds; a run that reads no list
+/// makes none).
 inline bool sse41_available()
 {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    return __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_SSE4_1) != 0;
+    static const bool available = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        return __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_SSE4_1) != 0;
+    }();
+    return available;
 }
 
 #endif

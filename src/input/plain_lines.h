@@ -153,8 +153,7 @@ plain_lines_reader<Add> plain_lines_reader_for(plain_line_reader choice)
         break;
     }
 #ifdef BLOCKSET_VECTOR_QUAD
-    static const bool vector = sse41_available();
-    if (vector) return read_plain_lines_vector<Add>;
+    if (sse41_available()) return read_plain_lines_vector<Add>;
 #endif
     return read_plain_lines_scalar<Add>;
 }

@@ -19,7 +19,9 @@ constexpr std::size_t stack_bytes = 256 * 1024;
 
 bool second_processor::start(void (*work)(void*), void* argument)
 {
-    if (running_ || ::sysconf(_SC_NPROCESSORS_ONLN) < 2) return false;
+    // The count is read from the system once in a run: on Linux that opens a file.
+    static const bool several = ::sysconf(_SC_NPROCESSORS_ONLN) >= 2;
+    if (running_ || !several) return false;
     work_ = work;
     argument_ = argument;
     pthread_attr_t attributes;
