@@ -51,6 +51,15 @@ bool page_block_move(void* from, std::size_t held, void* to)
 #endif
 }
 
+bool page_block_lend([[maybe_unused]] void* from, [[maybe_unused]] std::size_t bytes, [[maybe_unused]] void* to)
+{
+#if defined(BLOCKSET_LINUX_PAGES)
+    return bytes == 0 || ::mremap(from, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, to) != MAP_FAILED;
+#else
+    return false;
+#endif
+}
+
 void page_block_prefer_huge_pages([[maybe_unused]] void* start, [[maybe_unused]] std::size_t bytes)
 {
 #if defined(BLOCKSET_LINUX_PAGES) && defined(MADV_HUGEPAGE)

@@ -25,6 +25,10 @@ void page_block_unmap(void* block, std::size_t bytes);
 /// larger mapped block, and returns from to the system. Where the system can, it moves the
 /// pages rather than their contents. False when it fails; both blocks are then as they were.
 bool page_block_move(void* from, std::size_t held, void* to);
+/// Moves the pages of from[0, bytes) in place of to[0, bytes), inside another mapped block,
+/// keeping them resident, and returns them from from's block; their contents come along. False,
+/// changing nothing, where the system cannot move pages.
+bool page_block_lend(void* from, std::size_t bytes, void* to);
 /// Asks for huge pages in part of a block, where the system takes such a request.
 void page_block_prefer_huge_pages(void* start, std::size_t bytes);
 /// Gives the pages of part of a block back to the system; their contents are lost.

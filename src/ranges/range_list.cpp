@@ -227,7 +227,11 @@ range_list& range_list_copy(range_list& source, range_list& target)
 
 void range_list_reserve(range_list& list, std::size_t count) { list.storage_.grow(count, list.size_, false); }
 
-void range_list_release_spare(range_list& list) { list.storage_.release_spare(list.size_); }
+void range_list_release_spare(range_list& list)
+{
+    list.storage_.release_spare(list.size_);
+    range_storage_trim_spare();
+}
 
 std::span<const ip_range> range_list_view(range_list& list)
 {

@@ -78,8 +78,9 @@ void range_list_add_cidr(range_list& list, std::uint32_t address, unsigned prefi
 /// Makes room for count ranges in all, in small pages that become resident only as they
 /// fill: for a list whose size is bounded in advance.
 void range_list_reserve(range_list& list, std::size_t count);
-/// Gives back the memory past the list's last range that its storage holds resident; for
-/// a reader that has finished adding. The ranges stay as they are.
+/// Gives back the memory past the list's last range that its storage holds resident, and a
+/// large block kept for reuse; for a reader that has finished adding. The ranges stay as
+/// they are.
 void range_list_release_spare(range_list& list);
 /// Adds ranges in invariant form; when they start at or after the start of the list's last
 /// range, as the sweeps of the set algebra hand them over, they are copied in one block.

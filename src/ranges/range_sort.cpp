@@ -12,32 +12,47 @@ namespace blockset {
 
 namespace {
 
-/// Blocks of this many ranges and more are sorted through a scratch block of their size.
+/// Blocks of this many ranges and more are sorted through a scratch block of their size, or
+/// of scratch_part ranges when they are larger.
 constexpr std::size_t large_sort = std::size_t{1} << 17;
 
-/// Ranges a part must be down to before it is sorted through the scratch block.
+/// Parts of up to this many ranges, with their room in a scratch block, stay in the
+/// processor's second-level cache while counting passes sort them.
 constexpr std::size_t scratch_ranges = std::size_t{1} << 15;
 
-/// Sorts a part that fits the scratch block, small enough to stay in the processor's caches,
-/// by stable counting passes over the bytes of the first address from the lowest up to the
-/// one at shift, between the part and the block.
-void sort_through_scratch(ip_range* data, std::size_t count, int shift, ip_range* scratch)
+/// Sorts here[0, count) by the bytes of the first address from the lowest up to the one at
+/// shift, in stable counting passes between here and other, the part's room in the other
+/// block; the result ends in here when end_here holds, in other otherwise.
+void sort_cached_part(ip_range* here, ip_range* other, std::size_t count, int shift, bool end_here)
 {
+    constexpr std::size_t small_part = 64;
+    if (count <= small_part) {
+        ip_range* sorted = here;
+        if (!end_here) sorted = std::copy(here, here + count, other) - count;
+        std::sort(sorted, sorted + count, range_order);
+        return;
+    }
     int passes = shift / 8 + 1;
-    // Passes alternate direction; an odd count starts from a copy, so that the last one
-    // writes into data.
-    ip_range* from = data;
-    ip_range* to = scratch;
-    if (passes % 2 == 1) {
-        std::copy(data, data + count, scratch);
+    std::size_t offsets[4][256] = {};
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t first = here[i].first;
+        for (int pass = 0; pass < passes; ++pass) ++offsets[pass][(first >> (8 * pass)) & 0xFF];
+    }
+    for (int pass = 0; pass < passes; ++pass) {
+        std::size_t sum = 0;
+        for (std::size_t& start : offsets[pass]) sum += std::exchange(start, sum);
+    }
+    // Each pass moves the part to the other block; where the passes would end in the wrong
+    // one, they start from a copy.
+    ip_range* from = here;
+    ip_range* to = other;
+    if ((passes % 2 == 0) != end_here) {
+        std::copy(here, here + count, other);
         std::swap(from, to);
     }
     for (int pass = 0; pass < passes; ++pass) {
         int byte_shift = 8 * pass;
-        std::size_t offset[256] = {};
-        for (std::size_t i = 0; i < count; ++i) ++offset[(from[i].first >> byte_shift) & 0xFF];
-        std::size_t sum = 0;
-        for (std::size_t& start : offset) sum += std::exchange(start, sum);
+        std::size_t* offset = offsets[pass];
         for (std::size_t i = 0; i < count; ++i) to[offset[(from[i].first >> byte_shift) & 0xFF]++] = from[i];
         std::swap(from, to);
     }
@@ -80,13 +95,8 @@ void deal_into_buckets(ip_range* data, std::size_t count, int shift, std::size_t
 /// whole list is needed.
 void sort_by_bytes(ip_range* data, std::size_t count, int shift, ip_range* scratch)
 {
-    constexpr std::size_t small_part = 64;
-    if (count <= small_part) {
-        std::sort(data, data + count, range_order);
-        return;
-    }
     if (count <= scratch_ranges) {
-        sort_through_scratch(data, count, shift, scratch);
+        sort_cached_part(data, scratch, count, shift, true);
         return;
     }
     std::size_t end[256];
@@ -99,47 +109,21 @@ void sort_by_bytes(ip_range* data, std::size_t count, int shift, ip_range* scrat
     }
 }
 
-/// Sorts from[0, count) by the three low bytes of the first address into to[0, count), in
-/// three stable counting passes between the two.
-void sort_low_bytes(ip_range* from, ip_range* to, std::size_t count)
+/// Sorts here[0, count) by the bytes of the first address from the one at shift down, with
+/// other, the part's room in the other block of the same size; the result ends in here when
+/// end_here holds, in other otherwise. A part too large for the processor's caches is dealt
+/// by the byte at shift into the other block, reading and writing in order, and each bucket
+/// is sorted on from there by the next byte; a part that fits is finished by counting passes.
+/// Ranges spread over the whole address space take two passes over memory where sorting
+/// each top-byte bucket by counting passes took four.
+void sort_part(ip_range* here, ip_range* other, std::size_t count, int shift, bool end_here)
 {
-    constexpr std::size_t small_part = 64;
-    if (count <= small_part) {
-        std::copy(from, from + count, to);
-        std::sort(to, to + count, range_order);
+    if (count <= scratch_ranges) {
+        sort_cached_part(here, other, count, shift, end_here);
         return;
     }
-    std::size_t offsets[3][256] = {};
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t first = from[i].first;
-        ++offsets[0][first & 0xFF];
-        ++offsets[1][(first >> 8) & 0xFF];
-        ++offsets[2][(first >> 16) & 0xFF];
-    }
-    for (auto& offset : offsets) {
-        std::size_t sum = 0;
-        for (std::size_t& start : offset) sum += std::exchange(start, sum);
-    }
-    ip_range* source = from;
-    ip_range* target = to;
-    for (int pass = 0; pass < 3; ++pass) {
-        int shift = 8 * pass;
-        std::size_t* offset = offsets[pass];
-        for (std::size_t i = 0; i < count; ++i) target[offset[(source[i].first >> shift) & 0xFF]++] = source[i];
-        std::swap(source, target);
-    }
-}
-
-/// Sorts a large block: dealt by the top byte into a scratch block of its size, then each
-/// part sorted back by the other three bytes. Each step reads and writes in order, where
-/// dealing in place swaps ranges all over a block far larger than the processor's caches.
-void sort_large(ip_range* data, std::size_t count)
-{
-    range_storage scratch;
-    scratch.grow(count, 0, true);
-    ip_range* dealt = scratch.data();
     std::size_t offset[256] = {};
-    for (std::size_t i = 0; i < count; ++i) ++offset[data[i].first >> 24];
+    for (std::size_t i = 0; i < count; ++i) ++offset[(here[i].first >> shift) & 0xFF];
     std::size_t end[256];
     std::size_t sum = 0;
     for (int bucket = 0; bucket < 256; ++bucket) {
@@ -147,12 +131,49 @@ void sort_large(ip_range* data, std::size_t count)
         offset[bucket] = sum - offset[bucket];
         end[bucket] = sum;
     }
-    for (std::size_t i = 0; i < count; ++i) dealt[offset[data[i].first >> 24]++] = data[i];
+    for (std::size_t i = 0; i < count; ++i) other[offset[(here[i].first >> shift) & 0xFF]++] = here[i];
+    if (shift == 0) {
+        if (end_here) std::copy(other, other + count, here);
+        return;
+    }
+    // The buckets are now in other, and sort on from there.
     std::size_t begin = 0;
     for (std::size_t bucket_end : end) {
-        sort_low_bytes(dealt + begin, data + begin, bucket_end - begin);
+        sort_part(other + begin, here + begin, bucket_end - begin, shift - 8, !end_here);
         begin = bucket_end;
     }
+}
+
+/// Parts of up to this many ranges are sorted through a scratch block of their size; larger
+/// ones are first dealt in place, so that the scratch block stays within this size. Fresh
+/// memory is costly: every page of a scratch block as large as the list would be cleared by
+/// the system, for ranges that have a place already.
+constexpr std::size_t scratch_part = std::size_t{1} << 22;
+
+/// Sorts data[0, count) by the bytes of the first address from the one at shift down,
+/// dealing it in place while it is larger than the scratch block.
+void sort_in_parts(ip_range* data, std::size_t count, int shift, ip_range* scratch)
+{
+    if (count <= scratch_part) {
+        sort_part(data, scratch, count, shift, true);
+        return;
+    }
+    std::size_t end[256];
+    deal_into_buckets(data, count, shift, end);
+    if (shift == 0) return;
+    std::size_t begin = 0;
+    for (std::size_t bucket_end : end) {
+        sort_in_parts(data + begin, bucket_end - begin, shift - 8, scratch);
+        begin = bucket_end;
+    }
+}
+
+/// Sorts a large block through a scratch block of at most scratch_part ranges.
+void sort_large(ip_range* data, std::size_t count)
+{
+    range_storage scratch;
+    scratch.grow(std::min(count, scratch_part), 0, true);
+    sort_in_parts(data, count, 24, scratch.data());
 }
 
 } // namespace

@@ -28,10 +28,12 @@ std::size_t storage_bytes(std::size_t capacity) { return capacity * sizeof(ip_ra
 
 bool is_mapped(std::size_t capacity) { return storage_bytes(capacity) >= mapped_threshold; }
 
-/// The last mapped block given back, up to this size, waits for the next list that needs a
-/// block of about its size, with its pages still resident: a script that replaces a large
-/// variable statement by statement would otherwise map a fresh block, and fault in every one
-/// of its pages, for each result.
+/// The last mapped block given back waits, with its pages still resident, for the next
+/// block that needs them: a list of about its size takes it whole, and a block that grows
+/// has its new part filled with its pages. A script that replaces a large variable statement
+/// by statement, or a list that grows after a sort's scratch block is given back, would
+/// otherwise fault in fresh pages, each cleared by the system, for memory it has just let go.
+/// A spare larger than this is given back to the system when a reader finishes its list.
 constexpr std::size_t largest_spare = std::size_t{32} << 20;
 
 struct spare_block {
@@ -46,16 +48,27 @@ std::mutex spare_lock;
 /// Keeps a block given back as the spare, in place of the one kept before.
 void keep_spare(void* data, std::size_t bytes)
 {
-    if (bytes > largest_spare) {
-        page_block_unmap(data, bytes);
-        return;
-    }
     spare_block replaced;
     {
         std::lock_guard<std::mutex> hold(spare_lock);
         replaced = std::exchange(spare, spare_block{data, bytes});
     }
     if (replaced.data != nullptr) page_block_unmap(replaced.data, replaced.bytes);
+}
+
+/// Fills to[0, bytes) with pages of the spare block, as many as it has, where the system
+/// can move pages; what is left of the spare stays the spare.
+void fill_from_spare(char* to, std::size_t bytes)
+{
+    spare_block taken;
+    {
+        std::lock_guard<std::mutex> hold(spare_lock);
+        taken = std::exchange(spare, spare_block{});
+    }
+    if (taken.data == nullptr) return;
+    std::size_t moved = std::min(taken.bytes, bytes);
+    if (!page_block_lend(taken.data, moved, to)) moved = 0;
+    if (moved < taken.bytes) keep_spare(static_cast<char*>(taken.data) + moved, taken.bytes - moved);
 }
 
 /// The spare block when it holds at least bytes and not four times as many; null otherwise.
@@ -125,6 +138,7 @@ void range_storage::grow(std::size_t capacity, std::size_t kept, bool huge)
     auto* grown = static_cast<char*>(page_block_map(bytes));
     if (grown == nullptr) throw std::bad_alloc();
     if (huge && bytes >= huge_page) page_block_prefer_huge_pages(grown + held, bytes - held);
+    fill_from_spare(grown + held, bytes - held);
     if (is_mapped(capacity_)) {
         if (!page_block_move(data_, held, grown)) {
             page_block_unmap(grown, bytes);
@@ -145,6 +159,17 @@ void range_storage::release_spare(std::size_t used)
     std::size_t used_bytes = round_up(storage_bytes(used), small_page);
     std::size_t end = std::min(round_up(used_bytes, huge_page), bytes);
     if (end > used_bytes) page_block_discard(reinterpret_cast<char*>(data_) + used_bytes, end - used_bytes);
+}
+
+void range_storage_trim_spare()
+{
+    spare_block kept;
+    {
+        std::lock_guard<std::mutex> hold(spare_lock);
+        if (spare.bytes <= largest_spare) return;
+        kept = std::exchange(spare, spare_block{});
+    }
+    page_block_unmap(kept.data, kept.bytes);
 }
 
 } // namespace blockset

@@ -36,4 +36,8 @@ private:
     std::size_t capacity_ = 0;
 };
 
+/// Gives back to the system the resident block kept for reuse when it is large: for a reader
+/// that has finished its list, after which no list is likely to grow soon.
+void range_storage_trim_spare();
+
 } // namespace blockset
