@@ -60,6 +60,15 @@ bool page_block_lend([[maybe_unused]] void* from, [[maybe_unused]] std::size_t b
 #endif
 }
 
+bool page_block_lends()
+{
+#if defined(BLOCKSET_LINUX_PAGES)
+    return true;
+#else
+    return false;
+#endif
+}
+
 void page_block_prefer_huge_pages([[maybe_unused]] void* start, [[maybe_unused]] std::size_t bytes)
 {
 #if defined(BLOCKSET_LINUX_PAGES) && defined(MADV_HUGEPAGE)

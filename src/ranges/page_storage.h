@@ -29,6 +29,8 @@ bool page_block_move(void* from, std::size_t held, void* to);
 /// keeping them resident, and returns them from from's block; their contents come along. False,
 /// changing nothing, where the system cannot move pages.
 bool page_block_lend(void* from, std::size_t bytes, void* to);
+/// Whether page_block_lend moves pages on this system.
+bool page_block_lends();
 /// Asks for huge pages in part of a block, where the system takes such a request.
 void page_block_prefer_huge_pages(void* start, std::size_t bytes);
 /// Gives the pages of part of a block back to the system; their contents are lost.

@@ -45,9 +45,14 @@ spare_block spare;
 /// The text reader's second processor sorts through storage of its own meanwhile.
 std::mutex spare_lock;
 
-/// Keeps a block given back as the spare, in place of the one kept before.
+/// Keeps a block given back as the spare, in place of the one kept before. Where pages cannot
+/// move, only a block that a list of about its size can take whole is worth keeping.
 void keep_spare(void* data, std::size_t bytes)
 {
+    if (bytes > largest_spare && !page_block_lends()) {
+        page_block_unmap(data, bytes);
+        return;
+    }
     spare_block replaced;
     {
         std::lock_guard<std::mutex> hold(spare_lock);
@@ -56,10 +61,23 @@ void keep_spare(void* data, std::size_t bytes)
     if (replaced.data != nullptr) page_block_unmap(replaced.data, replaced.bytes);
 }
 
+/// Gives the spare block back to the system when it holds more than bytes.
+void drop_spare_above(std::size_t bytes)
+{
+    spare_block kept;
+    {
+        std::lock_guard<std::mutex> hold(spare_lock);
+        if (spare.data == nullptr || spare.bytes <= bytes) return;
+        kept = std::exchange(spare, spare_block{});
+    }
+    page_block_unmap(kept.data, kept.bytes);
+}
+
 /// Fills to[0, bytes) with pages of the spare block, as many as it has, where the system
 /// can move pages; what is left of the spare stays the spare.
 void fill_from_spare(char* to, std::size_t bytes)
 {
+    if (!page_block_lends()) return;
     spare_block taken;
     {
         std::lock_guard<std::mutex> hold(spare_lock);
@@ -136,6 +154,11 @@ void range_storage::grow(std::size_t capacity, std::size_t kept, bool huge)
     }
     bytes = round_up(bytes, bytes >= huge_page ? huge_page : small_page);
     auto* grown = static_cast<char*>(page_block_map(bytes));
+    if (grown == nullptr) {
+        // Under a limit on address space the spare's room may be what is missing.
+        drop_spare_above(0);
+        grown = static_cast<char*>(page_block_map(bytes));
+    }
     if (grown == nullptr) throw std::bad_alloc();
     if (huge && bytes >= huge_page) page_block_prefer_huge_pages(grown + held, bytes - held);
     fill_from_spare(grown + held, bytes - held);
@@ -161,15 +184,6 @@ void range_storage::release_spare(std::size_t used)
     if (end > used_bytes) page_block_discard(reinterpret_cast<char*>(data_) + used_bytes, end - used_bytes);
 }
 
-void range_storage_trim_spare()
-{
-    spare_block kept;
-    {
-        std::lock_guard<std::mutex> hold(spare_lock);
-        if (spare.bytes <= largest_spare) return;
-        kept = std::exchange(spare, spare_block{});
-    }
-    page_block_unmap(kept.data, kept.bytes);
-}
+void range_storage_trim_spare() { drop_spare_above(largest_spare); }
 
 } // namespace blockset
