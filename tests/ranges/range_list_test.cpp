@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -11,124 +12,103 @@ namespace blockset {
 namespace {
 
 using testing::address_bitmap;
-using testing::ip;
 using testing::list_of;
+using testing::one;
 using testing::ranges;
 using testing::ranges_of;
+using testing::span;
 
-TEST(range_list, worked_example_keeps_invariant_form)
+constexpr std::uint32_t top = top_address;
+
+/// The union of the ranges, computed the plain way.
+ranges merged_model(ranges added)
 {
-    range_list list;
-    range_list_add_cidr(list, ip("192.168.0.0"), 24);
-    EXPECT_EQ(ranges_of(list), (ranges{{ip("192.168.0.0"), ip("192.168.0.255")}}));
-    range_list_add_range(list, ip("192.168.1.0"), ip("192.168.1.10"));
-    EXPECT_EQ(ranges_of(list), (ranges{{ip("192.168.0.0"), ip("192.168.1.10")}}));
-    range_list_add_cidr(list, ip("192.168.1.12"), 32);
-    EXPECT_EQ(ranges_of(list), (ranges{{ip("192.168.0.0"), ip("192.168.1.10")},
-                                       {ip("192.168.1.12"), ip("192.168.1.12")}}));
-    range_list_add_cidr(list, ip("10.0.0.0"), 8);
-    EXPECT_EQ(ranges_of(list), (ranges{{ip("10.0.0.0"), ip("10.255.255.255")},
-                                       {ip("192.168.0.0"), ip("192.168.1.10")},
-                                       {ip("192.168.1.12"), ip("192.168.1.12")}}));
-    range_list_add_cidr(list, ip("192.168.1.11"), 32);
-    EXPECT_EQ(ranges_of(list), (ranges{{ip("10.0.0.0"), ip("10.255.255.255")},
-                                       {ip("192.168.0.0"), ip("192.168.1.12")}}));
-    range_list_add_cidr(list, ip("10.1.2.3"), 16);
-    EXPECT_EQ(ranges_of(list), (ranges{{ip("10.0.0.0"), ip("10.255.255.255")},
-                                       {ip("192.168.0.0"), ip("192.168.1.12")}}));
-}
-
-struct insertion_case {
-    ip_range added;
-    ranges expected;
-};
-
-TEST(range_list, insertion_into_ten_thirty_fifty)
-{
-    const insertion_case cases[] = {
-        {{5, 35}, {{5, 40}, {50, 60}}},
-        {{15, 25}, {{10, 25}, {30, 40}, {50, 60}}},
-        {{21, 29}, {{10, 40}, {50, 60}}},
-        {{22, 27}, {{10, 20}, {22, 27}, {30, 40}, {50, 60}}},
-        {{0, 8}, {{0, 8}, {10, 20}, {30, 40}, {50, 60}}},
-        {{5, top_address}, {{5, top_address}}},
-        {{10, 15}, {{10, 20}, {30, 40}, {50, 60}}},
-        {{30, 45}, {{10, 20}, {30, 45}, {50, 60}}},
-        {{55, 58}, {{10, 20}, {30, 40}, {50, 60}}},
-        {{61, 70}, {{10, 20}, {30, 40}, {50, 70}}},
-        {{62, 70}, {{10, 20}, {30, 40}, {50, 60}, {62, 70}}},
-        {{9, 9}, {{9, 20}, {30, 40}, {50, 60}}},
-        {{0, top_address}, {{0, top_address}}},
-        {{20, 10}, {{10, 20}, {30, 40}, {50, 60}}},
-    };
-    for (const insertion_case& c : cases) {
-        range_list list = list_of({{10, 20}, {30, 40}, {50, 60}});
-        range_list_insert(list, c.added);
-        EXPECT_EQ(ranges_of(list), c.expected) << c.added.first << "-" << c.added.last;
+    std::sort(added.begin(), added.end(), [](auto a, auto b) { return a.first < b.first; });
+    ranges out;
+    for (const ip_range& r : added) {
+        if (!out.empty() && (out.back().last == top || r.first <= out.back().last + 1))
+            out.back().last = std::max(out.back().last, r.last);
+        else
+            out.push_back(r);
     }
+    return out;
 }
 
-TEST(range_list, edge_cases_at_the_ends_and_in_order)
+/// The ranges 10-20, 30-40 and 50-60, then the one given.
+ranges after_three(ip_range added) { return {{10, 20}, {30, 40}, {50, 60}, added}; }
+
+TEST(range_list, additions_in_the_order_given_keep_the_invariant_form)
 {
-    struct sequence_case {
+    const struct {
         ranges added;
         ranges expected;
-    };
-    const sequence_case cases[] = {
+    } cases[] = {
+        {after_three({5, 35}), {{5, 40}, {50, 60}}},
+        {after_three({15, 25}), {{10, 25}, {30, 40}, {50, 60}}},
+        {after_three({21, 29}), {{10, 40}, {50, 60}}},
+        {after_three({22, 27}), {{10, 20}, {22, 27}, {30, 40}, {50, 60}}},
+        {after_three({0, 8}), {{0, 8}, {10, 20}, {30, 40}, {50, 60}}},
+        {after_three({9, 9}), {{9, 20}, {30, 40}, {50, 60}}},
+        {after_three({10, 15}), {{10, 20}, {30, 40}, {50, 60}}},
+        {after_three({30, 45}), {{10, 20}, {30, 45}, {50, 60}}},
+        {after_three({55, 58}), {{10, 20}, {30, 40}, {50, 60}}},
+        {after_three({61, 70}), {{10, 20}, {30, 40}, {50, 70}}},
+        {after_three({62, 70}), {{10, 20}, {30, 40}, {50, 60}, {62, 70}}},
+        {after_three({5, top}), {{5, top}}},
+        {after_three({0, top}), {{0, top}}},
+        {after_three({70, 65}), {{10, 20}, {30, 40}, {50, 60}}},
+        // Touching against one apart, nested, reversed, and at both ends of the address space.
         {{{10, 20}, {21, 30}}, {{10, 30}}},
         {{{10, 20}, {22, 30}}, {{10, 20}, {22, 30}}},
         {{{10, 20}, {10, 25}}, {{10, 25}}},
         {{{30, 40}, {10, 20}, {10, 25}}, {{10, 25}, {30, 40}}},
-        {{{10, 20}, {12, 14}}, {{10, 20}}},
-        {{{10, 20}, {30, 40}, {12, 14}}, {{10, 20}, {30, 40}}},
-        {{{10, 20}, {0, top_address}, {5, 7}}, {{0, top_address}}},
-        {{{100, top_address}, {200, 300}, {top_address, top_address}}, {{100, top_address}}},
-        {{{top_address - 5, top_address}, {0, 0}}, {{0, 0}, {top_address - 5, top_address}}},
+        {{{10, 20}, {0, top}, {5, 7}}, {{0, top}}},
+        {{{100, top}, {200, 300}, {top, top}}, {{100, top}}},
+        {{{top - 5, top - 1}, {top, top}}, {{top - 5, top}}},
+        {{{top - 5, top}, {0, 0}}, {{0, 0}, {top - 5, top}}},
+        {{{0, 0}, {top, top}, {1, top - 1}}, {{0, top}}},
         {{{5, 4}}, {}},
         {{{0, 0}, {1, 1}}, {{0, 1}}},
+        // A gap of one address closed last.
+        {{span("192.168.0.0", "192.168.0.255"), span("192.168.1.0", "192.168.1.10"), one("192.168.1.12"),
+          span("10.0.0.0", "10.255.255.255"), one("192.168.1.11"), span("10.1.2.3", "10.1.255.255")},
+         {span("10.0.0.0", "10.255.255.255"), span("192.168.0.0", "192.168.1.12")}},
     };
-    for (const sequence_case& c : cases) {
-        range_list list = list_of(c.added);
-        EXPECT_EQ(ranges_of(list), c.expected);
+    for (const auto& c : cases) {
+        range_list inserted = list_of(c.added);
+        range_list added;
+        for (const ip_range& r : c.added) range_list_add_range(added, r.first, r.last);
+        EXPECT_EQ(ranges_of(inserted), c.expected) << ::testing::PrintToString(c.added);
+        EXPECT_EQ(ranges_of(added), c.expected) << "by range_list_add_range: " << ::testing::PrintToString(c.added);
     }
 }
 
-TEST(range_list, cidr_blocks_keep_host_bits)
+TEST(range_list, copy_replaces_the_target_by_the_merged_source_and_shares_nothing_with_it)
 {
-    range_list list;
-    range_list_add_cidr(list, ip("10.1.2.3"), 16);
-    EXPECT_EQ(ranges_of(list), (ranges{{ip("10.1.2.3"), ip("10.1.255.255")}}));
-    range_list other;
-    range_list_add_cidr(other, ip("0.0.0.0"), 0);
-    EXPECT_EQ(ranges_of(other), (ranges{{0, top_address}}));
-    range_list single;
-    range_list_add_cidr(single, ip("1.2.3.4"), 32);
-    EXPECT_EQ(ranges_of(single), (ranges{{ip("1.2.3.4"), ip("1.2.3.4")}}));
-    range_list from_middle;
-    range_list_add_cidr(from_middle, ip("10.0.0.5"), 0);
-    EXPECT_EQ(ranges_of(from_middle), (ranges{{ip("10.0.0.5"), top_address}}));
-}
-
-TEST(range_list, copy_replaces_the_target)
-{
-    range_list source = list_of({{1, 2}, {5, 6}});
-    range_list target = list_of({{100, 200}});
-    range_list_copy(source, target);
-    EXPECT_EQ(ranges_of(target), (ranges{{1, 2}, {5, 6}}));
-    EXPECT_EQ(ranges_of(source), (ranges{{1, 2}, {5, 6}}));
-    range_list empty;
-    range_list_copy(empty, target);
-    EXPECT_TRUE(ranges_of(target).empty());
-}
-
-TEST(range_list, clear_empties_a_list_that_can_be_filled_again)
-{
-    range_list list = list_of({{30, 40}, {1, 2}});
-    range_list_clear(list);
-    EXPECT_TRUE(ranges_of(list).empty());
-    range_list_insert(list, {50, 60});
-    range_list_insert(list, {10, 20});
-    EXPECT_EQ(ranges_of(list), (ranges{{10, 20}, {50, 60}}));
+    ranges long_source, long_target;
+    for (std::uint32_t i = 0; i < 30000; ++i) long_source.push_back({4 * i, 4 * i + 1});
+    for (std::uint32_t i = 0; i < 40000; ++i) long_target.push_back({3 * i + 1000000, 3 * i + 1000001});
+    const struct {
+        ranges source;
+        ranges target;
+    } cases[] = {
+        {{{1, 2}, {5, 6}}, {{100, 200}}},
+        {{}, {{100, 200}}},
+        {{{50, 60}, {10, 20}, {21, 49}, {70, 70}}, {}}, // pending additions in the source
+        {long_source, long_target},                    // the target's storage is used again
+    };
+    for (const auto& c : cases) {
+        range_list source = list_of(c.source);
+        range_list target = list_of(c.target);
+        range_list_copy(source, target);
+        EXPECT_EQ(ranges_of(target), merged_model(c.source));
+        range_list_insert(target, {top, top});
+        range_list_insert(target, {0, 0});
+        ranges grown = c.source;
+        grown.insert(grown.end(), {{top, top}, {0, 0}});
+        EXPECT_EQ(ranges_of(target), merged_model(grown));
+        EXPECT_EQ(ranges_of(source), merged_model(c.source));
+    }
 }
 
 TEST(range_list, append_adds_ranges_in_invariant_form)
@@ -144,7 +124,7 @@ TEST(range_list, append_adds_ranges_in_invariant_form)
         {{{10, 100}}, {{15, 20}, {30, 40}, {101, 101}, {200, 300}}, {{10, 101}, {200, 300}}},
         {{{50, 60}, {10, 20}}, {{70, 80}}, {{10, 20}, {50, 60}, {70, 80}}},
         {{{50, 60}}, {{0, 5}, {40, 49}, {90, 95}}, {{0, 5}, {40, 60}, {90, 95}}},
-        {{{10, top_address}}, {{20, 30}, {top_address, top_address}}, {{10, top_address}}},
+        {{{10, top}}, {{20, 30}, {top, top}}, {{10, top}}},
     };
     for (const auto& c : cases) {
         range_list list = list_of(c.list);
@@ -153,47 +133,20 @@ TEST(range_list, append_adds_ranges_in_invariant_form)
     }
 }
 
-TEST(range_list, copy_into_a_list_of_about_the_same_size)
-{
-    ranges source_ranges;
-    for (std::uint32_t i = 0; i < 30000; ++i) source_ranges.push_back({4 * i, 4 * i + 1});
-    range_list source = list_of(source_ranges);
-    range_list target;
-    for (std::uint32_t i = 0; i < 40000; ++i) range_list_insert(target, {3 * i + 1000000, 3 * i + 1000001});
-    range_list_copy(source, target);
-    EXPECT_EQ(ranges_of(target), source_ranges);
-    range_list_insert(target, {top_address, top_address});
-    EXPECT_EQ(ranges_of(source), source_ranges) << "the copy shares nothing with its source";
-}
-
-TEST(range_list, copy_takes_the_merged_form_of_unordered_additions)
-{
-    range_list source = list_of({{50, 60}, {10, 20}, {21, 49}, {70, 70}});
-    range_list target;
-    range_list_copy(source, target);
-    EXPECT_EQ(ranges_of(target), (ranges{{10, 60}, {70, 70}}));
-    range_list_insert(target, {0, 5});
-    EXPECT_EQ(ranges_of(target), (ranges{{0, 5}, {10, 60}, {70, 70}}));
-    EXPECT_EQ(ranges_of(source), (ranges{{10, 60}, {70, 70}})) << "the copy shares nothing with its source";
-}
-
 TEST(range_list, any_order_of_additions_gives_the_same_list)
 {
+    // Short ranges crowded near 0.0.0.0 in even rounds and near 255.255.255.255 in odd ones.
     std::mt19937 random(12345);
     for (int round = 0; round < 50; ++round) {
-        std::vector<ip_range> added;
-        int count = 1 + static_cast<int>(random() % 300);
-        for (int i = 0; i < count; ++i) {
+        const bool at_top = round % 2 == 1;
+        ranges added(1 + random() % 300);
+        for (ip_range& r : added) {
             std::uint32_t first = random() % 2000;
-            if (round % 2 == 1) first = top_address - first;
             std::uint32_t length = random() % 20;
-            std::uint32_t last = round % 2 == 1 ? std::min<std::uint64_t>(top_address, std::uint64_t{first} + length)
-                                                : first + length;
-            added.push_back({first, last});
+            r = at_top ? ip_range{top - first, top - first + std::min(first, length)} : ip_range{first, first + length};
         }
-        address_bitmap model(round % 2 == 1 ? top_address - 3999 : 0, 4000);
+        address_bitmap model(at_top ? top - 3999 : 0, 4000);
         for (const ip_range& r : added) model.add(r);
-        const ranges expected = model.as_ranges();
         for (int order = 0; order < 3; ++order) {
             if (order == 1) std::sort(added.begin(), added.end(), [](auto a, auto b) { return a.first < b.first; });
             if (order == 2) std::shuffle(added.begin(), added.end(), random);
@@ -203,118 +156,82 @@ TEST(range_list, any_order_of_additions_gives_the_same_list)
                 range_list_insert(list, added[i]);
                 if (i == added.size() / 2) range_list_view(list);
             }
-            EXPECT_EQ(ranges_of(list), expected) << "round " << round << " order " << order;
+            EXPECT_EQ(ranges_of(list), model.as_ranges()) << "round " << round << " order " << order;
         }
     }
 }
 
-struct late_case {
-    const char* name;
-    ranges additions; // made after the long list has been merged
-};
-
-class late_additions : public ::testing::TestWithParam<late_case> {};
-
-TEST_P(late_additions, few_additions_below_the_end_merge_into_a_long_list)
+TEST(range_list, few_additions_below_the_end_merge_into_a_long_merged_list)
 {
-    // A long merged list of the even addresses 100, 102, ..., 298 (100 single ranges).
-    range_list list;
-    address_bitmap model(0, 1000);
-    for (std::uint32_t address = 100; address < 300; address += 2) {
-        range_list_add_range(list, address, address);
-        model.add({address, address});
-    }
-    range_list_view(list);
-    for (const ip_range& range : GetParam().additions) {
-        range_list_insert(list, range);
-        model.add(range);
-    }
-    EXPECT_EQ(ranges_of(list), model.as_ranges());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    range_list, late_additions,
-    ::testing::Values(late_case{"one below everything", {{5, 5}}},
-                      late_case{"three scattered, descending", {{297, 297}, {151, 151}, {10, 20}}},
-                      late_case{"bridging two ranges", {{201, 201}}},
-                      late_case{"overlapping several", {{150, 170}, {90, 101}}},
-                      late_case{"duplicates of present ranges", {{200, 200}, {100, 100}}}),
-    testing::named_by<&late_case::name>());
-
-/// The union of the ranges, computed the plain way.
-ranges merged_model(std::vector<ip_range> added)
-{
-    std::sort(added.begin(), added.end(), [](auto a, auto b) { return a.first < b.first; });
-    ranges out;
-    for (const ip_range& r : added) {
-        if (!out.empty() && (out.back().last == top_address || r.first <= out.back().last + 1))
-            out.back().last = std::max(out.back().last, r.last);
-        else
-            out.push_back(r);
-    }
-    return out;
-}
-
-TEST(range_list, many_additions_in_any_order_match_the_sorted_model)
-{
-    // Large batches of out-of-order additions take a different sorting path than small ones.
-    std::mt19937 random(99);
-    for (std::size_t in_order : {0u, 10u, 150000u, 600000u}) {
-        std::vector<ip_range> added;
-        std::uint32_t at = 0;
-        for (std::size_t i = 0; i < in_order; ++i) {
-            at += 1 + random() % 5000;
-            added.push_back({at, at + static_cast<std::uint32_t>(random() % 3000)});
-        }
-        for (int i = 0; i < 70000; ++i) {
-            std::uint32_t first = random();
-            std::uint32_t length = random() % 4 == 0 ? random() % 100000 : random() % 4;
-            added.push_back({first, first > top_address - length ? top_address : first + length});
-        }
-        added.push_back({top_address - 1, top_address});
-        added.push_back({0, 0});
-        range_list list;
-        for (const ip_range& r : added) range_list_insert(list, r);
-        EXPECT_EQ(ranges_of(list), merged_model(added)) << in_order << " additions in order first";
+    const ranges cases[] = {
+        {{5, 5}},                             // one below everything
+        {{297, 297}, {151, 151}, {10, 20}},   // three scattered, descending
+        {{201, 201}},                         // bridging two ranges
+        {{150, 170}, {90, 101}},              // overlapping several
+        {{200, 200}, {100, 100}},             // duplicates of present ranges
+    };
+    for (const ranges& additions : cases) {
+        // The even addresses 100, 102, ..., 298, merged: far more ranges than are looked
+        // through for an addition a little before the end.
+        ranges added;
+        for (std::uint32_t address = 100; address < 300; address += 2) added.push_back({address, address});
+        range_list list = list_of(added);
+        range_list_view(list);
+        for (const ip_range& range : additions) range_list_insert(list, range);
+        added.insert(added.end(), additions.begin(), additions.end());
+        EXPECT_EQ(ranges_of(list), merged_model(added)) << ::testing::PrintToString(additions);
     }
 }
 
-TEST(range_list, shuffled_batches_of_every_shape_match_the_sorted_model)
+TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
 {
     // Batches of 2^17 ranges and more are dealt by the top byte into a block of their size and
     // finished by the three low bytes; large parts are dealt in place bucket by bucket and small
     // ones sorted through a scratch block; starts crowded into one top byte, or into a few
-    // addresses, take the deeper paths.
-    std::mt19937 random(5);
+    // addresses, take the deeper paths. Some batches follow a long run of ranges in order,
+    // and some hold long ranges.
     struct shape {
+        std::size_t in_order;
         std::size_t count;
         std::uint32_t base;
         std::uint32_t spread_mask;
+        std::uint32_t long_length; // a quarter of the ranges are up to this long; 0 for none
     };
     const shape shapes[] = {
-        {1 << 17, 0, 0xFFFFFFFFu},          // the smallest batch dealt through a block
-        {140000, 0x0A000000u, 0x00FFFFFFu}, // all of it in one part
-        {200000, 0, 0xFFFFFFFFu},  // all top bytes
-        {100000, 0x0A000000u, 0x00FFFFFFu}, // one top byte: recurses to the next byte
-        {90000, 0x0A0B0000u, 0x0000FFFFu},  // two fixed bytes
-        {80000, 0xC0A80100u, 0x000000FFu},  // 256 distinct starts, many equal
-        {70000, 0x01020304u, 0},            // one start
-        {32768, 0, 0x00FFFFFFu},           // a part of exactly the scratch size
-        {32769, 0, 0x00FFFFFFu},
-        {1000, 0x7F000000u, 0x0000FFFFu},
-        {65, 0, 0xFFFFFFFFu},
+        {0, 70000, 0, 0xFFFFFFFFu, 100000},
+        {10, 70000, 0, 0xFFFFFFFFu, 100000},
+        {150000, 70000, 0, 0xFFFFFFFFu, 100000},
+        {600000, 70000, 0, 0xFFFFFFFFu, 100000},
+        {0, 1 << 17, 0, 0xFFFFFFFFu, 0},          // the smallest batch dealt through a block
+        {0, 140000, 0x0A000000u, 0x00FFFFFFu, 0}, // all of it in one part
+        {0, 200000, 0, 0xFFFFFFFFu, 0},           // all top bytes
+        {0, 100000, 0x0A000000u, 0x00FFFFFFu, 0}, // one top byte: recurses to the next byte
+        {0, 90000, 0x0A0B0000u, 0x0000FFFFu, 0},  // two fixed bytes
+        {0, 80000, 0xC0A80100u, 0x000000FFu, 0},  // 256 distinct starts, many equal
+        {0, 70000, 0x01020304u, 0, 0},            // one start
+        {0, 32768, 0, 0x00FFFFFFu, 0},            // a part of exactly the scratch size
+        {0, 32769, 0, 0x00FFFFFFu, 0},
+        {0, 1000, 0x7F000000u, 0x0000FFFFu, 0},
+        {0, 65, 0, 0xFFFFFFFFu, 0},
     };
+    std::mt19937 random(5);
     for (const shape& batch : shapes) {
-        std::vector<ip_range> added;
+        ranges added;
+        for (std::uint32_t i = 0, at = 0; i < batch.in_order; ++i) {
+            at += 1 + random() % 5000;
+            added.push_back({at, at + static_cast<std::uint32_t>(random() % 3000)});
+        }
         for (std::size_t i = 0; i < batch.count; ++i) {
             std::uint32_t first = batch.base | (static_cast<std::uint32_t>(random()) & batch.spread_mask);
-            std::uint32_t last = first + static_cast<std::uint32_t>(random() % 3);
-            added.push_back({first, last < first ? top_address : last});
+            std::uint32_t length = random() % 3;
+            if (batch.long_length > 0 && random() % 4 == 0) length = random() % batch.long_length;
+            added.push_back({first, first > top - length ? top : first + length});
         }
-        std::shuffle(added.begin(), added.end(), random);
+        added.insert(added.end(), {{top - 1, top}, {0, 0}});
         range_list list;
         for (const ip_range& r : added) range_list_insert(list, r);
-        EXPECT_EQ(ranges_of(list), merged_model(added)) << batch.count << " from " << batch.base;
+        EXPECT_EQ(ranges_of(list), merged_model(added)) << batch.count << " from " << batch.base << " after "
+                                                        << batch.in_order << " in order";
     }
 }
 
@@ -323,8 +240,7 @@ TEST(range_list, additions_beyond_a_batch_merge_as_they_come)
     // Past a batch of pending additions a full block merges them before it grows: first
     // a cycle over a few ranges, given back to front, then many distinct ranges out of order
     // that merge while the list grows and once more when it is read.
-    range_list list;
-    std::vector<ip_range> added;
+    ranges added;
     for (std::uint32_t i = 0; i < 3'000'000; ++i) {
         std::uint32_t k = 9 - i % 10;
         added.push_back({k << 24, (k << 24) | 0xFFu});
@@ -334,7 +250,7 @@ TEST(range_list, additions_beyond_a_batch_merge_as_they_come)
         std::uint32_t first = 0x20000000u + 4 * static_cast<std::uint32_t>(random() % 100'000'000);
         added.push_back({first, first + static_cast<std::uint32_t>(random() % 3)});
     }
-    for (const ip_range& range : added) range_list_insert(list, range);
+    range_list list = list_of(added);
     EXPECT_EQ(ranges_of(list), merged_model(added));
 }
 
@@ -342,26 +258,23 @@ TEST(range_list, reserved_and_released_room_keeps_the_ranges)
 {
     // Sizes on both sides of the mapped and huge page storage thresholds.
     for (std::size_t count : {5u, 40000u, 300000u, 700000u}) {
-        std::vector<ip_range> added;
-        for (std::size_t i = 0; i < count; ++i) {
-            auto first = static_cast<std::uint32_t>(4 * i);
-            added.push_back({first, first + 1});
-        }
+        ranges added;
+        for (std::uint32_t first = 0; added.size() < count; first += 4) added.push_back({first, first + 1});
         range_list list;
         range_list_reserve(list, count / 2);
-        for (std::size_t i = 0; i < count / 2; ++i) range_list_insert(list, added[i]);
-        range_list_release_spare(list);
-        for (std::size_t i = count / 2; i < count; ++i) range_list_insert(list, added[i]);
-        range_list_release_spare(list);
+        for (std::size_t i = 0; i < count; ++i) {
+            range_list_insert(list, added[i]);
+            if (i + 1 == count / 2 || i + 1 == count) range_list_release_spare(list);
+        }
         EXPECT_EQ(ranges_of(list), added) << count;
         range_list_reserve(list, 1);
         range_list copy;
         range_list_copy(list, copy);
-        range_list_insert(copy, {top_address, top_address});
-        added.push_back({top_address, top_address});
+        range_list_insert(copy, {top, top});
+        added.push_back({top, top});
         EXPECT_EQ(ranges_of(copy), added) << count;
         range_list moved(std::move(copy));
-        EXPECT_EQ(range_list_view(moved).size(), count + 1);
+        EXPECT_EQ(ranges_of(moved), added) << count;
     }
 }
 
