@@ -148,7 +148,7 @@ void sort_part(ip_range* here, ip_range* other, std::size_t count, int shift, bo
 /// ones are first dealt in place, so that the scratch block stays within this size. Fresh
 /// memory is costly: every page of a scratch block as large as the list would be cleared by
 /// the system, for ranges that have a place already.
-constexpr std::size_t scratch_part = std::size_t{1} << 22;
+std::size_t scratch_part = std::size_t{1} << 22;
 
 /// Sorts data[0, count) by the bytes of the first address from the one at shift down,
 /// dealing it in place while it is larger than the scratch block.
@@ -194,6 +194,8 @@ void range_sort_by_first(ip_range* data, std::size_t count)
     sort_by_bytes(data, count, 24, scratch);
     std::free(scratch);
 }
+
+void range_sort_set_largest_scratch(std::size_t ranges) { scratch_part = ranges; }
 
 std::size_t range_coalesce(ip_range* data, std::size_t begin, std::size_t end)
 {

@@ -14,6 +14,9 @@ constexpr auto range_order = [](const ip_range& a, const ip_range& b) {
 /// Sorts ranges by their first address in linear time; ranges with equal first addresses
 /// may end in any order. Throws std::bad_alloc when its scratch block cannot be had.
 void range_sort_by_first(ip_range* data, std::size_t count);
+/// Sets the most ranges a large sort's scratch block holds (4Mi unless set; at least 1);
+/// larger parts are dealt in place first. For tests, which reach that way with fewer ranges.
+void range_sort_set_largest_scratch(std::size_t ranges);
 
 /// Merges the ranges of data[begin, end), sorted by first address, in place into ascending,
 /// disjoint and non-adjacent ranges; returns their new end.

@@ -1,4 +1,5 @@
 #include "ranges/range_list.h"
+#include "ranges/range_sort.h"
 
 #include <algorithm>
 #include <random>
@@ -185,11 +186,12 @@ TEST(range_list, few_additions_below_the_end_merge_into_a_long_merged_list)
 
 TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
 {
-    // Batches of 2^17 ranges and more are dealt by the top byte into a block of their size and
-    // finished by the three low bytes; large parts are dealt in place bucket by bucket and small
-    // ones sorted through a scratch block; starts crowded into one top byte, or into a few
-    // addresses, take the deeper paths. Some batches follow a long run of ranges in order,
-    // and some hold long ranges.
+    // Batches of 2^17 ranges and more are dealt byte by byte between the list's block and a
+    // scratch block until a part fits the cache, beyond 2^22 ranges first in place; smaller
+    // ones are dealt in place bucket by bucket, and small parts sorted through a scratch block;
+    // starts crowded into one top byte, or into a few addresses, take the deeper paths, which
+    // end in either block. Some batches follow a long run of ranges in order, and some hold
+    // long ranges.
     struct shape {
         std::size_t in_order;
         std::size_t count;
@@ -205,6 +207,9 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
         {0, 1 << 17, 0, 0xFFFFFFFFu, 0},          // the smallest batch dealt through a block
         {0, 140000, 0x0A000000u, 0x00FFFFFFu, 0}, // all of it in one part
         {0, 200000, 0, 0xFFFFFFFFu, 0},           // all top bytes
+        {0, 150000, 0x0A0B0000u, 0x0000FFFFu, 0}, // dealt to the third byte, finished in the cache
+        {0, 150000, 0xC0A80100u, 0x000000FFu, 0}, // dealt down to the last byte
+        {0, 150000, 0x01020304u, 0, 0},
         {0, 100000, 0x0A000000u, 0x00FFFFFFu, 0}, // one top byte: recurses to the next byte
         {0, 90000, 0x0A0B0000u, 0x0000FFFFu, 0},  // two fixed bytes
         {0, 80000, 0xC0A80100u, 0x000000FFu, 0},  // 256 distinct starts, many equal
@@ -215,7 +220,11 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
         {0, 65, 0, 0xFFFFFFFFu, 0},
     };
     std::mt19937 random(5);
+    // Each shape again with a scratch block too small for the large batches, which are then
+    // dealt in place first.
+    for (std::size_t scratch : {std::size_t{1} << 22, std::size_t{1} << 16})
     for (const shape& batch : shapes) {
+        range_sort_set_largest_scratch(scratch);
         ranges added;
         for (std::uint32_t i = 0, at = 0; i < batch.in_order; ++i) {
             at += 1 + random() % 5000;
@@ -231,8 +240,9 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
         range_list list;
         for (const ip_range& r : added) range_list_insert(list, r);
         EXPECT_EQ(ranges_of(list), merged_model(added)) << batch.count << " from " << batch.base << " after "
-                                                        << batch.in_order << " in order";
+                                                        << batch.in_order << " in order, scratch " << scratch;
     }
+    range_sort_set_largest_scratch(std::size_t{1} << 22);
 }
 
 TEST(range_list, additions_beyond_a_batch_merge_as_they_come)
