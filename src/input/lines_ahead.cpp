@@ -183,6 +183,8 @@ void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
 
 std::uint64_t lines_ahead::cut() const { return job_->cut - job_->start; }
 
+std::uint64_t lines_ahead::length() const { return job_->file_end - job_->start; }
+
 void lines_ahead::stop_reading() { job_->stop.store(job::keep, std::memory_order_relaxed); }
 
 lines_ahead::found lines_ahead::finish()

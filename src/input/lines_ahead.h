@@ -28,6 +28,8 @@ public:
     bool running() const { return job_ != nullptr; }
     /// Where the second half starts, in bytes from the start offset: right after a line feed.
     std::uint64_t cut() const;
+    /// The bytes from the start offset to the file's end, as they were when it started.
+    std::uint64_t length() const;
 
     struct found {
         /// The plain lines run from the cut to here (bytes from the start offset).

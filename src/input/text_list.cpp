@@ -131,6 +131,10 @@ void text_list_read(const char* path, range_list& list)
     {
         lines_ahead ahead;
         ahead.start(fd, chosen_plain_line_reader, smallest_file_ahead);
+        // A large file's list is given room for a range per shortest line at once: it then
+        // fills one block in huge pages rather than growing through small ones, and takes the
+        // second half's ranges without growing again.
+        if (ahead.running()) range_list_expect(list, static_cast<std::size_t>(ahead.length() / shortest_plain_line) + 1);
         text_parser_run(list, ahead);
     }
     range_list_release_spare(list);

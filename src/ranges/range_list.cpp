@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "ranges/range_sort.h"
@@ -19,13 +20,14 @@ const std::uint32_t mask_table[33] = {
 
 namespace {
 
-/// A full block of at least this many ranges merges its pending additions before it grows,
-/// once they are twice as many as the merged ranges. A block therefore grows past the batch
-/// only for ranges that are distinct, or while the pending additions are fewer than twice the
-/// merged ranges: it holds at most about six times the list's distinct ranges, or one batch,
-/// however many duplicates arrive out of order. (Merging at every doubling instead would
-/// merge each range twice as often for a list given wholly out of order; a list of up to a
-/// batch is sorted once, when it is first read.)
+/// A list of at least this many ranges merges its pending additions each time its size reaches
+/// a power of two, once they are twice as many as the merged ranges, whatever room its block
+/// has (a reader may have made room for many more at once). A list therefore grows past the
+/// batch only for ranges that are distinct, or while the pending additions are fewer than
+/// twice the merged ranges: it holds at most about six times its distinct ranges, or one
+/// batch, however many duplicates arrive out of order. (Merging at every doubling whatever
+/// the pending additions would merge each range twice as often for a list given wholly out
+/// of order; a list of up to a batch is sorted once, when it is first read.)
 constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
 /// Ranges examined before the end for an addition that starts a little before the last one.
@@ -123,8 +125,7 @@ void range_list::replace(std::size_t begin, std::size_t end, ip_range joined)
 
 void range_list::add_pending(ip_range range)
 {
-    std::size_t capacity = storage_.capacity();
-    if (size_ == capacity && capacity >= pending_batch && size_ - merged_ >= 2 * merged_) merge_pending();
+    if (size_ >= pending_batch && (size_ & (size_ - 1)) == 0 && size_ - merged_ >= 2 * merged_) merge_pending();
     make_room(size_ + 1);
     storage_.data()[size_++] = range;
 }
@@ -226,6 +227,15 @@ range_list& range_list_copy(range_list& source, range_list& target)
 }
 
 void range_list_reserve(range_list& list, std::size_t count) { list.storage_.grow(count, list.size_, false); }
+
+void range_list_expect(range_list& list, std::size_t count)
+{
+    try {
+        list.storage_.grow(count, list.size_, true);
+    } catch (const std::bad_alloc&) {
+        // The list grows as it fills instead.
+    }
+}
 
 void range_list_release_spare(range_list& list)
 {

@@ -29,6 +29,7 @@ private:
     friend void range_list_insert(range_list& list, ip_range range);
     friend void range_list_add_range(range_list& list, std::uint32_t first, std::uint32_t last);
     friend void range_list_reserve(range_list& list, std::size_t count);
+    friend void range_list_expect(range_list& list, std::size_t count);
     friend void range_list_release_spare(range_list& list);
     friend range_list& range_list_copy(range_list& source, range_list& target);
     friend void range_list_append(range_list& list, std::span<const ip_range> ranges);
@@ -78,9 +79,13 @@ void range_list_add_cidr(range_list& list, std::uint32_t address, unsigned prefi
 /// Makes room for count ranges in all, in small pages that become resident only as they
 /// fill: for a list whose size is bounded in advance.
 void range_list_reserve(range_list& list, std::size_t count);
-/// Gives back the memory past the list's last range that its storage holds resident, and a
-/// large block kept for reuse; for a reader that has finished adding. The ranges stay as
-/// they are.
+/// Makes room for count ranges in all where the memory can be had, in huge pages where the
+/// system has them, which become resident only as they fill: for a reader that knows about
+/// how many ranges it may add. Without the memory the list grows as it fills, as it would
+/// have. range_list_release_spare gives back the room left.
+void range_list_expect(range_list& list, std::size_t count);
+/// Gives back the room past the list's last range, resident or not, and a large block kept
+/// for reuse; for a reader that has finished adding. The ranges stay as they are.
 void range_list_release_spare(range_list& list);
 /// Adds ranges in invariant form; when they start at or after the start of the list's last
 /// range, as the sweeps of the set algebra hand them over, they are copied in one block.

@@ -179,9 +179,16 @@ void range_storage::release_spare(std::size_t used)
 {
     std::size_t bytes = storage_bytes(capacity_);
     if (bytes < huge_page) return;
+    // The huge pages past the used ones go back to the system, resident or not; the first
+    // stays, so that the block remains mapped.
+    auto* start = reinterpret_cast<char*>(data_);
     std::size_t used_bytes = round_up(storage_bytes(used), small_page);
-    std::size_t end = std::min(round_up(used_bytes, huge_page), bytes);
-    if (end > used_bytes) page_block_discard(reinterpret_cast<char*>(data_) + used_bytes, end - used_bytes);
+    std::size_t end = std::min(std::max(round_up(used_bytes, huge_page), huge_page), bytes);
+    if (end > used_bytes) page_block_discard(start + used_bytes, end - used_bytes);
+    if (end < bytes) {
+        page_block_unmap(start + end, bytes - end);
+        capacity_ = end / sizeof(ip_range);
+    }
 }
 
 void range_storage_trim_spare() { drop_spare_above(largest_spare); }

@@ -27,8 +27,8 @@ public:
     void grow(std::size_t capacity, std::size_t kept, bool huge);
     /// Returns the block to the system; the storage is empty again.
     void release();
-    /// Gives back the resident memory past the first used ranges that the last huge page
-    /// holds; the ranges stay as they are.
+    /// Gives back the memory past the first used ranges: the resident part of the last huge
+    /// page they touch, and the huge pages after it. The ranges stay as they are.
     void release_spare(std::size_t used);
 
 private:

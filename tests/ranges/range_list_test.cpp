@@ -266,12 +266,14 @@ TEST(range_list, additions_beyond_a_batch_merge_as_they_come)
 
 TEST(range_list, reserved_and_released_room_keeps_the_ranges)
 {
-    // Sizes on both sides of the mapped and huge page storage thresholds.
+    // Sizes on both sides of the mapped and huge page storage thresholds; room made for half
+    // the ranges, or expected for four times as many, given back halfway and at the end.
+    for (auto make_room : {range_list_reserve, range_list_expect})
     for (std::size_t count : {5u, 40000u, 300000u, 700000u}) {
         ranges added;
         for (std::uint32_t first = 0; added.size() < count; first += 4) added.push_back({first, first + 1});
         range_list list;
-        range_list_reserve(list, count / 2);
+        make_room(list, make_room == range_list_reserve ? count / 2 : count * 4);
         for (std::size_t i = 0; i < count; ++i) {
             range_list_insert(list, added[i]);
             if (i + 1 == count / 2 || i + 1 == count) range_list_release_spare(list);
