@@ -71,8 +71,9 @@ struct lines_ahead::job {
     std::uint64_t cut;
     std::uint64_t file_end;
     plain_lines_reader<range_run> read;
-    /// What the main thread asks: read on, stop reading and keep what was read, or drop it.
-    enum : int { read_on, keep, drop };
+    /// What the main thread asks: read on, stop reading and keep what was read, or drop it;
+    /// or that the second processor, having read to its end first, sorts what it read.
+    enum : int { read_on, keep, drop, sorting };
     std::atomic<int> stop{read_on};
     second_processor reader;
     /// The read buffer, and room for a range per shortest plain line from the cut to the
@@ -127,7 +128,10 @@ void lines_ahead::job::read_plain_lines()
     result.line_feeds = line_feeds;
     std::size_t count = added.count;
     result.sorted = added.ascending;
-    if (!result.sorted && stop.load(std::memory_order_relaxed) != drop) {
+    // Ranges read before the main thread asked to stop are left as they came: it is waiting,
+    // and sorts them with its own more cheaply than this sort and a merge would.
+    int reading = read_on;
+    if (!result.sorted && stop.compare_exchange_strong(reading, sorting, std::memory_order_relaxed)) {
         try {
             range_sort_by_first(ranges, count);
             count = range_coalesce(ranges, 0, count);
@@ -185,7 +189,11 @@ std::uint64_t lines_ahead::cut() const { return job_->cut - job_->start; }
 
 std::uint64_t lines_ahead::length() const { return job_->file_end - job_->start; }
 
-void lines_ahead::stop_reading() { job_->stop.store(job::keep, std::memory_order_relaxed); }
+bool lines_ahead::stop_reading()
+{
+    int reading = job::read_on;
+    return !job_->stop.compare_exchange_strong(reading, job::keep, std::memory_order_relaxed);
+}
 
 lines_ahead::found lines_ahead::finish()
 {

@@ -41,8 +41,9 @@ public:
     };
     /// Asks the second processor to stop reading at its next block of lines and keep what it
     /// has read: a slow second processor leaves the rest to the main thread rather than hold it
-    /// up. It still sorts what it has.
-    void stop_reading();
+    /// up, and leaves what it read unsorted. True when it had read to its end already, and so
+    /// sorts what it read, unless that came in order.
+    bool stop_reading();
     /// Waits for the second processor. What it found lasts until release().
     found finish();
     /// Stops the second processor if it is still reading, and gives back its memory.

@@ -59,9 +59,9 @@ std::size_t smallest_file_ahead = std::size_t{1} << 20;
 void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead)
 {
     if (in.offset() == ahead.cut()) {
-        // The list's own pending additions merge while the other processor may still sort.
-        ahead.stop_reading();
-        range_list_view(list);
+        // The list's own pending additions merge while the other processor sorts, if it does;
+        // ranges it leaves unsorted join them instead.
+        if (ahead.stop_reading()) range_list_view(list);
         lines_ahead::found found = ahead.finish();
         if (in.skip(found.end - ahead.cut(), found.line_feeds)) {
             if (found.sorted) {
