@@ -13,7 +13,8 @@ namespace blockset {
 namespace {
 
 /// Blocks of this many ranges and more are sorted through a scratch block of their size, or
-/// of scratch_part ranges when they are larger.
+/// of scratch_part ranges when they are larger; smaller ones through a block of
+/// scratch_ranges.
 constexpr std::size_t large_sort = std::size_t{1} << 17;
 
 /// Parts of up to this many ranges, with their room in a scratch block, stay in the
@@ -88,27 +89,6 @@ void deal_into_buckets(ip_range* data, std::size_t count, int shift, std::size_t
     }
 }
 
-/// Sorts ranges by the bytes of their first address from the one at shift down. A large
-/// part is dealt into buckets and each bucket sorted on the next byte; a part that fits the
-/// scratch block is finished through it. Every step is linear, where a comparison sort's
-/// n log n steps would dominate reading a large list given out of order, and no copy of the
-/// whole list is needed.
-void sort_by_bytes(ip_range* data, std::size_t count, int shift, ip_range* scratch)
-{
-    if (count <= scratch_ranges) {
-        sort_cached_part(data, scratch, count, shift, true);
-        return;
-    }
-    std::size_t end[256];
-    deal_into_buckets(data, count, shift, end);
-    if (shift == 0) return;
-    std::size_t begin = 0;
-    for (std::size_t bucket_end : end) {
-        sort_by_bytes(data + begin, bucket_end - begin, shift - 8, scratch);
-        begin = bucket_end;
-    }
-}
-
 /// Sorts here[0, count) by the bytes of the first address from the one at shift down, with
 /// other, the part's room in the other block of the same size; the result ends in here when
 /// end_here holds, in other otherwise. A part too large for the processor's caches is dealt
@@ -144,17 +124,19 @@ void sort_part(ip_range* here, ip_range* other, std::size_t count, int shift, bo
     }
 }
 
-/// Parts of up to this many ranges are sorted through a scratch block of their size; larger
-/// ones are first dealt in place, so that the scratch block stays within this size. Fresh
-/// memory is costly: every page of a scratch block as large as the list would be cleared by
-/// the system, for ranges that have a place already.
+/// Large blocks are sorted through a scratch block of at most this many ranges; larger parts
+/// are first dealt in place. Fresh memory is costly: every page of a scratch block as large
+/// as the list would be cleared by the system, for ranges that have a place already.
 std::size_t scratch_part = std::size_t{1} << 22;
 
-/// Sorts data[0, count) by the bytes of the first address from the one at shift down,
-/// dealing it in place while it is larger than the scratch block.
-void sort_in_parts(ip_range* data, std::size_t count, int shift, ip_range* scratch)
+/// Sorts data[0, count) by the bytes of the first address from the one at shift down. A part
+/// larger than the scratch block (room ranges) is dealt in place into buckets by the byte at
+/// shift, swapping every range into its bucket, and each bucket sorted on by the next byte; a
+/// part that fits is sorted through the scratch block. Every step is linear, where a
+/// comparison sort's n log n steps would dominate reading a large list given out of order.
+void sort_in_parts(ip_range* data, std::size_t count, int shift, ip_range* scratch, std::size_t room)
 {
-    if (count <= scratch_part) {
+    if (count <= room) {
         sort_part(data, scratch, count, shift, true);
         return;
     }
@@ -163,17 +145,9 @@ void sort_in_parts(ip_range* data, std::size_t count, int shift, ip_range* scrat
     if (shift == 0) return;
     std::size_t begin = 0;
     for (std::size_t bucket_end : end) {
-        sort_in_parts(data + begin, bucket_end - begin, shift - 8, scratch);
+        sort_in_parts(data + begin, bucket_end - begin, shift - 8, scratch, room);
         begin = bucket_end;
     }
-}
-
-/// Sorts a large block through a scratch block of at most scratch_part ranges.
-void sort_large(ip_range* data, std::size_t count)
-{
-    range_storage scratch;
-    scratch.grow(std::min(count, scratch_part), 0, true);
-    sort_in_parts(data, count, 24, scratch.data());
 }
 
 } // namespace
@@ -185,13 +159,17 @@ void range_sort_by_first(ip_range* data, std::size_t count)
     while (ordered < count && data[ordered - 1].first <= data[ordered].first) ++ordered;
     if (ordered >= count) return;
     if (count >= large_sort) {
-        sort_large(data, count);
+        // A mapped block, which the list may take over once the sort has given it back.
+        range_storage scratch;
+        std::size_t room = std::min(count, scratch_part);
+        scratch.grow(room, 0, true);
+        sort_in_parts(data, count, 24, scratch.data(), room);
         return;
     }
     std::size_t room = std::min(count, scratch_ranges);
     auto* scratch = static_cast<ip_range*>(std::malloc(room * sizeof(ip_range)));
     if (scratch == nullptr) throw std::bad_alloc();
-    sort_by_bytes(data, count, 24, scratch);
+    sort_in_parts(data, count, 24, scratch, room);
     std::free(scratch);
 }
 
