@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "io/second_processor.h"
 #include "ranges/range_sort.h"
 
 namespace blockset {
@@ -33,26 +34,80 @@ constexpr std::size_t pending_batch = std::size_t{1} << 20;
 /// Ranges examined before the end for an addition that starts a little before the last one.
 constexpr std::size_t nearby_ranges = 8;
 
+/// Merges sorted kept[0, i) and sorted added[0, count) into out[0, i + count), from the back;
+/// of ranges with equal first addresses, the kept ones come first. kept may be out itself,
+/// and the ranges of kept below the first addition then stay where they are; otherwise
+/// neither part may overlap out. added must lie past out[i + count). Returns how many
+/// ranges of kept stayed below every addition.
+std::size_t merge_back(ip_range* out, const ip_range* kept, std::size_t i, const ip_range* added, std::size_t count)
+{
+    std::size_t at = i + count;
+    // Which part the next range comes from cannot be predicted for input out of order, so
+    // the choice is made by arithmetic rather than by a branch.
+    while (count > 0 && i > 0) {
+        ip_range keep = kept[i - 1];
+        ip_range addition = added[count - 1];
+        bool take_kept = addition.first < keep.first;
+        out[--at] = take_kept ? keep : addition;
+        i -= take_kept;
+        count -= !take_kept;
+    }
+    while (count > 0) out[--at] = added[--count];
+    if (kept != out && i > 0) std::memcpy(out, kept, i * sizeof(ip_range));
+    return i;
+}
+
+/// Parts of at least this many ranges each are merged in two halves at once, the upper one
+/// on the second processor.
+constexpr std::size_t shared_merge = std::size_t{1} << 20;
+
+struct upper_half {
+    ip_range* out;
+    const ip_range* kept;
+    std::size_t kept_count;
+    const ip_range* added;
+    std::size_t count;
+
+    void merge() const { merge_back(out, kept, kept_count, added, count); }
+};
+
 /// Merges sorted data[0, merged) and sorted added[0, count) into data[0, merged + count),
 /// from the back, so that the ranges of data below the first addition stay where they are.
 /// added must lie past data[merged + count). Returns the index from which the result may
 /// need coalescing.
 std::size_t merge_from_back(ip_range* data, std::size_t merged, const ip_range* added, std::size_t count)
 {
-    std::size_t out = merged + count;
-    std::size_t i = merged;
-    // Which part the next range comes from cannot be predicted for input out of order, so
-    // the choice is made by arithmetic rather than by a branch.
-    while (count > 0 && i > 0) {
-        ip_range kept = data[i - 1];
-        ip_range addition = added[count - 1];
-        bool take_kept = addition.first < kept.first;
-        data[--out] = take_kept ? kept : addition;
-        i -= take_kept;
-        count -= !take_kept;
+    std::size_t below = merged;
+    if (merged >= shared_merge && count >= shared_merge) {
+        // The ranges from the middle addition's first address on form the upper half. Its
+        // part of data moves to a block of its own first: the lower half's result covers
+        // where it lies. Without that block the merge is done in one.
+        auto before = [](const ip_range& range, std::uint32_t address) { return range.first < address; };
+        const std::uint32_t middle = added[count / 2].first;
+        const std::size_t kept_below = static_cast<std::size_t>(std::lower_bound(data, data + merged, middle, before) - data);
+        const std::size_t added_below = static_cast<std::size_t>(std::lower_bound(added, added + count, middle, before) - added);
+        range_storage upper_kept;
+        try {
+            upper_kept.grow(merged - kept_below, 0, true);
+        } catch (const std::bad_alloc&) {
+            below = merge_back(data, data, merged, added, count);
+            return below > 0 ? below - 1 : 0;
+        }
+        if (merged > kept_below) std::memcpy(upper_kept.data(), data + kept_below, (merged - kept_below) * sizeof(ip_range));
+        upper_half upper{data + kept_below + added_below, upper_kept.data(), merged - kept_below,
+                               added + added_below, count - added_below};
+        second_processor helper;
+        const bool shared = helper.start([](void* half) { static_cast<upper_half*>(half)->merge(); }, &upper);
+        below = merge_back(data, data, kept_below, added, added_below);
+        if (shared) {
+            helper.join();
+        } else {
+            upper.merge();
+        }
+    } else {
+        below = merge_back(data, data, merged, added, count);
     }
-    while (count > 0) data[--out] = added[--count];
-    return i > 0 ? i - 1 : 0;
+    return below > 0 ? below - 1 : 0;
 }
 
 } // namespace

@@ -134,6 +134,39 @@ TEST(range_list, append_adds_ranges_in_invariant_form)
     }
 }
 
+TEST(range_list, long_interleaved_appends_merge_as_short_ones)
+{
+    // Parts of 2^20 ranges and more merge in two halves at once, split at the middle appended
+    // range: ranges that overlap, touch or start together across the split, and appended
+    // ranges all above the list but for one.
+    struct shape {
+        std::uint32_t list_step, appended_step, appended_offset, length;
+    };
+    const shape shapes[] = {
+        {6, 6, 3, 1},       // interleaved, apart
+        {4, 4, 2, 1},       // interleaved, touching
+        {5, 3, 1, 4},       // overlapping
+        {2, 2, 0, 0},       // the same starts
+        {2, 2, 1 << 23, 0}, // all above the list but for a first one at its start
+    };
+    constexpr std::uint32_t count = (1u << 20) + 1000;
+    for (const shape& s : shapes) {
+        ranges list_part, appended;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            list_part.push_back({i * s.list_step, i * s.list_step + s.length});
+            std::uint32_t first = s.appended_offset + i * s.appended_step;
+            appended.push_back({first, first + s.length});
+        }
+        if (s.appended_offset > count * s.list_step) appended.front() = {1, 1};
+        range_list list = list_of(list_part);
+        range_list appended_list = list_of(appended);
+        range_list_append(list, range_list_view(appended_list));
+        ranges all = list_part;
+        all.insert(all.end(), appended.begin(), appended.end());
+        EXPECT_EQ(ranges_of(list), merged_model(all)) << s.list_step << " " << s.appended_step << " " << s.appended_offset;
+    }
+}
+
 TEST(range_list, any_order_of_additions_gives_the_same_list)
 {
     // Short ranges crowded near 0.0.0.0 in even rounds and near 255.255.255.255 in odd ones.
