@@ -59,7 +59,7 @@ std::size_t merge_back(ip_range* out, const ip_range* kept, std::size_t i, const
 
 /// Parts of at least this many ranges each are merged in two halves at once, the upper one
 /// on the second processor.
-constexpr std::size_t shared_merge = std::size_t{1} << 20;
+std::size_t shared_merge = std::size_t{1} << 20;
 
 struct upper_half {
     ip_range* out;
@@ -209,6 +209,8 @@ void range_list::merge_pending()
     std::size_t from = merge_from_back(data, merged_, added, pending);
     size_ = merged_ = range_coalesce(data, from, merged_ + pending);
 }
+
+void range_list_set_shared_merge(std::size_t ranges) { shared_merge = ranges; }
 
 void range_list_clear(range_list& list)
 {

@@ -90,6 +90,9 @@ void range_list_release_spare(range_list& list);
 /// Adds ranges in invariant form; when they start at or after the start of the list's last
 /// range, as the sweeps of the set algebra hand them over, they are copied in one block.
 void range_list_append(range_list& list, std::span<const ip_range> ranges);
+/// Sets how many ranges each of two sorted parts must hold for range_list_append to merge
+/// them in two halves at once (2^20 unless set). For tests, which reach that way with fewer.
+void range_list_set_shared_merge(std::size_t ranges);
 /// Replaces the target's ranges by the source's; source and target must differ. The
 /// target keeps its storage when that fits the source's ranges.
 range_list& range_list_copy(range_list& source, range_list& target);
