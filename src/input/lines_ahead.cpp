@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "io/second_processor.h"
-#include "ranges/page_storage.h"
 #include "ranges/range_sort.h"
+#include "ranges/range_storage.h"
 
 namespace blockset {
 
@@ -60,8 +60,6 @@ std::size_t read_at(int fd, char* into, std::size_t n, std::uint64_t offset)
     return got;
 }
 
-std::size_t round_up(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) / unit * unit; }
-
 } // namespace
 
 struct lines_ahead::job {
@@ -79,8 +77,7 @@ struct lines_ahead::job {
     /// The read buffer, and room for a range per shortest plain line from the cut to the
     /// file's end; the second processor takes both, so that the main thread reads on at once.
     char* buffer = nullptr;
-    ip_range* ranges = nullptr;
-    std::size_t range_bytes = 0;
+    range_storage ranges;
     found result;
 
     void run();
@@ -90,14 +87,16 @@ struct lines_ahead::job {
 void lines_ahead::job::run()
 {
     result.end = cut - start;
-    range_bytes = round_up(static_cast<std::size_t>((file_end - cut) / shortest_plain_line + 1) * sizeof(ip_range), small_page);
-    buffer = static_cast<char*>(std::malloc(read_block));
-    ranges = static_cast<ip_range*>(page_block_map(range_bytes));
     // Without its memory the second processor reads nothing, and the main thread reads on.
-    if (buffer == nullptr || ranges == nullptr) return;
-    // A page fault costs far more than clearing a page: few, large pages suit a block that
-    // fills from its start.
-    if (range_bytes >= huge_page) page_block_prefer_huge_pages(ranges, range_bytes);
+    buffer = static_cast<char*>(std::malloc(read_block));
+    if (buffer == nullptr) return;
+    try {
+        // In huge pages where the system has them: few, large pages suit a block that fills
+        // from its start.
+        ranges.grow(static_cast<std::size_t>((file_end - cut) / shortest_plain_line + 1), 0, true);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
     read_plain_lines();
 }
 
@@ -105,7 +104,7 @@ void lines_ahead::job::run()
 /// came in order.
 void lines_ahead::job::read_plain_lines()
 {
-    range_run added{ranges};
+    range_run added{ranges.data()};
     std::uint64_t at = cut; // the file offset of buffer[0]
     std::size_t held = 0;
     int line_feeds = 0;
@@ -133,14 +132,14 @@ void lines_ahead::job::read_plain_lines()
     int reading = read_on;
     if (!result.sorted && stop.compare_exchange_strong(reading, sorting, std::memory_order_relaxed)) {
         try {
-            range_sort_by_first(ranges, count);
-            count = range_coalesce(ranges, 0, count);
+            range_sort_by_first(ranges.data(), count);
+            count = range_coalesce(ranges.data(), 0, count);
             result.sorted = true;
         } catch (const std::bad_alloc&) {
             // Without scratch memory the ranges go to the list as they came.
         }
     }
-    result.ranges = {ranges, count};
+    result.ranges = {ranges.data(), count};
 }
 
 void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
@@ -207,7 +206,6 @@ void lines_ahead::release()
     job_->stop.store(job::drop, std::memory_order_relaxed);
     job_->reader.join();
     std::free(job_->buffer);
-    if (job_->ranges != nullptr) page_block_unmap(job_->ranges, job_->range_bytes);
     job_->~job();
     std::free(job_);
     job_ = nullptr;

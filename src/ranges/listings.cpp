@@ -149,7 +149,7 @@ template <class write_lines>
 void write_listing(output_stream& out, std::span<const ip_range> ranges, std::size_t most_bytes, write_lines write)
 {
     if (ranges.size() >= shared_listing) {
-        const std::size_t block_bytes = (slice_ranges * most_bytes + small_page - 1) / small_page * small_page;
+        const std::size_t block_bytes = page_round_up(slice_ranges * most_bytes, small_page);
         // Mapped, not allocated: the pages that fill become resident, and a refusal leaves
         // the listing to the main thread alone.
         if (auto* text = static_cast<char*>(page_block_map(2 * block_bytes))) {

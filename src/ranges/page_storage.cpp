@@ -15,10 +15,6 @@
 
 namespace blockset {
 
-namespace {
-std::uintptr_t round_up(std::uintptr_t value, std::uintptr_t unit) { return (value + unit - 1) & ~(unit - 1); }
-} // namespace
-
 void* page_block_map(std::size_t bytes)
 {
     if (bytes < huge_page) {
@@ -30,7 +26,7 @@ void* page_block_map(std::size_t bytes)
     void* area = ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANON, -1, 0);
     if (area == MAP_FAILED) return nullptr;
     auto start = reinterpret_cast<std::uintptr_t>(area);
-    std::uintptr_t aligned = round_up(start, huge_page);
+    std::uintptr_t aligned = page_round_up(start, huge_page);
     if (aligned > start) ::munmap(area, aligned - start);
     std::uintptr_t end = aligned + bytes;
     if (start + reserved > end) ::munmap(reinterpret_cast<void*>(end), start + reserved - end);
@@ -51,16 +47,7 @@ bool page_block_move(void* from, std::size_t held, void* to)
 #endif
 }
 
-bool page_block_lend([[maybe_unused]] void* from, [[maybe_unused]] std::size_t bytes, [[maybe_unused]] void* to)
-{
-#if defined(BLOCKSET_LINUX_PAGES)
-    return bytes == 0 || ::mremap(from, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, to) != MAP_FAILED;
-#else
-    return false;
-#endif
-}
-
-bool page_block_lends()
+bool page_block_moves_pages()
 {
 #if defined(BLOCKSET_LINUX_PAGES)
     return true;

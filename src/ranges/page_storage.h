@@ -16,21 +16,21 @@ constexpr std::size_t small_page = 4096;
 /// The size of a transparent huge page (Linux) or superpage (FreeBSD) on x86-64.
 constexpr std::size_t huge_page = std::size_t{1} << 21;
 
+/// Rounds bytes up to a multiple of unit, a power of two.
+constexpr std::size_t page_round_up(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
+
 /// Maps a block of bytes (a multiple of small_page), readable and writable, zero-filled;
 /// from huge_page up it starts at a huge page boundary. Null when the system refuses.
 void* page_block_map(std::size_t bytes);
 /// Returns a block to the system.
 void page_block_unmap(void* block, std::size_t bytes);
-/// Moves the first held bytes of from, a mapped block of held bytes, to the start of to, a
-/// larger mapped block, and returns from to the system. Where the system can, it moves the
-/// pages rather than their contents. False when it fails; both blocks are then as they were.
+/// Moves the first held bytes of from, the start of a mapped block, to the start of to, in
+/// another mapped block, and returns them from from's block to the system. Where the system
+/// can (page_block_moves_pages), it moves the pages, resident as they are, rather than their
+/// contents. False when it fails; both blocks are then as they were.
 bool page_block_move(void* from, std::size_t held, void* to);
-/// Moves the pages of from[0, bytes) in place of to[0, bytes), inside another mapped block,
-/// keeping them resident, and returns them from from's block; their contents come along. False,
-/// changing nothing, where the system cannot move pages.
-bool page_block_lend(void* from, std::size_t bytes, void* to);
-/// Whether page_block_lend moves pages on this system.
-bool page_block_lends();
+/// Whether page_block_move moves pages rather than copying on this system.
+bool page_block_moves_pages();
 /// Asks for huge pages in part of a block, where the system takes such a request.
 void page_block_prefer_huge_pages(void* start, std::size_t bytes);
 /// Gives the pages of part of a block back to the system; their contents are lost.

@@ -71,42 +71,45 @@ struct upper_half {
     void merge() const { merge_back(out, kept, kept_count, added, count); }
 };
 
+/// merge_back(data, data, merged, added, count) in two halves at once, the upper one on the
+/// second processor: the ranges from the middle addition's first address on. Its part of
+/// data moves to a block of its own first, since the lower half's result covers where it
+/// lies. False, changing nothing, without that block.
+bool merge_in_halves(ip_range* data, std::size_t merged, const ip_range* added, std::size_t count, std::size_t& below)
+{
+    auto before = [](const ip_range& range, std::uint32_t address) { return range.first < address; };
+    const std::uint32_t middle = added[count / 2].first;
+    const std::size_t kept_below = static_cast<std::size_t>(std::lower_bound(data, data + merged, middle, before) - data);
+    const std::size_t added_below = static_cast<std::size_t>(std::lower_bound(added, added + count, middle, before) - added);
+    range_storage upper_kept;
+    try {
+        upper_kept.grow(merged - kept_below, 0, true);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (merged > kept_below) std::memcpy(upper_kept.data(), data + kept_below, (merged - kept_below) * sizeof(ip_range));
+    upper_half upper{data + kept_below + added_below, upper_kept.data(), merged - kept_below, added + added_below,
+                     count - added_below};
+    second_processor helper;
+    const bool shared = helper.start([](void* half) { static_cast<upper_half*>(half)->merge(); }, &upper);
+    below = merge_back(data, data, kept_below, added, added_below);
+    if (shared) {
+        helper.join();
+    } else {
+        upper.merge();
+    }
+    return true;
+}
+
 /// Merges sorted data[0, merged) and sorted added[0, count) into data[0, merged + count),
 /// from the back, so that the ranges of data below the first addition stay where they are.
 /// added must lie past data[merged + count). Returns the index from which the result may
 /// need coalescing.
 std::size_t merge_from_back(ip_range* data, std::size_t merged, const ip_range* added, std::size_t count)
 {
-    std::size_t below = merged;
-    if (merged >= shared_merge && count >= shared_merge) {
-        // The ranges from the middle addition's first address on form the upper half. Its
-        // part of data moves to a block of its own first: the lower half's result covers
-        // where it lies. Without that block the merge is done in one.
-        auto before = [](const ip_range& range, std::uint32_t address) { return range.first < address; };
-        const std::uint32_t middle = added[count / 2].first;
-        const std::size_t kept_below = static_cast<std::size_t>(std::lower_bound(data, data + merged, middle, before) - data);
-        const std::size_t added_below = static_cast<std::size_t>(std::lower_bound(added, added + count, middle, before) - added);
-        range_storage upper_kept;
-        try {
-            upper_kept.grow(merged - kept_below, 0, true);
-        } catch (const std::bad_alloc&) {
-            below = merge_back(data, data, merged, added, count);
-            return below > 0 ? below - 1 : 0;
-        }
-        if (merged > kept_below) std::memcpy(upper_kept.data(), data + kept_below, (merged - kept_below) * sizeof(ip_range));
-        upper_half upper{data + kept_below + added_below, upper_kept.data(), merged - kept_below,
-                               added + added_below, count - added_below};
-        second_processor helper;
-        const bool shared = helper.start([](void* half) { static_cast<upper_half*>(half)->merge(); }, &upper);
-        below = merge_back(data, data, kept_below, added, added_below);
-        if (shared) {
-            helper.join();
-        } else {
-            upper.merge();
-        }
-    } else {
-        below = merge_back(data, data, merged, added, count);
-    }
+    std::size_t below = 0;
+    const bool long_parts = merged >= shared_merge && count >= shared_merge;
+    if (!long_parts || !merge_in_halves(data, merged, added, count, below)) below = merge_back(data, data, merged, added, count);
     return below > 0 ? below - 1 : 0;
 }
 

@@ -59,20 +59,28 @@ void sort_cached_part(ip_range* here, ip_range* other, std::size_t count, int sh
     }
 }
 
+/// Counts data[0, count) by the byte of the first address at shift: start receives where
+/// each of the 256 buckets starts once they are in order, end where it ends.
+void count_buckets(const ip_range* data, std::size_t count, int shift, std::size_t (&start)[256], std::size_t (&end)[256])
+{
+    std::size_t sizes[256] = {};
+    for (std::size_t i = 0; i < count; ++i) ++sizes[(data[i].first >> shift) & 0xFF];
+    std::size_t sum = 0;
+    for (int bucket = 0; bucket < 256; ++bucket) {
+        start[bucket] = sum;
+        sum += sizes[bucket];
+        end[bucket] = sum;
+    }
+}
+
 /// Deals a part in place into the 256 buckets of the byte of the first address at shift by
 /// swapping every range into its bucket (an American flag sort); end receives the end of
 /// each bucket.
 void deal_into_buckets(ip_range* data, std::size_t count, int shift, std::size_t (&end)[256])
 {
     auto digit = [shift](const ip_range& range) { return (range.first >> shift) & 0xFFu; };
-    std::size_t next[256] = {};
-    for (std::size_t i = 0; i < count; ++i) ++next[digit(data[i])];
-    std::size_t sum = 0;
-    for (int bucket = 0; bucket < 256; ++bucket) {
-        sum += next[bucket];
-        next[bucket] = sum - next[bucket];
-        end[bucket] = sum;
-    }
+    std::size_t next[256];
+    count_buckets(data, count, shift, next, end);
     for (unsigned bucket = 0; bucket < 256; ++bucket) {
         while (next[bucket] < end[bucket]) {
             ip_range moving = data[next[bucket]];
@@ -102,15 +110,9 @@ void sort_part(ip_range* here, ip_range* other, std::size_t count, int shift, bo
         sort_cached_part(here, other, count, shift, end_here);
         return;
     }
-    std::size_t offset[256] = {};
-    for (std::size_t i = 0; i < count; ++i) ++offset[(here[i].first >> shift) & 0xFF];
+    std::size_t offset[256];
     std::size_t end[256];
-    std::size_t sum = 0;
-    for (int bucket = 0; bucket < 256; ++bucket) {
-        sum += offset[bucket];
-        offset[bucket] = sum - offset[bucket];
-        end[bucket] = sum;
-    }
+    count_buckets(here, count, shift, offset, end);
     for (std::size_t i = 0; i < count; ++i) other[offset[(here[i].first >> shift) & 0xFF]++] = here[i];
     if (shift == 0) {
         if (end_here) std::copy(other, other + count, here);

@@ -22,8 +22,6 @@ namespace {
 // of the last one past the list's end is given back when a reader has finished the list.
 constexpr std::size_t mapped_threshold = std::size_t{1} << 16;
 
-std::size_t round_up(std::size_t bytes, std::size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
-
 std::size_t storage_bytes(std::size_t capacity) { return capacity * sizeof(ip_range); }
 
 bool is_mapped(std::size_t capacity) { return storage_bytes(capacity) >= mapped_threshold; }
@@ -49,7 +47,7 @@ std::mutex spare_lock;
 /// move, only a block that a list of about its size can take whole is worth keeping.
 void keep_spare(void* data, std::size_t bytes)
 {
-    if (bytes > largest_spare && !page_block_lends()) {
+    if (bytes > largest_spare && !page_block_moves_pages()) {
         page_block_unmap(data, bytes);
         return;
     }
@@ -77,7 +75,7 @@ void drop_spare_above(std::size_t bytes)
 /// can move pages; what is left of the spare stays the spare.
 void fill_from_spare(char* to, std::size_t bytes)
 {
-    if (!page_block_lends()) return;
+    if (!page_block_moves_pages()) return;
     spare_block taken;
     {
         std::lock_guard<std::mutex> hold(spare_lock);
@@ -85,7 +83,7 @@ void fill_from_spare(char* to, std::size_t bytes)
     }
     if (taken.data == nullptr) return;
     std::size_t moved = std::min(taken.bytes, bytes);
-    if (!page_block_lend(taken.data, moved, to)) moved = 0;
+    if (!page_block_move(taken.data, moved, to)) moved = 0;
     if (moved < taken.bytes) keep_spare(static_cast<char*>(taken.data) + moved, taken.bytes - moved);
 }
 
@@ -152,7 +150,7 @@ void range_storage::grow(std::size_t capacity, std::size_t kept, bool huge)
         // for a list a little longer than its own.
         bytes += bytes / 8;
     }
-    bytes = round_up(bytes, bytes >= huge_page ? huge_page : small_page);
+    bytes = page_round_up(bytes, bytes >= huge_page ? huge_page : small_page);
     auto* grown = static_cast<char*>(page_block_map(bytes));
     if (grown == nullptr) {
         // Under a limit on address space the spare's room may be what is missing.
@@ -182,8 +180,8 @@ void range_storage::release_spare(std::size_t used)
     // The huge pages past the used ones go back to the system, resident or not; the first
     // stays, so that the block remains mapped.
     auto* start = reinterpret_cast<char*>(data_);
-    std::size_t used_bytes = round_up(storage_bytes(used), small_page);
-    std::size_t end = std::min(std::max(round_up(used_bytes, huge_page), huge_page), bytes);
+    std::size_t used_bytes = page_round_up(storage_bytes(used), small_page);
+    std::size_t end = std::min(std::max(page_round_up(used_bytes, huge_page), huge_page), bytes);
     if (end > used_bytes) page_block_discard(start + used_bytes, end - used_bytes);
     if (end < bytes) {
         page_block_unmap(start + end, bytes - end);
