@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "io/second_processor.h"
-#include "ranges/range_sort.h"
 #include "ranges/range_storage.h"
 
 namespace blockset {
@@ -69,9 +68,8 @@ struct lines_ahead::job {
     std::uint64_t cut;
     std::uint64_t file_end;
     plain_lines_reader<range_run> read;
-    /// What the main thread asks: read on, stop reading and keep what was read, or drop it;
-    /// or that the second processor, having read to its end first, sorts what it read.
-    enum : int { read_on, keep, drop, sorting };
+    /// What the main thread asks: read on, stop reading and keep what was read, or drop it.
+    enum : int { read_on, keep, drop };
     std::atomic<int> stop{read_on};
     second_processor reader;
     /// The read buffer, and room for a range per shortest plain line from the cut to the
@@ -100,8 +98,7 @@ void lines_ahead::job::run()
     read_plain_lines();
 }
 
-/// Reads the plain lines from the cut on, block by block, then sorts what they add unless it
-/// came in order.
+/// Reads the plain lines from the cut on, block by block.
 void lines_ahead::job::read_plain_lines()
 {
     range_run added{ranges.data()};
@@ -125,21 +122,10 @@ void lines_ahead::job::read_plain_lines()
     }
     result.end = at - start;
     result.line_feeds = line_feeds;
-    std::size_t count = added.count;
+    // Ranges out of order are left as they came: the main thread sorts them with its own,
+    // sharing that work, more cheaply than a sort here and a merge there would.
     result.sorted = added.ascending;
-    // Ranges read before the main thread asked to stop are left as they came: it is waiting,
-    // and sorts them with its own more cheaply than this sort and a merge would.
-    int reading = read_on;
-    if (!result.sorted && stop.compare_exchange_strong(reading, sorting, std::memory_order_relaxed)) {
-        try {
-            range_sort_by_first(ranges.data(), count);
-            count = range_coalesce(ranges.data(), 0, count);
-            result.sorted = true;
-        } catch (const std::bad_alloc&) {
-            // Without scratch memory the ranges go to the list as they came.
-        }
-    }
-    result.ranges = {ranges.data(), count};
+    result.ranges = {ranges.data(), added.count};
 }
 
 void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
@@ -188,10 +174,10 @@ std::uint64_t lines_ahead::cut() const { return job_->cut - job_->start; }
 
 std::uint64_t lines_ahead::length() const { return job_->file_end - job_->start; }
 
-bool lines_ahead::stop_reading()
+void lines_ahead::stop_reading()
 {
     int reading = job::read_on;
-    return !job_->stop.compare_exchange_strong(reading, job::keep, std::memory_order_relaxed);
+    job_->stop.compare_exchange_strong(reading, job::keep, std::memory_order_relaxed);
 }
 
 lines_ahead::found lines_ahead::finish()

@@ -35,15 +35,14 @@ public:
         /// The plain lines run from the cut to here (bytes from the start offset).
         std::uint64_t end = 0;
         int line_feeds = 0;
-        /// What they add; ascending, disjoint and non-adjacent when sorted.
+        /// What they add, in the order read; ascending, disjoint and non-adjacent when sorted.
         std::span<const ip_range> ranges;
         bool sorted = false;
     };
     /// Asks the second processor to stop reading at its next block of lines and keep what it
     /// has read: a slow second processor leaves the rest to the main thread rather than hold it
-    /// up, and leaves what it read unsorted. True when it had read to its end already, and so
-    /// sorts what it read, unless that came in order.
-    bool stop_reading();
+    /// up.
+    void stop_reading();
     /// Waits for the second processor. What it found lasts until release().
     found finish();
     /// Stops the second processor if it is still reading, and gives back its memory.

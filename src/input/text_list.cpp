@@ -59,15 +59,13 @@ std::size_t smallest_file_ahead = std::size_t{1} << 20;
 void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead)
 {
     if (in.offset() == ahead.cut()) {
-        // The list's own pending additions merge while the other processor sorts, if it does;
-        // ranges it leaves unsorted join them instead.
-        if (ahead.stop_reading()) range_list_view(list);
+        ahead.stop_reading();
         lines_ahead::found found = ahead.finish();
         if (in.skip(found.end - ahead.cut(), found.line_feeds)) {
             if (found.sorted) {
                 range_list_append(list, found.ranges);
             } else {
-                for (const ip_range& range : found.ranges) range_list_add_range(list, range.first, range.last);
+                range_list_add_unsorted(list, found.ranges);
             }
         }
     }

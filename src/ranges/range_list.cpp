@@ -31,6 +31,10 @@ namespace {
 /// of order; a list of up to a batch is sorted once, when it is first read.)
 constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
+/// From this many ranges in all, ranges added in any order are sorted together with the
+/// list's own into a block of their own, rather than joining its pending additions.
+constexpr std::size_t together_sort = std::size_t{1} << 18;
+
 /// Ranges examined before the end for an addition that starts a little before the last one.
 constexpr std::size_t nearby_ranges = 8;
 
@@ -270,6 +274,23 @@ void range_list_append(range_list& list, std::span<const ip_range> ranges)
     list.make_room(list.size_ + count);
     std::memcpy(list.storage_.data() + list.size_, ranges.data() + taken, count * sizeof(ip_range));
     list.size_ = list.merged_ = list.size_ + count;
+}
+
+void range_list_add_unsorted(range_list& list, std::span<const ip_range> ranges)
+{
+    const std::size_t total = list.size_ + ranges.size();
+    if (total >= together_sort && list.size_ <= top_address && ranges.size() <= top_address) {
+        try {
+            range_storage sorted;
+            sorted.grow(total, 0, true);
+            list.size_ = list.merged_ = range_sort_pair_into({list.storage_.data(), list.size_}, ranges, sorted.data());
+            list.storage_ = std::move(sorted);
+            return;
+        } catch (const std::bad_alloc&) {
+            // Without the memory, the ranges join the pending additions.
+        }
+    }
+    for (const ip_range& range : ranges) range_list_add_range(list, range.first, range.last);
 }
 
 range_list& range_list_copy(range_list& source, range_list& target)

@@ -33,6 +33,7 @@ private:
     friend void range_list_release_spare(range_list& list);
     friend range_list& range_list_copy(range_list& source, range_list& target);
     friend void range_list_append(range_list& list, std::span<const ip_range> ranges);
+    friend void range_list_add_unsorted(range_list& list, std::span<const ip_range> ranges);
     friend std::span<const ip_range> range_list_view(range_list& list);
 
     void append(ip_range range);
@@ -90,6 +91,9 @@ void range_list_release_spare(range_list& list);
 /// Adds ranges in invariant form; when they start at or after the start of the list's last
 /// range, as the sweeps of the set algebra hand them over, they are copied in one block.
 void range_list_append(range_list& list, std::span<const ip_range> ranges);
+/// Adds ranges in any order. Many of them, with the list's own, are sorted together into a
+/// block of their own, sharing the work with the second processor where there is one.
+void range_list_add_unsorted(range_list& list, std::span<const ip_range> ranges);
 /// Sets how many ranges each of two sorted parts must hold for range_list_append to merge
 /// them in two halves at once (2^20 unless set). For tests, which reach that way with fewer.
 void range_list_set_shared_merge(std::size_t ranges);

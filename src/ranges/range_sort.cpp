@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <utility>
+#include <vector>
 
+#include "io/second_processor.h"
 #include "ranges/range_storage.h"
 
 namespace blockset {
@@ -152,7 +155,146 @@ void sort_in_parts(ip_range* data, std::size_t count, int shift, ip_range* scrat
     }
 }
 
+/// Sorting two blocks together: each range's group is the top 16 bits of its first address,
+/// and runs of neighbouring groups form buckets of at most cached_bucket ranges where the
+/// groups allow. The ranges are dealt straight into their buckets' places in the result, and
+/// each bucket is sorted there in the cache; with a second processor, each step is shared.
+constexpr int group_shift = 16;
+constexpr std::size_t group_count = std::size_t{1} << (32 - group_shift);
+constexpr std::size_t cached_bucket = scratch_ranges;
+
+struct pair_sort {
+    std::span<const ip_range> parts[2];
+    ip_range* out = nullptr;
+    /// Per group and part, how many ranges it holds; per group, its bucket.
+    std::vector<std::uint32_t> group_sizes[2];
+    std::vector<std::uint32_t> bucket_of;
+    /// Per bucket and part, where the part's next range of the bucket goes.
+    std::vector<std::size_t> next[2];
+    /// Per bucket, where it starts in out (one more entry for the end), and the byte of the
+    /// first address from which its ranges may differ.
+    std::vector<std::size_t> bucket_start;
+    std::vector<int> bucket_shift;
+    /// Each processor sorts the buckets of a half: [halves[h], halves[h + 1]).
+    std::size_t halves[3] = {};
+    range_storage scratch[2];
+    /// Where each half's merged ranges end.
+    std::size_t ends[2] = {};
+
+    void count(int part)
+    {
+        std::uint32_t* sizes = group_sizes[part].data();
+        for (const ip_range& range : parts[part]) ++sizes[range.first >> group_shift];
+    }
+
+    void plan();
+
+    void deal(int part)
+    {
+        const std::uint32_t* bucket = bucket_of.data();
+        std::size_t* place = next[part].data();
+        ip_range* to = out;
+        for (const ip_range& range : parts[part]) to[place[bucket[range.first >> group_shift]]++] = range;
+    }
+
+    void finish(int half)
+    {
+        const std::size_t room = scratch[half].capacity();
+        for (std::size_t bucket = halves[half]; bucket < halves[half + 1]; ++bucket) {
+            std::size_t begin = bucket_start[bucket];
+            sort_in_parts(out + begin, bucket_start[bucket + 1] - begin, bucket_shift[bucket], scratch[half].data(), room);
+        }
+        ends[half] = range_coalesce(out, bucket_start[halves[half]], bucket_start[halves[half + 1]]);
+    }
+
+    /// Runs step(0) here and step(1) on the second processor, or both here without one.
+    template <auto step>
+    void share()
+    {
+        second_processor helper;
+        if (!helper.start([](void* sort) { (static_cast<pair_sort*>(sort)->*step)(1); }, this)) (this->*step)(1);
+        (this->*step)(0);
+    }
+};
+
+/// Forms the buckets from the groups' sizes, the places each part's ranges go, and the two
+/// halves; and takes the scratch blocks, so that nothing on the second processor allocates.
+void pair_sort::plan()
+{
+    bucket_of.resize(group_count);
+    bucket_start.assign(1, 0);
+    std::vector<std::size_t> group_first_of_bucket{0};
+    std::size_t filled = 0;
+    std::size_t total = 0;
+    for (std::size_t group = 0; group < group_count; ++group) {
+        std::size_t size = std::size_t{group_sizes[0][group]} + group_sizes[1][group];
+        if (filled > 0 && filled + size > cached_bucket) {
+            bucket_start.push_back(total);
+            group_first_of_bucket.push_back(group);
+            filled = 0;
+        }
+        bucket_of[group] = static_cast<std::uint32_t>(bucket_start.size() - 1);
+        filled += size;
+        total += size;
+    }
+    bucket_start.push_back(total);
+    group_first_of_bucket.push_back(group_count);
+    const std::size_t buckets = bucket_start.size() - 1;
+    next[0].assign(buckets, 0);
+    next[1].assign(buckets, 0);
+    bucket_shift.assign(buckets, 0);
+    std::size_t largest[2] = {0, 0};
+    halves[0] = 0;
+    halves[1] = buckets;
+    halves[2] = buckets;
+    for (std::size_t bucket = 0; bucket < buckets; ++bucket) {
+        std::size_t begin = bucket_start[bucket];
+        std::size_t first_part = 0;
+        for (std::size_t group = group_first_of_bucket[bucket]; group < group_first_of_bucket[bucket + 1]; ++group) {
+            first_part += group_sizes[0][group];
+        }
+        next[0][bucket] = begin;
+        next[1][bucket] = begin + first_part;
+        // The groups of a bucket share the bits above the highest one in which its first and
+        // last group differ; within a single group, the top two bytes.
+        auto low = static_cast<std::uint32_t>(group_first_of_bucket[bucket]);
+        auto high = static_cast<std::uint32_t>(group_first_of_bucket[bucket + 1] - 1);
+        bucket_shift[bucket] = low == high ? 8 : 8 * ((group_shift + 31 - __builtin_clz(low ^ high)) / 8);
+        if (halves[1] == buckets && begin >= total / 2) halves[1] = bucket;
+        std::size_t size = bucket_start[bucket + 1] - begin;
+        int half = halves[1] == buckets ? 0 : 1;
+        largest[half] = std::max(largest[half], size);
+    }
+    for (int half = 0; half < 2; ++half) {
+        if (largest[half] > 0) scratch[half].grow(std::min(largest[half], scratch_part), 0, true);
+    }
+}
+
 } // namespace
+
+std::size_t range_sort_pair_into(std::span<const ip_range> first, std::span<const ip_range> second, ip_range* out)
+{
+    pair_sort sort;
+    sort.parts[0] = first;
+    sort.parts[1] = second;
+    sort.out = out;
+    sort.group_sizes[0].assign(group_count, 0);
+    sort.group_sizes[1].assign(group_count, 0);
+    sort.share<&pair_sort::count>();
+    sort.plan();
+    sort.share<&pair_sort::deal>();
+    sort.share<&pair_sort::finish>();
+    // The upper half's ranges move down to the lower half's end; those the lower half's last
+    // range reaches merge into it first.
+    std::size_t end = sort.ends[0];
+    std::size_t from = sort.bucket_start[sort.halves[1]];
+    while (from < sort.ends[1] && end > 0 && reaches(out[end - 1], out[from])) {
+        out[end - 1].last = std::max(out[end - 1].last, out[from].last);
+        ++from;
+    }
+    if (from != end) std::memmove(out + end, out + from, (sort.ends[1] - from) * sizeof(ip_range));
+    return end + (sort.ends[1] - from);
+}
 
 void range_sort_by_first(ip_range* data, std::size_t count)
 {

@@ -281,6 +281,50 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
     range_sort_set_largest_scratch(std::size_t{1} << 22);
 }
 
+TEST(range_list, unsorted_additions_sort_together_with_the_list)
+{
+    // The list's ranges (some in order, some pending) and the additions are dealt together by
+    // their top 16 bits into buckets, sorted and merged in two halves, and joined; long ranges
+    // merge across buckets and across the halves' seam. Below 2^18 ranges in all they join
+    // the pending additions instead.
+    struct shape {
+        std::size_t in_order, pending, added;
+        std::uint32_t base, spread_mask, long_length;
+        std::size_t largest_scratch;
+    };
+    const shape shapes[] = {
+        {0, 0, 300000, 0, 0xFFFFFFFFu, 0, 1 << 22},
+        {200000, 150000, 200000, 0, 0xFFFFFFFFu, 100000, 1 << 22},
+        {0, 100000, 200000, 0x0A000000u, 0x00FFFFFFu, 0, 1 << 22}, // the groups of one top byte
+        {0, 150000, 150000, 0x0A0B0000u, 0x0000FFFFu, 0, 1 << 22}, // one group, larger than the cache
+        {0, 150000, 150000, 0x0A0B0000u, 0x0000FFFFu, 0, 1 << 12}, // ... than the scratch block too
+        {0, 100000, 200000, 0xC0A80100u, 0x000000FFu, 3, 1 << 22}, // few starts, many equal
+        {300000, 0, 1, 0, 0xFFFFFFFFu, 0, 1 << 22},
+        {500, 500, 1000, 0, 0xFFFFFFFFu, 100000, 1 << 22},
+    };
+    std::mt19937 random(11);
+    for (const shape& c : shapes) {
+        range_sort_set_largest_scratch(c.largest_scratch);
+        auto some_range = [&] {
+            std::uint32_t first = c.base | (static_cast<std::uint32_t>(random()) & c.spread_mask);
+            std::uint32_t length = c.long_length > 0 && random() % 4 == 0 ? random() % c.long_length : random() % 2;
+            return ip_range{first, first > top - length ? top : first + length};
+        };
+        ranges all;
+        for (std::uint32_t i = 0; i < c.in_order; ++i) all.push_back({i * 4096u, i * 4096u + 1});
+        for (std::size_t i = 0; i < c.pending; ++i) all.push_back(some_range());
+        range_list list = list_of(all);
+        ranges added;
+        for (std::size_t i = 0; i < c.added; ++i) added.push_back(some_range());
+        // A range across the middle of the address space joins the two halves.
+        if (c.added > 1000) added[7] = {0x70000000u, 0x90000000u};
+        range_list_add_unsorted(list, added);
+        all.insert(all.end(), added.begin(), added.end());
+        EXPECT_EQ(ranges_of(list), merged_model(all)) << c.in_order << " " << c.pending << " " << c.added;
+    }
+    range_sort_set_largest_scratch(std::size_t{1} << 22);
+}
+
 TEST(range_list, additions_beyond_a_batch_merge_as_they_come)
 {
     // Past a batch of pending additions a full block merges them before it grows: first
