@@ -22,13 +22,15 @@ const std::uint32_t mask_table[33] = {
 namespace {
 
 /// A list of at least this many ranges merges its pending additions each time its size reaches
-/// a power of two, once they are twice as many as the merged ranges, whatever room its block
-/// has (a reader may have made room for many more at once). A list therefore grows past the
-/// batch only for ranges that are distinct, or while the pending additions are fewer than
-/// twice the merged ranges: it holds at most about six times its distinct ranges, or one
+/// a power of two, once they are twice as many as the merged ranges. A list therefore grows
+/// past the batch only for ranges that are distinct, or while the pending additions are fewer
+/// than twice the merged ranges: it holds at most about six times its distinct ranges, or one
 /// batch, however many duplicates arrive out of order. (Merging at every doubling whatever
 /// the pending additions would merge each range twice as often for a list given wholly out
-/// of order; a list of up to a batch is sorted once, when it is first read.)
+/// of order; a list of up to a batch is sorted once, when it is first read.) A reader that
+/// expects a range per line makes room for them all at once; that room bounds the list
+/// instead until it is half full, and the additions wait to be sorted once, with the second
+/// processor's.
 constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
 /// From this many ranges in all, ranges added in any order are sorted together with the
@@ -187,7 +189,10 @@ void range_list::replace(std::size_t begin, std::size_t end, ip_range joined)
 
 void range_list::add_pending(ip_range range)
 {
-    if (size_ >= pending_batch && (size_ & (size_ - 1)) == 0 && size_ - merged_ >= 2 * merged_) merge_pending();
+    if (size_ >= pending_batch && (size_ & (size_ - 1)) == 0 && size_ - merged_ >= 2 * merged_
+        && 2 * size_ >= storage_.capacity()) {
+        merge_pending();
+    }
     make_room(size_ + 1);
     storage_.data()[size_++] = range;
 }
