@@ -183,6 +183,7 @@ void lines_ahead::stop_reading()
 lines_ahead::found lines_ahead::finish()
 {
     job_->reader.join();
+    finished_ = true;
     return job_->result;
 }
 
@@ -195,6 +196,7 @@ void lines_ahead::release()
     job_->~job();
     std::free(job_);
     job_ = nullptr;
+    finished_ = false;
 }
 
 } // namespace blockset

@@ -24,8 +24,8 @@ public:
     /// smallest bytes left and a line end past their middle, and a second processor, a thread
     /// and memory can be had; otherwise starts nothing. Changes neither the offset nor errno.
     void start(int fd, plain_line_reader choice, std::size_t smallest);
-    /// Started, and not yet released.
-    bool running() const { return job_ != nullptr; }
+    /// Started, and neither finished nor released.
+    bool running() const { return job_ != nullptr && !finished_; }
     /// Where the second half starts, in bytes from the start offset: right after a line feed.
     std::uint64_t cut() const;
     /// The bytes from the start offset to the file's end, as they were when it started.
@@ -43,7 +43,8 @@ public:
     /// has read: a slow second processor leaves the rest to the main thread rather than hold it
     /// up.
     void stop_reading();
-    /// Waits for the second processor. What it found lasts until release().
+    /// Waits for the second processor; it is no longer running. What it found lasts until
+    /// release().
     found finish();
     /// Stops the second processor if it is still reading, and gives back its memory.
     void release();
@@ -51,6 +52,7 @@ public:
 private:
     struct job;
     job* job_ = nullptr;
+    bool finished_ = false;
 };
 
 } // namespace blockset
