@@ -204,10 +204,31 @@ void range_list::merge_pending()
     std::size_t pending = size_ - merged_;
     if (merged_ * 2 <= pending) {
         // Many additions to a short list: sorting the whole costs little more than sorting
-        // the additions, and saves merging the two parts.
+        // the additions, and saves merging the two parts. Many ranges are sorted in two
+        // halves at once into a block of their own.
+        if (size_ >= together_sort && sort_into_own_block({data, size_ / 2}, {data + size_ / 2, size_ - size_ / 2})) return;
         range_sort_by_first(data, size_);
         size_ = merged_ = range_coalesce(data, 0, size_);
         return;
+    }
+    if (pending >= together_sort && pending - pending / 2 <= top_address) {
+        // Many additions are sorted in two halves at once into a block of their own, and
+        // merge from there.
+        range_storage sorted;
+        std::size_t count = 0;
+        bool had = true;
+        try {
+            sorted.grow(pending, 0, true);
+            const ip_range* additions = data + merged_;
+            count = range_sort_pair_into({additions, pending / 2}, {additions + pending / 2, pending - pending / 2}, sorted.data());
+        } catch (const std::bad_alloc&) {
+            had = false;
+        }
+        if (had) {
+            std::size_t from = merge_from_back(data, merged_, sorted.data(), count);
+            size_ = merged_ = range_coalesce(data, from, merged_ + count);
+            return;
+        }
     }
     range_sort_by_first(data + merged_, pending);
     pending = range_coalesce(data, merged_, size_) - merged_;
@@ -281,20 +302,28 @@ void range_list_append(range_list& list, std::span<const ip_range> ranges)
     list.size_ = list.merged_ = list.size_ + count;
 }
 
+/// Sorts first and second, either of which may be the list's own ranges, together into a block
+/// that becomes the list's. False, changing nothing, without the memory.
+bool range_list::sort_into_own_block(std::span<const ip_range> first, std::span<const ip_range> second)
+{
+    if (first.size() > top_address || second.size() > top_address) return false;
+    try {
+        range_storage sorted;
+        sorted.grow(first.size() + second.size(), 0, true);
+        size_ = merged_ = range_sort_pair_into(first, second, sorted.data());
+        storage_ = std::move(sorted);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 void range_list_add_unsorted(range_list& list, std::span<const ip_range> ranges)
 {
-    const std::size_t total = list.size_ + ranges.size();
-    if (total >= together_sort && list.size_ <= top_address && ranges.size() <= top_address) {
-        try {
-            range_storage sorted;
-            sorted.grow(total, 0, true);
-            list.size_ = list.merged_ = range_sort_pair_into({list.storage_.data(), list.size_}, ranges, sorted.data());
-            list.storage_ = std::move(sorted);
-            return;
-        } catch (const std::bad_alloc&) {
-            // Without the memory, the ranges join the pending additions.
-        }
+    if (list.size_ + ranges.size() >= together_sort && list.sort_into_own_block({list.storage_.data(), list.size_}, ranges)) {
+        return;
     }
+    // Without the memory, the ranges join the pending additions.
     for (const ip_range& range : ranges) range_list_add_range(list, range.first, range.last);
 }
 
