@@ -174,11 +174,7 @@ std::uint64_t lines_ahead::cut() const { return job_->cut - job_->start; }
 
 std::uint64_t lines_ahead::length() const { return job_->file_end - job_->start; }
 
-void lines_ahead::stop_reading()
-{
-    int reading = job::read_on;
-    job_->stop.compare_exchange_strong(reading, job::keep, std::memory_order_relaxed);
-}
+void lines_ahead::stop_reading() { job_->stop.store(job::keep, std::memory_order_relaxed); }
 
 lines_ahead::found lines_ahead::finish()
 {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "io/second_processor.h"
@@ -33,9 +34,23 @@ namespace {
 /// processor's.
 constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
-/// From this many ranges in all, ranges added in any order are sorted together with the
-/// list's own into a block of their own, rather than joining its pending additions.
+/// From this many, ranges out of order are sorted in two parts at once, on two processors
+/// where there are two, into a block of their own: the pending additions, or the list with
+/// ranges added in any order.
 constexpr std::size_t together_sort = std::size_t{1} << 18;
+
+/// Sorts first and second together into sorted, a block of their own, in invariant form;
+/// returns how many ranges that leaves, or nothing without the memory.
+std::optional<std::size_t> sort_into(range_storage& sorted, std::span<const ip_range> first, std::span<const ip_range> second)
+{
+    if (first.size() > top_address || second.size() > top_address) return std::nullopt;
+    try {
+        sorted.grow(first.size() + second.size(), 0, true);
+        return range_sort_pair_into(first, second, sorted.data());
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
 
 /// Ranges examined before the end for an addition that starts a little before the last one.
 constexpr std::size_t nearby_ranges = 8;
@@ -204,29 +219,26 @@ void range_list::merge_pending()
     std::size_t pending = size_ - merged_;
     if (merged_ * 2 <= pending) {
         // Many additions to a short list: sorting the whole costs little more than sorting
-        // the additions, and saves merging the two parts. Many ranges are sorted in two
-        // halves at once into a block of their own.
-        if (size_ >= together_sort && sort_into_own_block({data, size_ / 2}, {data + size_ / 2, size_ - size_ / 2})) return;
+        // the additions, and saves merging the two parts.
+        range_storage sorted;
+        if (size_ >= together_sort) {
+            if (auto count = sort_into(sorted, {data, size_ / 2}, {data + size_ / 2, size_ - size_ / 2})) {
+                storage_ = std::move(sorted);
+                size_ = merged_ = *count;
+                return;
+            }
+        }
         range_sort_by_first(data, size_);
         size_ = merged_ = range_coalesce(data, 0, size_);
         return;
     }
-    if (pending >= together_sort && pending - pending / 2 <= top_address) {
-        // Many additions are sorted in two halves at once into a block of their own, and
-        // merge from there.
+    if (pending >= together_sort) {
+        // Many additions merge from a block of their own.
+        const ip_range* additions = data + merged_;
         range_storage sorted;
-        std::size_t count = 0;
-        bool had = true;
-        try {
-            sorted.grow(pending, 0, true);
-            const ip_range* additions = data + merged_;
-            count = range_sort_pair_into({additions, pending / 2}, {additions + pending / 2, pending - pending / 2}, sorted.data());
-        } catch (const std::bad_alloc&) {
-            had = false;
-        }
-        if (had) {
-            std::size_t from = merge_from_back(data, merged_, sorted.data(), count);
-            size_ = merged_ = range_coalesce(data, from, merged_ + count);
+        if (auto count = sort_into(sorted, {additions, pending / 2}, {additions + pending / 2, pending - pending / 2})) {
+            std::size_t from = merge_from_back(data, merged_, sorted.data(), *count);
+            size_ = merged_ = range_coalesce(data, from, merged_ + *count);
             return;
         }
     }
@@ -302,28 +314,17 @@ void range_list_append(range_list& list, std::span<const ip_range> ranges)
     list.size_ = list.merged_ = list.size_ + count;
 }
 
-/// Sorts first and second, either of which may be the list's own ranges, together into a block
-/// that becomes the list's. False, changing nothing, without the memory.
-bool range_list::sort_into_own_block(std::span<const ip_range> first, std::span<const ip_range> second)
-{
-    if (first.size() > top_address || second.size() > top_address) return false;
-    try {
-        range_storage sorted;
-        sorted.grow(first.size() + second.size(), 0, true);
-        size_ = merged_ = range_sort_pair_into(first, second, sorted.data());
-        storage_ = std::move(sorted);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
-
 void range_list_add_unsorted(range_list& list, std::span<const ip_range> ranges)
 {
-    if (list.size_ + ranges.size() >= together_sort && list.sort_into_own_block({list.storage_.data(), list.size_}, ranges)) {
-        return;
+    range_storage sorted;
+    if (list.size_ + ranges.size() >= together_sort) {
+        if (auto count = sort_into(sorted, {list.storage_.data(), list.size_}, ranges)) {
+            list.storage_ = std::move(sorted);
+            list.size_ = list.merged_ = *count;
+            return;
+        }
     }
-    // Without the memory, the ranges join the pending additions.
+    // Few ranges, or without the memory: they join the pending additions.
     for (const ip_range& range : ranges) range_list_add_range(list, range.first, range.last);
 }
 
