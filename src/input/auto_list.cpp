@@ -6,11 +6,14 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <zlib.h>
 
 #include "input/dotted_quad.h"
+#include "input/lines_ahead.h"
 #include "input/p2b_reader.h"
 #include "io/diagnostics.h"
 #include "io/process.h"
@@ -22,6 +25,9 @@ namespace {
 
 /// Bytes held at once. A line that does not fit is reported as unreadable and skipped.
 constexpr std::size_t line_buffer_size = 1 << 20;
+/// Plain files from this size up have their second half read ahead on a second processor.
+constexpr std::size_t smallest_file_ahead = std::size_t{1} << 20;
+
 /// How much of an unreadable line its message shows.
 constexpr std::size_t shown_text_limit = 60;
 /// Unreadable lines reported one by one per input; the rest are only counted.
@@ -180,6 +186,65 @@ std::string shown_text(const char* p, const char* end)
     return text;
 }
 
+/// What a line holds.
+struct line_content {
+    enum { nothing, adds, ipv6, unreadable } kind = nothing;
+    ip_range range{0, 0};
+    /// Where its text starts, past the blanks, and where its line end is (or region_end).
+    const char* text = nullptr;
+    const char* end = nullptr;
+};
+
+/// The line at p, which ends at a line end before region_end or at region_end itself.
+line_content read_line(const char* p, const char* region_end)
+{
+    line_content line;
+    line.text = p = skip_blanks(p, region_end);
+    entry found;
+    bool empty = p == region_end || is_line_end(*p) || starts_comment(p, region_end);
+    if (!empty) found = read_entry(p, region_end, false);
+    const char* line_end = found.read ? found.end : p;
+    while (line_end < region_end && !is_line_end(*line_end)) ++line_end;
+    line.end = line_end;
+    if (empty) return line;
+    if (!found.read) {
+        found = read_p2p_entry(p, line_end);
+        if (!found.read && is_ipv6_entry(p, line_end)) {
+            line.kind = line_content::ipv6;
+            return line;
+        }
+    }
+    // A reversed range denotes no addresses: most likely a mistake in the list.
+    if (found.read && found.range.first <= found.range.last) {
+        line.kind = line_content::adds;
+        line.range = found.range;
+    } else {
+        line.kind = line_content::unreadable;
+    }
+    return line;
+}
+
+/// The reader of lines read ahead on a second processor: the lines at the start of held
+/// whose line end is in view (a carriage return with a byte after it), up to the first that
+/// holds an IPv6 entry or cannot be read, which the main thread reads and reports.
+plain_lines read_lines_ahead(std::string_view held, range_run& add)
+{
+    const char* const start = held.data();
+    const char* const end = start + held.size();
+    plain_lines taken;
+    const char* p = start;
+    while (p < end) {
+        line_content line = read_line(p, end);
+        if (end - line.end < 2 || line.kind == line_content::ipv6 || line.kind == line_content::unreadable) break;
+        if (line.kind == line_content::adds) add(line.range.first, line.range.last);
+        p = line.end + 1;
+        if (line.end[0] == '\r' && *p == '\n') ++p;
+        taken.bytes = static_cast<std::size_t>(p - start);
+        ++taken.line_feeds;
+    }
+    return taken;
+}
+
 class line_reader {
 public:
     line_reader(const char* shown, range_list& list) : shown_(shown), list_(list) {}
@@ -189,30 +254,16 @@ public:
     const char* handle_line(const char* p, const char* region_end)
     {
         ++line_number_;
-        p = skip_blanks(p, region_end);
-        entry found;
-        bool empty = p == region_end || is_line_end(*p) || starts_comment(p, region_end);
-        if (!empty) found = read_entry(p, region_end, false);
-        const char* line_end = found.read ? found.end : p;
-        while (line_end < region_end && !is_line_end(*line_end)) ++line_end;
-        if (!empty && !found.read) {
-            found = read_p2p_entry(p, line_end);
-            if (!found.read && is_ipv6_entry(p, line_end)) {
-                ++ipv6_entries_;
-                empty = true;
-            }
-        }
-        if (!empty) {
-            // A reversed range denotes no addresses: most likely a mistake in the list.
-            if (found.read && found.range.first <= found.range.last) {
-                range_list_add_range(list_, found.range.first, found.range.last);
-            } else {
-                report_unreadable(p, line_end);
-            }
-        }
-        if (line_end == region_end) return line_end;
-        return skip_line_end(line_end, region_end);
+        line_content line = read_line(p, region_end);
+        if (line.kind == line_content::adds) range_list_add_range(list_, line.range.first, line.range.last);
+        if (line.kind == line_content::ipv6) ++ipv6_entries_;
+        if (line.kind == line_content::unreadable) report_unreadable(line.text, line.end);
+        if (line.end == region_end) return line.end;
+        return skip_line_end(line.end, region_end);
     }
+
+    /// Counts lines read by the second processor.
+    void count_lines(std::uint64_t lines) { line_number_ += lines; }
 
     /// Steps over the line end at p: an LF, a CR or a CRLF. A CR that is the last byte held
     /// may be the first half of a CRLF; then an LF that comes first in the next bytes is
@@ -310,18 +361,47 @@ bool read_to_end(gzFile file)
     }
 }
 
-/// Reads the stream as lines, after the bytes held that were taken from it already.
+/// Lines read ahead, taken once the main thread's reading reaches the cut.
+struct taken_ahead {
+    /// The stream's offset to read on from; 0 when nothing was taken.
+    std::uint64_t resume = 0;
+    /// What they add when it came out of order, to be sorted with the list's own at the end.
+    std::span<const ip_range> unsorted;
+};
+
+/// Takes what was read ahead from the cut on, the main thread being at the cut: the line
+/// count, and the ranges, at once when they came in order. Nothing is taken when the stream
+/// cannot move past those lines.
+taken_ahead take_lines_ahead(gzFile file, lines_ahead& ahead, line_reader& reader, range_list& list)
+{
+    taken_ahead taken;
+    ahead.stop_reading();
+    lines_ahead::found found = ahead.finish();
+    if (found.end > ahead.cut() && gzseek(file, static_cast<z_off_t>(found.end), SEEK_SET) >= 0) {
+        taken.resume = found.end;
+        reader.count_lines(static_cast<std::uint64_t>(found.line_feeds));
+        taken.unsorted = lines_ahead::add_in_order(list, found);
+        if (!taken.unsorted.empty()) return taken;
+    }
+    ahead.release();
+    return taken;
+}
+
+/// Reads the stream as lines, after the bytes held that were taken from it already; with
+/// ahead running, up to its cut, where it takes the lines read ahead.
 /// Returns 0 when it was read to its end and every line was readable.
-int read_lines(gzFile file, std::string_view held, const char* shown, range_list& list)
+int read_lines(gzFile file, std::string_view held, const char* shown, range_list& list, lines_ahead& ahead)
 {
     std::unique_ptr<char[]> storage(new char[line_buffer_size]);
     char* buffer = storage.get();
     std::memcpy(buffer, held.data(), held.size());
     std::size_t size = held.size();
+    std::uint64_t offset = 0; // the stream offset of buffer[0]
     bool ended = false;
     bool failed = false;
     bool skipping = false; // the rest of an over-long line is being dropped
     line_reader reader(shown, list);
+    std::span<const ip_range> unsorted;
     while (!ended) {
         int got = read_some(file, buffer + size, line_buffer_size - size);
         if (got <= 0) {
@@ -341,17 +421,41 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
         }
         // A stream cut short ends inside a line whose rest is lost: that part is not read.
         const char* region_end = buffer + (ended && !failed ? size : complete_lines_end(buffer, size));
+        // Lines from the cut on are the second processor's, until its reading is taken.
+        bool at_cut = false;
+        if (ahead.running() && ahead.cut() >= offset && ahead.cut() - offset <= static_cast<std::uint64_t>(region_end - buffer)) {
+            region_end = buffer + (ahead.cut() - offset);
+            at_cut = true;
+        }
         if (start < region_end) {
             while (start < region_end) start = reader.handle_line(start, region_end);
-        } else if (!skipping && start == buffer && size == line_buffer_size) {
+        } else if (!at_cut && !skipping && start == buffer && size == line_buffer_size) {
             reader.handle_overlong_line(buffer, held_end);
             skipping = true;
         }
         if (skipping) start = held_end;
+        if (ahead.running() && !failed) {
+            const std::uint64_t at = offset + static_cast<std::uint64_t>(start - buffer);
+            if (at == ahead.cut()) {
+                taken_ahead taken = take_lines_ahead(file, ahead, reader, list);
+                if (taken.resume != 0) {
+                    unsorted = taken.unsorted;
+                    offset = taken.resume;
+                    size = 0;
+                    ended = false;
+                    continue;
+                }
+            } else if (at > ahead.cut()) {
+                ahead.release();
+            }
+        }
         std::size_t kept = static_cast<std::size_t>(buffer + size - start);
+        offset += static_cast<std::uint64_t>(start - buffer);
         std::memmove(buffer, start, kept);
         size = kept;
     }
+    // Lines before an unreadable one count: these came before any the main thread read on.
+    if (!unsorted.empty()) range_list_add_unsorted(list, unsorted);
     if (failed) diagnostic("Error reading file '%s'.\n", shown);
     bool all_readable = reader.finish();
     return failed || !all_readable ? -1 : 0;
@@ -365,8 +469,17 @@ int auto_list_read(const char* path, range_list& list)
 #ifdef BLOCKSET_VECTOR_QUAD
     vector_quads = sse41_available();
 #endif
-    gzFile file = gzip_input_open(path);
+    int fd = -1;
+    gzFile file = gzip_input_open(path, &fd);
     int result = -1;
+    lines_ahead ahead;
+    // A large plain file's second half is read ahead, unless it is compressed or P2B.
+    if (file != nullptr && path != nullptr) {
+        unsigned char start[sizeof p2b_magic] = {};
+        bool plain = ::pread(fd, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) && !(start[0] == 0x1F && start[1] == 0x8B)
+                     && std::memcmp(start, p2b_magic, sizeof start) != 0;
+        if (plain) ahead.start(fd, read_lines_ahead, smallest_file_ahead);
+    }
     if (file == nullptr) {
         diagnostic("Error opening file '%s'.\n", shown);
     } else {
@@ -382,7 +495,7 @@ int auto_list_read(const char* path, range_list& list)
                 result = -1;
             }
         } else {
-            result = read_lines(file, {head, static_cast<std::size_t>(got)}, shown, list);
+            result = read_lines(file, {head, static_cast<std::size_t>(got)}, shown, list, ahead);
         }
         gzclose(file);
     }

@@ -20,31 +20,6 @@ constexpr std::size_t read_block = 128 * 1024;
 /// Bytes looked at from the middle on for the line feed that ends the first half.
 constexpr std::size_t cut_search = 64 * 1024;
 
-/// Collects the ranges of plain lines in order, merging each into the one before where it
-/// extends it, as lists in order mostly do.
-struct range_run {
-    ip_range* data;
-    std::size_t count = 0;
-    bool ascending = true;
-
-    void operator()(std::uint32_t first, std::uint32_t last)
-    {
-        if (first > last) return;
-        if (count > 0) {
-            ip_range& tail = data[count - 1];
-            if (first >= tail.first) {
-                if (reaches(tail, ip_range{first, last})) {
-                    if (last > tail.last) tail.last = last;
-                    return;
-                }
-            } else {
-                ascending = false;
-            }
-        }
-        data[count++] = ip_range{first, last};
-    }
-};
-
 /// Reads up to n bytes at offset, retrying after interruptions and short reads; fewer only at
 /// the file's end or a read error.
 std::size_t read_at(int fd, char* into, std::size_t n, std::uint64_t offset)
@@ -115,8 +90,10 @@ void lines_ahead::job::read_plain_lines()
         at += taken.bytes;
         line_feeds += taken.line_feeds;
         std::size_t rest = held - taken.bytes;
-        // A line of another kind, or the last bytes of the file: the general way reads on.
-        if (rest >= plain_line_room || got == 0) break;
+        // The last bytes of the file, or a full block whose first line the reader leaves to
+        // the main thread (a line of another kind, or too long for the block): the main
+        // thread reads on from there.
+        if (got == 0 || (taken.bytes == 0 && held == read_block)) break;
         std::memmove(buffer, buffer + taken.bytes, rest);
         held = rest;
     }
@@ -124,13 +101,17 @@ void lines_ahead::job::read_plain_lines()
     result.line_feeds = line_feeds;
     // Ranges out of order are left as they came: the main thread sorts them with its own,
     // sharing that work, more cheaply than a sort here and a merge there would.
-    result.sorted = added.ascending;
+    result.out_of_order = added.out_of_order;
     result.ranges = {ranges.data(), added.count};
 }
 
 void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
 {
-    const auto read = plain_lines_reader_for<range_run>(choice);
+    start(fd, plain_lines_reader_for<range_run>(choice), smallest);
+}
+
+void lines_ahead::start(int fd, plain_lines_reader<range_run> read, std::size_t smallest)
+{
     if (read == nullptr || job_ != nullptr) return;
     const int saved_errno = errno;
     struct stat status {};
@@ -168,6 +149,20 @@ void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
         }
     }
     errno = saved_errno;
+}
+
+std::span<const ip_range> lines_ahead::add_in_order(range_list& list, const found& found)
+{
+    if (found.out_of_order == 0) {
+        range_list_append(list, found.ranges);
+    } else if (found.out_of_order < found.ranges.size() / 4) {
+        // Ranges nearly in order extend the list, or merge among its last ranges, most of
+        // them; sorting the few others costs less than sorting them all.
+        for (const ip_range& range : found.ranges) range_list_add_range(list, range.first, range.last);
+    } else {
+        return found.ranges;
+    }
+    return {};
 }
 
 std::uint64_t lines_ahead::cut() const { return job_->cut - job_->start; }

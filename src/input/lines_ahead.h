@@ -8,11 +8,38 @@
 
 namespace blockset {
 
-/// The plain lines of the second half of a large regular file, read on a second processor
-/// while the text reader reads the first half. It only reads: it writes nothing, prints no
-/// message and looks up no name, and it stops at the first line of another kind. The text
-/// reader takes what it found once its own reading reaches the cut, and drops it unseen
-/// when its reading ends before (at a syntax error, say).
+/// Collects the ranges of the lines read ahead in order, merging each into the one before
+/// where it extends it, as lists in order mostly do.
+struct range_run {
+    ip_range* data;
+    std::size_t count = 0;
+    /// Ranges that start below the one before.
+    std::size_t out_of_order = 0;
+
+    void operator()(std::uint32_t first, std::uint32_t last)
+    {
+        if (first > last) return;
+        if (count > 0) {
+            ip_range& tail = data[count - 1];
+            if (first >= tail.first) {
+                if (reaches(tail, ip_range{first, last})) {
+                    if (last > tail.last) tail.last = last;
+                    return;
+                }
+            } else {
+                ++out_of_order;
+            }
+        }
+        data[count++] = ip_range{first, last};
+    }
+};
+
+/// The lines of the second half of a large regular file, read on a second processor while a
+/// reader reads the first half: the text reader's plain lines, or the auto reader's lines.
+/// It only reads: it writes nothing, prints no message and looks up no name, and it stops at
+/// the first line it leaves to the reader. The reader takes what it found once its own
+/// reading reaches the cut, and drops it unseen when its reading ends before (at a syntax
+/// error, say).
 class lines_ahead {
 public:
     lines_ahead() = default;
@@ -24,6 +51,10 @@ public:
     /// smallest bytes left and a line end past their middle, and a second processor, a thread
     /// and memory can be had; otherwise starts nothing. Changes neither the offset nor errno.
     void start(int fd, plain_line_reader choice, std::size_t smallest);
+    /// The same with the reader of another kind of line: read takes the complete lines at
+    /// the start of the bytes held, up to the first it leaves to the main thread, and counts
+    /// them as line_feeds.
+    void start(int fd, plain_lines_reader<range_run> read, std::size_t smallest);
     /// Started, and neither finished nor released.
     bool running() const { return job_ != nullptr && !finished_; }
     /// Where the second half starts, in bytes from the start offset: right after a line feed.
@@ -35,9 +66,10 @@ public:
         /// The plain lines run from the cut to here (bytes from the start offset).
         std::uint64_t end = 0;
         int line_feeds = 0;
-        /// What they add, in the order read; ascending, disjoint and non-adjacent when sorted.
+        /// What they add, in the order read; ascending, disjoint and non-adjacent when none
+        /// is out of order.
         std::span<const ip_range> ranges;
-        bool sorted = false;
+        std::size_t out_of_order = 0;
     };
     /// Asks the second processor to stop reading at its next block of lines and keep what it
     /// has read: a slow second processor leaves the rest to the main thread rather than hold it
@@ -48,6 +80,11 @@ public:
     found finish();
     /// Stops the second processor if it is still reading, and gives back its memory.
     void release();
+
+    /// Adds what was found to the list at once when it came in order, or nearly; otherwise
+    /// returns its ranges, to be sorted with the list's own (range_list_add_unsorted) once the
+    /// reading ends, while they last.
+    static std::span<const ip_range> add_in_order(range_list& list, const found& found);
 
 private:
     struct job;

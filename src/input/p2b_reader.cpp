@@ -139,18 +139,21 @@ int read_error(const char* shown)
 
 } // namespace
 
-gzFile_s* gzip_input_open(const char* path)
+gzFile_s* gzip_input_open(const char* path, int* opened)
 {
     gzFile file = nullptr;
+    int fd = -1;
     if (path != nullptr) {
-        int fd = open_path(path, O_RDONLY);
+        fd = open_path(path, O_RDONLY);
         if (fd >= 0) {
             file = gzdopen(fd, "r");
             if (file == nullptr) ::close(fd);
         }
     } else if (claim_standard_input()) {
-        file = gzdopen(STDIN_FILENO, "r");
+        fd = STDIN_FILENO;
+        file = gzdopen(fd, "r");
     }
+    if (opened != nullptr) *opened = file != nullptr ? fd : -1;
     if (file != nullptr) gzbuffer(file, 1 << 17);
     return file;
 }

@@ -55,22 +55,19 @@ plain_line_reader chosen_plain_line_reader = plain_line_reader::vector;
 std::size_t smallest_file_ahead = std::size_t{1} << 20;
 
 /// Takes what was read ahead from the cut on, once the reading has reached the cut at a line
-/// start: the ranges, and the scan position moved past their lines. Ranges in order join the
-/// list at once; others are left in unsorted, to be sorted with the list's own once the
-/// reading ends, with the lines after them that the second processor left to this one. What
-/// was read ahead is dropped when the reading is past the cut already, or cannot move past
-/// those lines.
+/// start: the ranges, and the scan position moved past their lines. Ranges in order, or
+/// nearly, join the list at once; others are left in unsorted, to be sorted with the list's
+/// own once the reading ends, with the lines after them that the second processor left to
+/// this one. What was read ahead is dropped when the reading is past the cut already, or
+/// cannot move past those lines.
 void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead, std::span<const ip_range>& unsorted)
 {
     if (in.offset() == ahead.cut()) {
         ahead.stop_reading();
         lines_ahead::found found = ahead.finish();
         if (in.skip(found.end - ahead.cut(), found.line_feeds)) {
-            if (!found.sorted) {
-                unsorted = found.ranges;
-                return;
-            }
-            range_list_append(list, found.ranges);
+            unsorted = lines_ahead::add_in_order(list, found);
+            if (!unsorted.empty()) return;
         }
     }
     ahead.release();

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -149,7 +150,9 @@ TEST(auto_list, lines_across_the_buffer_edge)
 {
     constexpr std::size_t held = 1 << 20;
     // A CRLF split by the end of the held bytes is one line end.
-    expect_read({"split CRLF", "#" + std::string(held - 2, 'c') + "\r\nbad\n1.2.3.4", {one("1.2.3.4")},
+    std::string split = "#";
+    split.append(held - 2, 'c').append("\r\nbad\n1.2.3.4");
+    expect_read({"split CRLF", split, {one("1.2.3.4")},
                  "'list.txt' line 2: cannot read 'bad'\n"});
     // A line too long to hold is reported and skipped; a comment that long is not.
     expect_read({"overlong lines", "9.9.9.9 " + std::string(held, 'x') + "\r\nbad\n1.2.3.4\n#" + std::string(held, 'c') + "\n",
@@ -171,6 +174,73 @@ TEST(auto_list, inputs_not_read_completely_keep_what_was_read)
     outcome missing = read_bytes("", "missing.txt");
     EXPECT_EQ(missing.messages, "Error opening file 'missing.txt'.\n");
     EXPECT_EQ(missing.result, -1);
+}
+
+/// Published lines of every shape, with all three line ends or the one given; one in
+/// odd_share (unless 0) holds IPv6 or cannot be read. ascending makes the addresses rise,
+/// mostly.
+std::string published_lines(std::mt19937& random, std::size_t length, unsigned odd_share, bool ascending,
+                            const char* line_end = nullptr)
+{
+    static const char* const odd[] = {"2001:db8::/32", "bad line", "5.5.5.5-1.1.1.1", "1.2.3.4/33", "::1"};
+    static const char* const other[] = {"# c", "; c", "// c", "", "  \t", "#"};
+    static const char* const line_ends[] = {"\n", "\n", "\n", "\r\n", "\r"};
+    std::uint32_t rising = 0;
+    auto quad = [&] {
+        std::uint32_t a = ascending ? (rising += random() % 5000) - (random() % 50 == 0 ? 100000 : 0) : random();
+        return std::to_string(a >> 24) + '.' + std::to_string(a >> 16 & 255) + '.' + std::to_string(a >> 8 & 255) + '.'
+               + std::to_string(a & 255);
+    };
+    std::string text;
+    while (text.size() < length) {
+        unsigned shape = random() % 10;
+        if (odd_share != 0 && random() % odd_share == 0) {
+            text += odd[random() % std::size(odd)];
+        } else if (shape == 0) {
+            text += other[random() % std::size(other)];
+        } else if (shape == 1) {
+            text += quad() + "/" + std::to_string(16 + random() % 17);
+        } else if (shape == 2) {
+            std::string first = quad();
+            text += first + (random() % 2 ? " - " : "-") + first;
+        } else if (shape == 3) {
+            std::string first = quad();
+            text += "name: x:" + first + "-" + first + " # c";
+        } else if (shape == 4) {
+            std::string first = quad();
+            text += "  " + first + "\t" + first;
+        } else {
+            text += quad();
+        }
+        text += line_end != nullptr ? line_end : line_ends[random() % std::size(line_ends)];
+    }
+    return text;
+}
+
+TEST(auto_list, reading_ahead_reads_as_reading_in_turn)
+{
+    // The second half of a large plain file is read ahead on a second processor, up to the
+    // first line holding IPv6 or that cannot be read; a compressed copy is read in turn. The
+    // largest gives enough ranges out of order to be sorted with the list's own.
+    struct shape {
+        std::size_t length;
+        unsigned odd_share;
+        bool ascending;
+        const char* line_end = nullptr;
+    };
+    std::mt19937 random(3);
+    for (shape form : {shape{1'500'000, 40000, true}, shape{1'500'000, 40000, false}, shape{1'500'000, 300, true},
+                       shape{6'000'000, 1'000'000, false}, shape{3'000'000, 0, true, "\r\n"}}) {
+        // Lines that cannot be read at the end tell, by their numbers, that every line was counted.
+        std::string text = published_lines(random, form.length, form.odd_share, form.ascending, form.line_end);
+        if (form.odd_share == 0) text += "bad\r\nbad\r\n";
+        outcome ahead = read_bytes(text);
+        outcome in_turn = read_bytes(gzip(text));
+        std::string name = std::to_string(form.length) + " odd 1/" + std::to_string(form.odd_share);
+        EXPECT_EQ(ahead.read, in_turn.read) << name;
+        EXPECT_EQ(ahead.messages, in_turn.messages) << name;
+        EXPECT_EQ(ahead.result, in_turn.result) << name;
+    }
 }
 
 } // namespace
