@@ -63,7 +63,7 @@ public:
     std::uint64_t length() const;
 
     struct found {
-        /// The plain lines run from the cut to here (bytes from the start offset).
+        /// The lines read run from the cut to here (bytes from the start offset).
         std::uint64_t end = 0;
         int line_feeds = 0;
         /// What they add, in the order read; ascending, disjoint and non-adjacent when none
