@@ -1,8 +1,9 @@
 // Kernel benchmarks of the range list: merging insertion in file order and in random order,
-// and the CIDR listing.
+// shuffled halves sorted together, and the CIDR listing.
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <span>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -56,6 +57,27 @@ void range_list_insert_shuffled(benchmark::State& state)
     insert_all(state, ranges);
 }
 BENCHMARK(range_list_insert_shuffled)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+/// The same ranges as two shuffled halves, as a large file's reader and its read-ahead hand
+/// them over: the first inserted, the second added at once, then both sorted together.
+void range_list_add_unsorted_half(benchmark::State& state)
+{
+    static const std::vector<ip_range> ranges = [] {
+        std::vector<ip_range> shuffled = spaced_ranges(insertion_count);
+        std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937_64(42));
+        return shuffled;
+    }();
+    const std::span<const ip_range> halves[2] = {std::span(ranges).first(ranges.size() / 2),
+                                                 std::span(ranges).subspan(ranges.size() / 2)};
+    for (auto _ : state) {
+        range_list list;
+        for (const ip_range& range : halves[0]) range_list_insert(list, range);
+        range_list_add_unsorted(list, halves[1]);
+        benchmark::DoNotOptimize(range_list_view(list).size());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * ranges.size()));
+}
+BENCHMARK(range_list_add_unsorted_half)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 /// A million ranges of random lengths at random gaps: a mix of single blocks and long runs.
 range_list& listing_input()
