@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <span>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -361,30 +360,20 @@ bool read_to_end(gzFile file)
     }
 }
 
-/// Lines read ahead, taken once the main thread's reading reaches the cut.
-struct taken_ahead {
-    /// The stream's offset to read on from; 0 when nothing was taken.
-    std::uint64_t resume = 0;
-    /// What they add when it came out of order, to be sorted with the list's own at the end.
-    std::span<const ip_range> unsorted;
-};
-
 /// Takes what was read ahead from the cut on, the main thread being at the cut: the line
-/// count, and the ranges, at once when they came in order. Nothing is taken when the stream
-/// cannot move past those lines.
-taken_ahead take_lines_ahead(gzFile file, lines_ahead& ahead, line_reader& reader, range_list& list)
+/// count, and the ranges (add_found_to). Returns the stream offset to read on from, or 0
+/// when nothing was taken because the stream cannot move past those lines.
+std::uint64_t take_lines_ahead(gzFile file, lines_ahead& ahead, line_reader& reader, range_list& list)
 {
-    taken_ahead taken;
     ahead.stop_reading();
     lines_ahead::found found = ahead.finish();
     if (found.end > ahead.cut() && gzseek(file, static_cast<z_off_t>(found.end), SEEK_SET) >= 0) {
-        taken.resume = found.end;
         reader.count_lines(static_cast<std::uint64_t>(found.line_feeds));
-        taken.unsorted = lines_ahead::add_in_order(list, found);
-        if (!taken.unsorted.empty()) return taken;
+        ahead.add_found_to(list);
+        return found.end;
     }
     ahead.release();
-    return taken;
+    return 0;
 }
 
 /// Reads the stream as lines, after the bytes held that were taken from it already; with
@@ -401,7 +390,6 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
     bool failed = false;
     bool skipping = false; // the rest of an over-long line is being dropped
     line_reader reader(shown, list);
-    std::span<const ip_range> unsorted;
     while (!ended) {
         int got = read_some(file, buffer + size, line_buffer_size - size);
         if (got <= 0) {
@@ -437,10 +425,8 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
         if (ahead.running() && !failed) {
             const std::uint64_t at = offset + static_cast<std::uint64_t>(start - buffer);
             if (at == ahead.cut()) {
-                taken_ahead taken = take_lines_ahead(file, ahead, reader, list);
-                if (taken.resume != 0) {
-                    unsorted = taken.unsorted;
-                    offset = taken.resume;
+                if (std::uint64_t resume = take_lines_ahead(file, ahead, reader, list)) {
+                    offset = resume;
                     size = 0;
                     ended = false;
                     continue;
@@ -454,8 +440,8 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
         std::memmove(buffer, start, kept);
         size = kept;
     }
-    // Lines before an unreadable one count: these came before any the main thread read on.
-    if (!unsorted.empty()) range_list_add_unsorted(list, unsorted);
+    // Ranges read ahead out of order join with the lines after them that this thread read.
+    ahead.add_waiting_to(list);
     if (failed) diagnostic("Error reading file '%s'.\n", shown);
     bool all_readable = reader.finish();
     return failed || !all_readable ? -1 : 0;

@@ -151,8 +151,9 @@ void lines_ahead::start(int fd, plain_lines_reader<range_run> read, std::size_t 
     errno = saved_errno;
 }
 
-std::span<const ip_range> lines_ahead::add_in_order(range_list& list, const found& found)
+void lines_ahead::add_found_to(range_list& list)
 {
+    const found& found = job_->result;
     if (found.out_of_order == 0) {
         range_list_append(list, found.ranges);
     } else if (found.out_of_order < found.ranges.size() / 4) {
@@ -160,9 +161,15 @@ std::span<const ip_range> lines_ahead::add_in_order(range_list& list, const foun
         // them; sorting the few others costs less than sorting them all.
         for (const ip_range& range : found.ranges) range_list_add_range(list, range.first, range.last);
     } else {
-        return found.ranges;
+        return;
     }
-    return {};
+    release();
+}
+
+void lines_ahead::add_waiting_to(range_list& list)
+{
+    if (job_ != nullptr && finished_) range_list_add_unsorted(list, job_->result.ranges);
+    release();
 }
 
 std::uint64_t lines_ahead::cut() const { return job_->cut - job_->start; }

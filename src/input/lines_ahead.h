@@ -81,10 +81,12 @@ public:
     /// Stops the second processor if it is still reading, and gives back its memory.
     void release();
 
-    /// Adds what was found to the list at once when it came in order, or nearly; otherwise
-    /// returns its ranges, to be sorted with the list's own (range_list_add_unsorted) once the
-    /// reading ends, while they last.
-    static std::span<const ip_range> add_in_order(range_list& list, const found& found);
+    /// Adds what finish() found to the list at once, and releases, when it came in order or
+    /// nearly; ranges out of order wait instead, to be sorted with the list's own by
+    /// add_waiting_to once the reading ends.
+    void add_found_to(range_list& list);
+    /// Adds the ranges that wait, if any, to the list, and releases.
+    void add_waiting_to(range_list& list);
 
 private:
     struct job;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <fcntl.h>
-#include <span>
 #include <string_view>
 #include <unistd.h>
 
@@ -55,19 +54,17 @@ plain_line_reader chosen_plain_line_reader = plain_line_reader::vector;
 std::size_t smallest_file_ahead = std::size_t{1} << 20;
 
 /// Takes what was read ahead from the cut on, once the reading has reached the cut at a line
-/// start: the ranges, and the scan position moved past their lines. Ranges in order, or
-/// nearly, join the list at once; others are left in unsorted, to be sorted with the list's
-/// own once the reading ends, with the lines after them that the second processor left to
-/// this one. What was read ahead is dropped when the reading is past the cut already, or
-/// cannot move past those lines.
-void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead, std::span<const ip_range>& unsorted)
+/// start: the ranges (add_found_to), and the scan position moved past their lines. What was
+/// read ahead is dropped when the reading is past the cut already, or cannot move past those
+/// lines.
+void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead)
 {
     if (in.offset() == ahead.cut()) {
         ahead.stop_reading();
         lines_ahead::found found = ahead.finish();
         if (in.skip(found.end - ahead.cut(), found.line_feeds)) {
-            unsorted = lines_ahead::add_in_order(list, found);
-            if (!unsorted.empty()) return;
+            ahead.add_found_to(list);
+            return;
         }
     }
     ahead.release();
@@ -76,7 +73,7 @@ void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead, std::sp
 /// blocklist: (empty) | blocklist entry LINE_END | blocklist LINE_END.
 /// Returns 0 when the whole input was accepted, 1 after a syntax error. The grammar is
 /// left-recursive, so the automaton's stack stays a few entries deep however long the input.
-int text_parser_run(range_list& list, lines_ahead& ahead, std::span<const ip_range>& unsorted)
+int text_parser_run(range_list& list, lines_ahead& ahead)
 {
     scanner& in = text_scanner();
     const auto take_plain_lines = plain_lines_reader_for<add_to_list>(chosen_plain_line_reader);
@@ -85,7 +82,7 @@ int text_parser_run(range_list& list, lines_ahead& ahead, std::span<const ip_ran
     for (;;) {
         // At a line start: what was read ahead, once the cut is reached; the usual lines in
         // bulk, up to the cut; then a token the general way.
-        if (ahead.running() && in.offset() >= ahead.cut()) take_lines_ahead(in, list, ahead, unsorted);
+        if (ahead.running() && in.offset() >= ahead.cut()) take_lines_ahead(in, list, ahead);
         if (take_plain_lines != nullptr) {
             std::string_view held = in.held();
             if (ahead.running()) held = held.substr(0, std::min<std::uint64_t>(held.size(), ahead.cut() - in.offset()));
@@ -134,10 +131,10 @@ void text_list_read(const char* path, range_list& list)
         // fills one block in huge pages rather than growing through small ones, and takes the
         // second half's ranges without growing again.
         if (ahead.running()) range_list_expect(list, static_cast<std::size_t>(ahead.length() / shortest_plain_line) + 1);
-        std::span<const ip_range> unsorted;
-        text_parser_run(list, ahead, unsorted);
-        // Lines before a syntax error count: these came before any.
-        if (!unsorted.empty()) range_list_add_unsorted(list, unsorted);
+        text_parser_run(list, ahead);
+        // Ranges read ahead out of order, before any syntax error, join with the lines after
+        // them that the second processor left to this one.
+        ahead.add_waiting_to(list);
     }
     range_list_release_spare(list);
     ::close(fd);

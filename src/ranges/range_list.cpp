@@ -40,9 +40,10 @@ constexpr std::size_t pending_batch = std::size_t{1} << 20;
 constexpr std::size_t together_sort = std::size_t{1} << 18;
 
 /// Sorts first and second together into sorted, a block of their own, in invariant form;
-/// returns how many ranges that leaves, or nothing without the memory.
+/// returns how many ranges that leaves, or nothing when they are few or without the memory.
 std::optional<std::size_t> sort_into(range_storage& sorted, std::span<const ip_range> first, std::span<const ip_range> second)
 {
+    if (first.size() + second.size() < together_sort) return std::nullopt;
     if (first.size() > top_address || second.size() > top_address) return std::nullopt;
     try {
         sorted.grow(first.size() + second.size(), 0, true);
@@ -220,27 +221,18 @@ void range_list::merge_pending()
     if (merged_ * 2 <= pending) {
         // Many additions to a short list: sorting the whole costs little more than sorting
         // the additions, and saves merging the two parts.
-        range_storage sorted;
-        if (size_ >= together_sort) {
-            if (auto count = sort_into(sorted, {data, size_ / 2}, {data + size_ / 2, size_ - size_ / 2})) {
-                storage_ = std::move(sorted);
-                size_ = merged_ = *count;
-                return;
-            }
-        }
+        if (replace_by_sorted({data, size_ / 2}, {data + size_ / 2, size_ - size_ / 2})) return;
         range_sort_by_first(data, size_);
         size_ = merged_ = range_coalesce(data, 0, size_);
         return;
     }
-    if (pending >= together_sort) {
-        // Many additions merge from a block of their own.
-        const ip_range* additions = data + merged_;
-        range_storage sorted;
-        if (auto count = sort_into(sorted, {additions, pending / 2}, {additions + pending / 2, pending - pending / 2})) {
-            std::size_t from = merge_from_back(data, merged_, sorted.data(), *count);
-            size_ = merged_ = range_coalesce(data, from, merged_ + *count);
-            return;
-        }
+    // Many additions merge from a block of their own.
+    const ip_range* additions = data + merged_;
+    range_storage sorted;
+    if (auto count = sort_into(sorted, {additions, pending / 2}, {additions + pending / 2, pending - pending / 2})) {
+        std::size_t from = merge_from_back(data, merged_, sorted.data(), *count);
+        size_ = merged_ = range_coalesce(data, from, merged_ + *count);
+        return;
     }
     range_sort_by_first(data + merged_, pending);
     pending = range_coalesce(data, merged_, size_) - merged_;
@@ -314,16 +306,21 @@ void range_list_append(range_list& list, std::span<const ip_range> ranges)
     list.size_ = list.merged_ = list.size_ + count;
 }
 
-void range_list_add_unsorted(range_list& list, std::span<const ip_range> ranges)
+/// Replaces the list's ranges by first and second sorted together in a block of their own,
+/// where sort_into can; either may be the list's own ranges.
+bool range_list::replace_by_sorted(std::span<const ip_range> first, std::span<const ip_range> second)
 {
     range_storage sorted;
-    if (list.size_ + ranges.size() >= together_sort) {
-        if (auto count = sort_into(sorted, {list.storage_.data(), list.size_}, ranges)) {
-            list.storage_ = std::move(sorted);
-            list.size_ = list.merged_ = *count;
-            return;
-        }
-    }
+    auto count = sort_into(sorted, first, second);
+    if (!count) return false;
+    storage_ = std::move(sorted);
+    size_ = merged_ = *count;
+    return true;
+}
+
+void range_list_add_unsorted(range_list& list, std::span<const ip_range> ranges)
+{
+    if (list.replace_by_sorted({list.storage_.data(), list.size_}, ranges)) return;
     // Few ranges, or without the memory: they join the pending additions.
     for (const ip_range& range : ranges) range_list_add_range(list, range.first, range.last);
 }

@@ -41,6 +41,7 @@ private:
     void replace(std::size_t begin, std::size_t end, ip_range joined);
     void add_pending(ip_range range);
     void merge_pending();
+    bool replace_by_sorted(std::span<const ip_range> first, std::span<const ip_range> second);
     void make_room(std::size_t count);
 
     /// storage_[0, merged_) is in invariant form; storage_[merged_, size_) are pending.

@@ -224,24 +224,29 @@ void pair_sort::plan()
     bucket_of.resize(group_count);
     bucket_start.assign(1, 0);
     std::vector<std::size_t> group_first_of_bucket{0};
+    // Where the bucket being formed starts, and its ranges so far: in all, and of the first part.
     std::size_t filled = 0;
+    std::size_t first_part = 0;
     std::size_t total = 0;
     for (std::size_t group = 0; group < group_count; ++group) {
         std::size_t size = std::size_t{group_sizes[0][group]} + group_sizes[1][group];
         if (filled > 0 && filled + size > cached_bucket) {
+            next[0].push_back(total - filled);
+            next[1].push_back(total - filled + first_part);
             bucket_start.push_back(total);
             group_first_of_bucket.push_back(group);
-            filled = 0;
+            filled = first_part = 0;
         }
         bucket_of[group] = static_cast<std::uint32_t>(bucket_start.size() - 1);
         filled += size;
+        first_part += group_sizes[0][group];
         total += size;
     }
+    next[0].push_back(total - filled);
+    next[1].push_back(total - filled + first_part);
     bucket_start.push_back(total);
     group_first_of_bucket.push_back(group_count);
     const std::size_t buckets = bucket_start.size() - 1;
-    next[0].assign(buckets, 0);
-    next[1].assign(buckets, 0);
     bucket_shift.assign(buckets, 0);
     std::size_t largest[2] = {0, 0};
     halves[0] = 0;
@@ -249,12 +254,6 @@ void pair_sort::plan()
     halves[2] = buckets;
     for (std::size_t bucket = 0; bucket < buckets; ++bucket) {
         std::size_t begin = bucket_start[bucket];
-        std::size_t first_part = 0;
-        for (std::size_t group = group_first_of_bucket[bucket]; group < group_first_of_bucket[bucket + 1]; ++group) {
-            first_part += group_sizes[0][group];
-        }
-        next[0][bucket] = begin;
-        next[1][bucket] = begin + first_part;
         // The groups of a bucket share the bits above the highest one in which its first and
         // last group differ; within a single group, the top two bytes.
         auto low = static_cast<std::uint32_t>(group_first_of_bucket[bucket]);

@@ -40,7 +40,8 @@ struct spare_block {
 };
 
 spare_block spare;
-/// The text reader's second processor sorts through storage of its own meanwhile.
+/// A reader's second processor takes storage of its own while the main thread grows and
+/// gives back its lists'.
 std::mutex spare_lock;
 
 /// Keeps a block given back as the spare, in place of the one kept before. Where pages cannot
