@@ -176,41 +176,25 @@ TEST(auto_list, inputs_not_read_completely_keep_what_was_read)
     EXPECT_EQ(missing.result, -1);
 }
 
-/// Published lines of every shape, with all three line ends or the one given; one in
-/// odd_share (unless 0) holds IPv6 or cannot be read. ascending makes the addresses rise,
-/// mostly.
+/// Published lines of every shape ("@" stands for one address), with all three line ends or
+/// the one given; one in odd_share (unless 0) holds IPv6 or cannot be read. ascending makes
+/// the addresses rise, mostly.
 std::string published_lines(std::mt19937& random, std::size_t length, unsigned odd_share, bool ascending,
                             const char* line_end = nullptr)
 {
+    static const char* const shapes[] = {"@", "@", "@", "@", "@/24", "@/17", "@ - @", "@-@", "name: x:@-@ # c",
+                                         "  @\t@", "# c", "; c", "// c", "", "  \t"};
     static const char* const odd[] = {"2001:db8::/32", "bad line", "5.5.5.5-1.1.1.1", "1.2.3.4/33", "::1"};
-    static const char* const other[] = {"# c", "; c", "// c", "", "  \t", "#"};
     static const char* const line_ends[] = {"\n", "\n", "\n", "\r\n", "\r"};
     std::uint32_t rising = 0;
-    auto quad = [&] {
-        std::uint32_t a = ascending ? (rising += random() % 5000) - (random() % 50 == 0 ? 100000 : 0) : random();
-        return std::to_string(a >> 24) + '.' + std::to_string(a >> 16 & 255) + '.' + std::to_string(a >> 8 & 255) + '.'
-               + std::to_string(a & 255);
-    };
     std::string text;
     while (text.size() < length) {
-        unsigned shape = random() % 10;
-        if (odd_share != 0 && random() % odd_share == 0) {
-            text += odd[random() % std::size(odd)];
-        } else if (shape == 0) {
-            text += other[random() % std::size(other)];
-        } else if (shape == 1) {
-            text += quad() + "/" + std::to_string(16 + random() % 17);
-        } else if (shape == 2) {
-            std::string first = quad();
-            text += first + (random() % 2 ? " - " : "-") + first;
-        } else if (shape == 3) {
-            std::string first = quad();
-            text += "name: x:" + first + "-" + first + " # c";
-        } else if (shape == 4) {
-            std::string first = quad();
-            text += "  " + first + "\t" + first;
-        } else {
-            text += quad();
+        std::uint32_t a = ascending ? (rising += random() % 5000) - (random() % 50 == 0 ? 100000 : 0) : random();
+        std::string quad = std::to_string(a >> 24) + '.' + std::to_string(a >> 16 & 255) + '.'
+                           + std::to_string(a >> 8 & 255) + '.' + std::to_string(a & 255);
+        const bool is_odd = odd_share != 0 && random() % odd_share == 0;
+        for (const char* c = is_odd ? odd[random() % std::size(odd)] : shapes[random() % std::size(shapes)]; *c; ++c) {
+            text += *c == '@' ? quad : std::string(1, *c);
         }
         text += line_end != nullptr ? line_end : line_ends[random() % std::size(line_ends)];
     }

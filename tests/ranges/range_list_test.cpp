@@ -226,13 +226,16 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
     // ones are dealt in place bucket by bucket, and small parts sorted through a scratch block;
     // starts crowded into one top byte, or into a few addresses, take the deeper paths, which
     // end in either block. Some batches follow a long run of ranges in order, and some hold
-    // long ranges.
+    // long ranges. Ranges handed over at once (range_list_add_unsorted) are dealt with the
+    // list's by their top 16 bits into buckets, sorted and merged in two halves, and joined,
+    // from 2^18 ranges in all; one of them spans the halves' seam.
     struct shape {
         std::size_t in_order;
         std::size_t count;
         std::uint32_t base;
         std::uint32_t spread_mask;
         std::uint32_t long_length; // a quarter of the ranges are up to this long; 0 for none
+        std::size_t handed_over = 0;
     };
     const shape shapes[] = {
         {0, 70000, 0, 0xFFFFFFFFu, 100000},
@@ -253,74 +256,44 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
         {0, 32769, 0, 0x00FFFFFFu, 0},
         {0, 1000, 0x7F000000u, 0x0000FFFFu, 0},
         {0, 65, 0, 0xFFFFFFFFu, 0},
+        {0, 0, 0, 0xFFFFFFFFu, 0, 300000},
+        {200000, 150000, 0, 0xFFFFFFFFu, 100000, 200000},
+        {0, 100000, 0x0A000000u, 0x00FFFFFFu, 0, 200000}, // the groups of one top byte
+        {0, 150000, 0x0A0B0000u, 0x0000FFFFu, 0, 150000}, // one group, larger than the cache
+        {0, 100000, 0xC0A80100u, 0x000000FFu, 0, 200000}, // few starts, many equal
+        {300000, 0, 0, 0xFFFFFFFFu, 0, 1},
+        {500, 500, 0, 0xFFFFFFFFu, 100000, 1000}, // too few: they join the pending additions
     };
     std::mt19937 random(5);
     // Each shape again with a scratch block too small for the large batches, which are then
     // dealt in place first.
     for (std::size_t scratch : {std::size_t{1} << 22, std::size_t{1} << 16})
     for (const shape& batch : shapes) {
-        if (scratch < (1 << 22) && batch.in_order + batch.count < (1 << 17)) continue; // no large sort
+        if (scratch < (1 << 22) && batch.in_order + batch.count + batch.handed_over < (1 << 17)) continue; // no large sort
         range_sort_set_largest_scratch(scratch);
+        auto some_range = [&] {
+            std::uint32_t first = batch.base | (static_cast<std::uint32_t>(random()) & batch.spread_mask);
+            std::uint32_t length = random() % 3;
+            if (batch.long_length > 0 && random() % 4 == 0) length = random() % batch.long_length;
+            return ip_range{first, first > top - length ? top : first + length};
+        };
         ranges added;
         for (std::uint32_t i = 0, at = 0; i < batch.in_order; ++i) {
             at += 1 + random() % 5000;
             added.push_back({at, at + static_cast<std::uint32_t>(random() % 3000)});
         }
-        for (std::size_t i = 0; i < batch.count; ++i) {
-            std::uint32_t first = batch.base | (static_cast<std::uint32_t>(random()) & batch.spread_mask);
-            std::uint32_t length = random() % 3;
-            if (batch.long_length > 0 && random() % 4 == 0) length = random() % batch.long_length;
-            added.push_back({first, first > top - length ? top : first + length});
-        }
+        for (std::size_t i = 0; i < batch.count; ++i) added.push_back(some_range());
         added.insert(added.end(), {{top - 1, top}, {0, 0}});
         range_list list;
         for (const ip_range& r : added) range_list_insert(list, r);
+        ranges handed(batch.handed_over);
+        for (ip_range& r : handed) r = some_range();
+        if (handed.size() > 1000) handed[7] = {0x70000000u, 0x90000000u};
+        range_list_add_unsorted(list, handed);
+        added.insert(added.end(), handed.begin(), handed.end());
         EXPECT_EQ(ranges_of(list), merged_model(added)) << batch.count << " from " << batch.base << " after "
-                                                        << batch.in_order << " in order, scratch " << scratch;
-    }
-    range_sort_set_largest_scratch(std::size_t{1} << 22);
-}
-
-TEST(range_list, unsorted_additions_sort_together_with_the_list)
-{
-    // The list's ranges (some in order, some pending) and the additions are dealt together by
-    // their top 16 bits into buckets, sorted and merged in two halves, and joined; long ranges
-    // merge across buckets and across the halves' seam. Below 2^18 ranges in all they join
-    // the pending additions instead.
-    struct shape {
-        std::size_t in_order, pending, added;
-        std::uint32_t base, spread_mask, long_length;
-        std::size_t largest_scratch;
-    };
-    const shape shapes[] = {
-        {0, 0, 300000, 0, 0xFFFFFFFFu, 0, 1 << 22},
-        {200000, 150000, 200000, 0, 0xFFFFFFFFu, 100000, 1 << 22},
-        {0, 100000, 200000, 0x0A000000u, 0x00FFFFFFu, 0, 1 << 22}, // the groups of one top byte
-        {0, 150000, 150000, 0x0A0B0000u, 0x0000FFFFu, 0, 1 << 22}, // one group, larger than the cache
-        {0, 150000, 150000, 0x0A0B0000u, 0x0000FFFFu, 0, 1 << 12}, // ... than the scratch block too
-        {0, 100000, 200000, 0xC0A80100u, 0x000000FFu, 3, 1 << 22}, // few starts, many equal
-        {300000, 0, 1, 0, 0xFFFFFFFFu, 0, 1 << 22},
-        {500, 500, 1000, 0, 0xFFFFFFFFu, 100000, 1 << 22},
-    };
-    std::mt19937 random(11);
-    for (const shape& c : shapes) {
-        range_sort_set_largest_scratch(c.largest_scratch);
-        auto some_range = [&] {
-            std::uint32_t first = c.base | (static_cast<std::uint32_t>(random()) & c.spread_mask);
-            std::uint32_t length = c.long_length > 0 && random() % 4 == 0 ? random() % c.long_length : random() % 2;
-            return ip_range{first, first > top - length ? top : first + length};
-        };
-        ranges all;
-        for (std::uint32_t i = 0; i < c.in_order; ++i) all.push_back({i * 4096u, i * 4096u + 1});
-        for (std::size_t i = 0; i < c.pending; ++i) all.push_back(some_range());
-        range_list list = list_of(all);
-        ranges added;
-        for (std::size_t i = 0; i < c.added; ++i) added.push_back(some_range());
-        // A range across the middle of the address space joins the two halves.
-        if (c.added > 1000) added[7] = {0x70000000u, 0x90000000u};
-        range_list_add_unsorted(list, added);
-        all.insert(all.end(), added.begin(), added.end());
-        EXPECT_EQ(ranges_of(list), merged_model(all)) << c.in_order << " " << c.pending << " " << c.added;
+                                                        << batch.in_order << " in order, " << batch.handed_over
+                                                        << " handed over, scratch " << scratch;
     }
     range_sort_set_largest_scratch(std::size_t{1} << 22);
 }
