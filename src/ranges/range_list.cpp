@@ -39,15 +39,25 @@ constexpr std::size_t pending_batch = std::size_t{1} << 20;
 /// ranges added in any order.
 constexpr std::size_t together_sort = std::size_t{1} << 18;
 
-/// Sorts first and second together into sorted, a block of their own, in invariant form;
-/// returns how many ranges that leaves, or nothing when they are few or without the memory.
-std::optional<std::size_t> sort_into(range_storage& sorted, std::span<const ip_range> first, std::span<const ip_range> second)
+struct sorted_ranges {
+    std::size_t count;
+    /// Whether they went to the block own rather than to sorted.
+    bool in_own;
+};
+
+/// Sorts first and second together into sorted, a block of their own, in invariant form, or
+/// into own, when given, a block with room for both that may hold them; returns how many
+/// ranges that leaves and where, or nothing when they are few or without the memory.
+std::optional<sorted_ranges> sort_into(range_storage& sorted, std::span<const ip_range> first, std::span<const ip_range> second,
+                                       ip_range* own = nullptr)
 {
     if (first.size() + second.size() < together_sort) return std::nullopt;
     if (first.size() > top_address || second.size() > top_address) return std::nullopt;
     try {
         sorted.grow(first.size() + second.size(), 0, true);
-        return range_sort_pair_into(first, second, sorted.data());
+        sorted_ranges result{0, false};
+        result.count = range_sort_pair_into(first, second, sorted.data(), own, result.in_own);
+        return result;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
@@ -229,9 +239,9 @@ void range_list::merge_pending()
     // Many additions merge from a block of their own.
     const ip_range* additions = data + merged_;
     range_storage sorted;
-    if (auto count = sort_into(sorted, {additions, pending / 2}, {additions + pending / 2, pending - pending / 2})) {
-        std::size_t from = merge_from_back(data, merged_, sorted.data(), *count);
-        size_ = merged_ = range_coalesce(data, from, merged_ + *count);
+    if (auto result = sort_into(sorted, {additions, pending / 2}, {additions + pending / 2, pending - pending / 2})) {
+        std::size_t from = merge_from_back(data, merged_, sorted.data(), result->count);
+        size_ = merged_ = range_coalesce(data, from, merged_ + result->count);
         return;
     }
     range_sort_by_first(data + merged_, pending);
@@ -306,15 +316,17 @@ void range_list_append(range_list& list, std::span<const ip_range> ranges)
     list.size_ = list.merged_ = list.size_ + count;
 }
 
-/// Replaces the list's ranges by first and second sorted together in a block of their own,
-/// where sort_into can; either may be the list's own ranges.
+/// Replaces the list's ranges by first and second sorted together, where sort_into can: in a
+/// block of their own, or in the list's block when it has room for them; either part may be
+/// the list's own ranges.
 bool range_list::replace_by_sorted(std::span<const ip_range> first, std::span<const ip_range> second)
 {
     range_storage sorted;
-    auto count = sort_into(sorted, first, second);
-    if (!count) return false;
-    storage_ = std::move(sorted);
-    size_ = merged_ = *count;
+    ip_range* own = storage_.capacity() >= first.size() + second.size() ? storage_.data() : nullptr;
+    auto result = sort_into(sorted, first, second, own);
+    if (!result) return false;
+    if (!result->in_own) storage_ = std::move(sorted);
+    size_ = merged_ = result->count;
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -228,7 +229,10 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
     // end in either block. Some batches follow a long run of ranges in order, and some hold
     // long ranges. Ranges handed over at once (range_list_add_unsorted) are dealt with the
     // list's by their top 16 bits into buckets, sorted and merged in two halves, and joined,
-    // from 2^18 ranges in all; one of them spans the halves' seam.
+    // from 2^18 ranges in all; one of them spans the halves' seam. Groups of 2^13 ranges and
+    // more are painted into bitmaps instead, with whole-group ranges, ranges that run on past
+    // the group, and groups that touch; where the list has room for them all, mostly dense
+    // ranges are sorted into the list's own block, over the parts.
     struct shape {
         std::size_t in_order;
         std::size_t count;
@@ -236,6 +240,7 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
         std::uint32_t spread_mask;
         std::uint32_t long_length; // a quarter of the ranges are up to this long; 0 for none
         std::size_t handed_over = 0;
+        bool room = false; // the list has room for all the ranges before they are handed over
     };
     const shape shapes[] = {
         {0, 70000, 0, 0xFFFFFFFFu, 100000},
@@ -263,6 +268,10 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
         {0, 100000, 0xC0A80100u, 0x000000FFu, 0, 200000}, // few starts, many equal
         {300000, 0, 0, 0xFFFFFFFFu, 0, 1},
         {500, 500, 0, 0xFFFFFFFFu, 100000, 1000}, // too few: they join the pending additions
+        {0, 300000, 0x0A000000u, 0x000FFFFFu, 0},             // dense pending additions, sorted over themselves
+        {0, 0, 0x0A000000u, 0x000FFFFFu, 0, 300000, true},    // 16 dense groups, over the parts
+        {0, 150000, 0x0A000000u, 0x0007FFFFu, 100000, 150000, true}, // dense, with long ranges
+        {150000, 0, 0x0A0D0000u, 0x0000FFFFu, 0, 20000},      // sparse groups, then a dense one
     };
     std::mt19937 random(5);
     // Each shape again with a scratch block too small for the large batches, which are then
@@ -285,10 +294,15 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
         for (std::size_t i = 0; i < batch.count; ++i) added.push_back(some_range());
         added.insert(added.end(), {{top - 1, top}, {0, 0}});
         range_list list;
+        if (batch.room) range_list_expect(list, added.size() + batch.handed_over);
         for (const ip_range& r : added) range_list_insert(list, r);
         ranges handed(batch.handed_over);
         for (ip_range& r : handed) r = some_range();
-        if (handed.size() > 1000) handed[7] = {0x70000000u, 0x90000000u};
+        if (handed.size() > 1000) {
+            handed[7] = {0x70000000u, 0x90000000u};
+            handed[8] = {0x0A0B0000u, 0x0A0BFFFFu};
+            handed[9] = {0x0A0C0000u, 0x0A0C0010u};
+        }
         range_list_add_unsorted(list, handed);
         added.insert(added.end(), handed.begin(), handed.end());
         EXPECT_EQ(ranges_of(list), merged_model(added)) << batch.count << " from " << batch.base << " after "
@@ -296,6 +310,53 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
                                                         << " handed over, scratch " << scratch;
     }
     range_sort_set_largest_scratch(std::size_t{1} << 22);
+}
+
+TEST(range_sort, dense_groups_read_off_in_invariant_form)
+{
+    // Groups of 2^13 ranges and more are painted into a bitmap per part and read off as runs,
+    // merged with the ranges that run on past the group. Each case is sorted into a block of
+    // its own, and again over the parts themselves.
+    auto every = [](std::uint32_t from, std::uint32_t count, std::uint32_t step, std::uint32_t length) {
+        ranges out;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            std::uint32_t first = from + i * step;
+            out.push_back({first, first > top - length ? top : first + length});
+        }
+        return out;
+    };
+    auto joined = [](ranges a, const ranges& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const struct {
+        const char* name;
+        ranges all;
+    } cases[] = {
+        {"the lowest addresses, one run", every(0, 8192, 1, 0)},
+        {"one range short of dense", every(0x01000000u, 8191, 2, 0)},
+        {"runs across words and the top address", every(top - 3 * 8191 - 1, 8192, 3, 1)},
+        {"a full group touching the next", joined(every(0x0A0B0000u, 65536, 1, 0), every(0x0A0C0000u, 9000, 5, 3))},
+        {"ranges on past the group", joined(every(0x0B000000u, 9000, 7, 2), every(0x0B000400u, 300, 211, 70000))},
+        {"duplicates of one range", joined(every(0x0C000040u, 8192, 0, 63), every(0x0C000000u, 1, 1, 63))},
+    };
+    std::mt19937 random(11);
+    for (const auto& c : cases) {
+        ranges parts = c.all;
+        std::shuffle(parts.begin(), parts.end(), random);
+        const std::size_t half = parts.size() / 2;
+        for (bool over : {false, true}) {
+            ranges dealt(parts.size());
+            ranges block = parts;
+            bool went_over = false;
+            std::size_t count = range_sort_pair_into({block.data(), half}, {block.data() + half, block.size() - half},
+                                                     dealt.data(), over ? block.data() : nullptr, went_over);
+            const ranges& result = went_over ? block : dealt;
+            EXPECT_EQ(ranges(result.begin(), result.begin() + static_cast<std::ptrdiff_t>(count)), merged_model(c.all))
+                << c.name << (over ? ", over the parts" : "");
+            EXPECT_EQ(went_over, over && std::string(c.name) != "one range short of dense") << c.name;
+        }
+    }
 }
 
 TEST(range_list, additions_beyond_a_batch_merge_as_they_come)
