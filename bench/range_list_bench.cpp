@@ -19,12 +19,14 @@ namespace {
 
 constexpr std::size_t insertion_count = 10'000'000;
 
-/// Non-adjacent two-address ranges 4i..4i+1, so that none of them merge.
-std::vector<ip_range> spaced_ranges(std::size_t count)
+/// Non-adjacent two-address ranges spacing * i .. spacing * i + 1, so that none of them merge:
+/// 4 apart, 10M of them crowd 610 groups of 2^16 addresses, dense enough for bitmaps; 409 apart
+/// they spread over the whole address space.
+std::vector<ip_range> spaced_ranges(std::size_t count, std::uint32_t spacing = 4)
 {
     std::vector<ip_range> ranges(count);
     for (std::size_t i = 0; i < count; ++i) {
-        auto first = static_cast<std::uint32_t>(4 * i);
+        auto first = static_cast<std::uint32_t>(spacing * i);
         ranges[i] = {first, first + 1};
     }
     return ranges;
@@ -59,25 +61,25 @@ void range_list_insert_shuffled(benchmark::State& state)
 BENCHMARK(range_list_insert_shuffled)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 /// The same ranges as two shuffled halves, as a large file's reader and its read-ahead hand
-/// them over: the first inserted, the second added at once, then both sorted together.
+/// them over: the first inserted into a list with room for them all, the second added at once,
+/// then both sorted together. The argument is the spacing of the ranges: dense (4) or spread
+/// (409).
 void range_list_add_unsorted_half(benchmark::State& state)
 {
-    static const std::vector<ip_range> ranges = [] {
-        std::vector<ip_range> shuffled = spaced_ranges(insertion_count);
-        std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937_64(42));
-        return shuffled;
-    }();
+    std::vector<ip_range> ranges = spaced_ranges(insertion_count, static_cast<std::uint32_t>(state.range(0)));
+    std::shuffle(ranges.begin(), ranges.end(), std::mt19937_64(42));
     const std::span<const ip_range> halves[2] = {std::span(ranges).first(ranges.size() / 2),
                                                  std::span(ranges).subspan(ranges.size() / 2)};
     for (auto _ : state) {
         range_list list;
+        range_list_expect(list, ranges.size());
         for (const ip_range& range : halves[0]) range_list_insert(list, range);
         range_list_add_unsorted(list, halves[1]);
         benchmark::DoNotOptimize(range_list_view(list).size());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * ranges.size()));
 }
-BENCHMARK(range_list_add_unsorted_half)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(range_list_add_unsorted_half)->Arg(4)->Arg(409)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 /// A million ranges of random lengths at random gaps: a mix of single blocks and long runs.
 range_list& listing_input()

@@ -204,6 +204,20 @@ struct coalescing_writer {
             out[end++] = range;
         }
     }
+
+    /// add() for each of from[0, count), in order; from may lie in out at end or past it.
+    void add_all(const ip_range* from, std::size_t count)
+    {
+        std::size_t at = end;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (at > begin && reaches(out[at - 1], from[i])) {
+                out[at - 1].last = std::max(out[at - 1].last, from[i].last);
+            } else {
+                out[at++] = from[i];
+            }
+        }
+        end = at;
+    }
 };
 
 /// Writes the runs of addresses set in group's bitmaps, one per part, merged with
@@ -384,7 +398,7 @@ struct pair_sort {
             }
             sort_in_parts(dealt + begin, end - begin, bucket_shift[bucket], scratch[half].data(), room);
             // Where the result is the block dealt into, it is written no further than read.
-            for (std::size_t i = begin; i < end; ++i) writer.add(dealt[i]);
+            writer.add_all(dealt + begin, end - begin);
         }
         ends[half] = writer.end;
     }
