@@ -169,9 +169,9 @@ struct byte_table {
             kind[c] = letter ? kind_letter : c >= '0' && c <= '9' ? kind_digit : kind_other;
             punctuation[c] = END_OF_INPUT;
         }
-        kind[' '] = kind['\t'] = kind_blank;
-        kind['\n'] = kind['\r'] = kind_line_end;
-        kind['$'] = kind_dollar;
+        kind[int{' '}] = kind[int{'\t'}] = kind_blank;
+        kind[int{'\n'}] = kind[int{'\r'}] = kind_line_end;
+        kind[int{'$'}] = kind_dollar;
         const struct {
             char byte;
             command_token token;

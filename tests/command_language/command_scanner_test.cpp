@@ -129,8 +129,8 @@ TEST(command_scanner, held_bytes_match_as_the_rules_do_or_are_left_to_them)
         "gw--2-.lan x.y. a_b", "10.0.0.1-10.0.0.9,1.2.3.4/123 1234.1.1.1;999.1.1.1.5)", "1.2.3.4 - 5.6.7.8/",
         "$ab $a $1a $a_b-c $x9_", "\t \r\n \n\t", "\"s\" // c\n# d\n/x", "difference(intersect(invert(",
         // Addresses of every digit count, with room after them for the vector reader.
-        "1.22.133.4 255.255.255.255}256.1.1.1,1.2.3.4444 001.2.3.45.6 1.2.3;1.2..3.4 9.9.9.9/2-1 "
-        "                                ",
+        ("1.22.133.4 255.255.255.255}256.1.1.1,1.2.3.4444 001.2.3.45.6 1.2.3;1.2..3.4 9.9.9.9/2-1 "
+         "                                "),
     };
     for (std::string_view text : texts) {
         for (std::size_t start = 0; start < text.size(); ++start) {
