@@ -171,6 +171,10 @@ constexpr std::size_t group_count = std::size_t{1} << (32 - group_shift);
 constexpr std::size_t cached_bucket = scratch_ranges;
 constexpr std::size_t dense_group = std::size_t{1} << 13;
 constexpr std::size_t group_words = (std::size_t{1} << group_shift) / 64;
+/// Ranges of a dense group this long and longer are dealt and sorted like the ranges that run
+/// on past it: painting costs a word per 64 addresses, and a list of many long ranges would
+/// otherwise cost that many times over.
+constexpr std::uint32_t longest_painted = 512;
 
 /// Sets the bits of words, a group's bitmap, for the addresses low to high within the group.
 void paint(std::uint64_t* words, std::uint32_t low, std::uint32_t high)
@@ -352,7 +356,7 @@ struct pair_sort {
         for (const ip_range& range : parts[part]) to[place[bucket[range.first >> group_shift]]++] = range;
     }
 
-    /// Paints a part's ranges within dense groups into the part's bitmaps, and deals its
+    /// Paints a part's short ranges within dense groups into the part's bitmaps, and deals its
     /// other ranges into their buckets. Each bitmap word is fetched well before it is painted:
     /// the bitmaps are too many for the cache, and each range's word is one in no order.
     void paint_part(int part)
@@ -377,7 +381,7 @@ struct pair_sort {
             const ip_range range = ranges[i];
             const std::uint32_t group = range.first >> group_shift;
             const std::uint32_t bitmap = dense[group];
-            if (bitmap != 0 && range.last >> group_shift == group) {
+            if (bitmap != 0 && range.last - range.first < longest_painted && range.last >> group_shift == group) {
                 paint(words + (bitmap - 1) * group_words, range.first & low_bits, range.last & low_bits);
             } else {
                 to[place[bucket[group]]++] = range;
@@ -403,8 +407,8 @@ struct pair_sort {
         ends[half] = writer.end;
     }
 
-    /// The ranges of a dense group that were dealt, those that run on past it, move to the
-    /// end of its bucket: its runs, written from the bucket's start at the latest, then never
+    /// The ranges of a dense group that were dealt, long ones and those that run on past it,
+    /// move to the end of its bucket: its runs, written from the bucket's start at the latest, then never
     /// reach the ranges not yet read, since they are no more than the ranges painted.
     void finish_dense(coalescing_writer& writer, std::size_t bucket, std::size_t room, ip_range* scratch_data)
     {

@@ -315,8 +315,8 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
 TEST(range_sort, dense_groups_read_off_in_invariant_form)
 {
     // Groups of 2^13 ranges and more are painted into a bitmap per part and read off as runs,
-    // merged with the ranges that run on past the group. Each case is sorted into a block of
-    // its own, and again over the parts themselves.
+    // merged with the long ranges and those that run on past the group. Each case is sorted
+    // into a block of its own, and again over the parts themselves.
     auto every = [](std::uint32_t from, std::uint32_t count, std::uint32_t step, std::uint32_t length) {
         ranges out;
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -339,6 +339,7 @@ TEST(range_sort, dense_groups_read_off_in_invariant_form)
         {"a full group touching the next", joined(every(0x0A0B0000u, 65536, 1, 0), every(0x0A0C0000u, 9000, 5, 3))},
         {"ranges on past the group", joined(every(0x0B000000u, 9000, 7, 2), every(0x0B000400u, 300, 211, 70000))},
         {"duplicates of one range", joined(every(0x0C000040u, 8192, 0, 63), every(0x0C000000u, 1, 1, 63))},
+        {"long ranges within the group", joined(every(0x0D000000u, 9000, 3, 0), every(0x0D000101u, 40, 1500, 2000))},
     };
     std::mt19937 random(11);
     for (const auto& c : cases) {
