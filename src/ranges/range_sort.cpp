@@ -315,10 +315,8 @@ struct pair_sort {
     bitmap_block bitmaps;
     std::size_t dense_groups = 0;
     std::size_t dense_ranges = 0;
-    /// Per bucket and part, where the part's next range of the bucket goes, and where the
-    /// second part's ranges start.
+    /// Per bucket and part, where the part's next range of the bucket goes.
     std::vector<std::size_t> next[2];
-    std::vector<std::size_t> second_start;
     /// Per bucket, where it starts (one more entry for the end), the byte of the first address
     /// from which its ranges may differ, and its group plus one when it is dense, 0 otherwise.
     std::vector<std::size_t> bucket_start;
@@ -397,7 +395,7 @@ struct pair_sort {
             const std::size_t begin = bucket_start[bucket];
             const std::size_t end = bucket_start[bucket + 1];
             if (bucket_dense[bucket] != 0) {
-                finish_dense(writer, bucket, room, scratch[half].data());
+                finish_dense(writer, bucket, half);
                 continue;
             }
             sort_in_parts(dealt + begin, end - begin, bucket_shift[bucket], scratch[half].data(), room);
@@ -408,21 +406,23 @@ struct pair_sort {
     }
 
     /// The ranges of a dense group that were dealt, long ones and those that run on past it,
-    /// move to the end of its bucket: its runs, written from the bucket's start at the latest, then never
-    /// reach the ranges not yet read, since they are no more than the ranges painted.
-    void finish_dense(coalescing_writer& writer, std::size_t bucket, std::size_t room, ip_range* scratch_data)
+    /// move to the end of its bucket: its runs, written from the bucket's start at the latest,
+    /// then never reach the ranges not yet read, since they are no more than the ranges painted.
+    void finish_dense(coalescing_writer& writer, std::size_t bucket, int half)
     {
+        const std::uint32_t group = bucket_dense[bucket] - 1;
         const std::size_t begin = bucket_start[bucket];
         const std::size_t end = bucket_start[bucket + 1];
+        // The group is the bucket's only one with ranges: the second part's follow the first's.
+        const std::size_t second_begin = begin + group_sizes[0][group];
         const std::size_t first_dealt = next[0][bucket] - begin;
-        const std::size_t second_dealt = next[1][bucket] - second_start[bucket];
+        const std::size_t second_dealt = next[1][bucket] - second_begin;
         const std::size_t crossing = first_dealt + second_dealt;
         ip_range* kept = dealt + end - crossing;
-        std::memmove(dealt + end - second_dealt, dealt + second_start[bucket], second_dealt * sizeof(ip_range));
+        std::memmove(dealt + end - second_dealt, dealt + second_begin, second_dealt * sizeof(ip_range));
         std::memmove(kept, dealt + begin, first_dealt * sizeof(ip_range));
         // They all start in the group: only the two low bytes differ.
-        sort_in_parts(kept, crossing, 8, scratch_data, room);
-        const std::uint32_t group = bucket_dense[bucket] - 1;
+        sort_in_parts(kept, crossing, 8, scratch[half].data(), scratch[half].capacity());
         const std::uint64_t* words = bitmaps.words() + (dense_of[group] - 1) * group_words;
         write_runs(writer, group, words, words + dense_groups * group_words, kept, crossing);
     }
@@ -476,7 +476,6 @@ void pair_sort::plan()
         total += size;
     }
     close_bucket(group_count);
-    second_start = next[1];
     const std::size_t buckets = bucket_start.size() - 1;
     bucket_shift.assign(buckets, 0);
     std::size_t largest[2] = {0, 0};
