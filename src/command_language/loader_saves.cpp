@@ -118,7 +118,7 @@ void set_value_write_loader(const char* path, expression_value value, std::strin
     loader_listing listing;
     std::string problem = read_listing(text, listing);
     if (!problem.empty()) {
-        diagnostic("Invalid listing '%.*s': %s.\n", static_cast<int>(text.size()), text.data(), problem.c_str());
+        diagnostic("Invalid listing '%s': %s.\n", std::string(text).c_str(), problem.c_str());
         note_data_error();
         return;
     }
