@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "command_language/command_scanner.h"
+#include "command_language/loader_saves.h"
 #include "command_language/set_value.h"
 #include "parsing/scanner.h"
 
@@ -37,6 +38,7 @@ struct call_head {
     command_token word;
     bool named;
     std::string path;
+    std::string listing; ///< a save's loader listing, when word is STRING
     const char* place() const { return named ? path.c_str() : nullptr; }
 };
 
@@ -313,10 +315,14 @@ private:
         command_token word = peek();
         bool known = word == HOST_NAME && token_.text == host_word;
         for (command_token candidate : words) known = known || word == candidate;
-        if (!known) syntax_error();
+        // A save's listing may be a string that describes a loader listing, decided by the
+        // string alone: any other string there stays the syntax error it was.
+        bool loader = !known && word == STRING && standard_stream == KW_STDOUT && loader_listing_named(token_.text);
+        if (!known && !loader) syntax_error();
+        std::string listing(loader ? token_.text : std::string_view());
         shift();
         expect(COMMA);
-        call_head head{word, peek() == STRING, {}};
+        call_head head{word, peek() == STRING, {}, std::move(listing)};
         if (!head.named && peek() != standard_stream) syntax_error();
         if (head.named) head.path = token_.text;
         shift();
@@ -351,6 +357,7 @@ private:
         case KW_CIDR: set_value_write_cidr(head.place(), std::move(value)); break;
         case KW_RANGE: set_value_write_ranges(head.place(), std::move(value)); break;
         case KW_SINGLE: set_value_write_addresses(head.place(), std::move(value)); break;
+        case STRING: set_value_write_loader(head.place(), std::move(value), head.listing); break;
         default: set_value_write_count(head.place(), std::move(value)); break;
         }
     }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <fcntl.h>
@@ -174,7 +175,7 @@ public:
                 char digits[12];
                 int length = std::snprintf(digits, sizeof digits, "%u", attempt);
                 name_.append(digits, static_cast<std::size_t>(length));
-                fd = open_path(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+                fd = open_path(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
                 error = errno;
                 if (fd < 0 && error != EEXIST) break;
             }
@@ -204,6 +205,28 @@ private:
 };
 
 enum class replacement { done, write_in_place };
+
+/// True when the file open at written holds exactly the bytes of the file at target, whose
+/// size is target_size: the save then has nothing to change.
+bool same_bytes(int written, const std::string& target, off_t target_size)
+{
+    struct stat status;
+    if (::fstat(written, &status) != 0 || status.st_size != target_size) return false;
+    int fd = open_path(target.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    constexpr std::size_t chunk = 65536;
+    std::string ours(chunk, '\0');
+    std::string theirs(chunk, '\0');
+    bool same = true;
+    for (off_t offset = 0; same && offset < target_size;) {
+        ssize_t got = ::pread(written, ours.data(), chunk, offset);
+        same = got > 0 && ::pread(fd, theirs.data(), static_cast<std::size_t>(got), offset) == got &&
+               std::memcmp(ours.data(), theirs.data(), static_cast<std::size_t>(got)) == 0;
+        offset += got;
+    }
+    ::close(fd);
+    return same;
+}
 
 /// True for the errors of a directory that takes no new file, or of a target that cannot be
 /// replaced by another (a mount point, another user's file in a sticky directory): the target
@@ -240,6 +263,13 @@ replacement replace_file(const char* path, const struct stat* existing, output_s
     out.attach(fd);
     listing(out, context);
     written = out.flush() && written;
+    // Bytes that the file holds already leave it as it is: same inode, same modification time,
+    // so whatever watches the file sees no change.
+    if (written && existing != nullptr && same_bytes(fd, target, existing->st_size)) {
+        close_written(fd);
+        file.remove();
+        return replacement::done;
+    }
     written = ::fsync(fd) == 0 && written;
     written = close_written(fd) && written;
     if (written) {

@@ -9,9 +9,10 @@ namespace blockset {
 /// A regular file, or the regular file a symbolic link leads to, is replaced whole: the text goes
 /// into a new file in the same directory, which takes the old file's permission bits (and its
 /// owner and group where the process may set them), and is renamed over the old one only once
-/// every write, the fsync and the close have succeeded. Devices, FIFOs, sockets, a file that is
-/// also one of the standard streams, and a file whose directory allows no new file are written
-/// in place.
+/// every write, the fsync and the close have succeeded. Where the new text equals the old file's
+/// bytes, the old file stays as it is (same inode, same modification time). Devices, FIFOs,
+/// sockets, a file that is also one of the standard streams, and a file whose directory allows
+/// no new file are written in place.
 ///
 /// Failures are reported here: "Error opening file '%s'." when the file can neither be opened
 /// nor created; otherwise "Error writing file '%s'.", after which the process ends with status

@@ -11,6 +11,7 @@
 #include "io/output_stream.h"
 #include "io/second_processor.h"
 #include "ranges/address_format.h"
+#include "ranges/cidr_blocks.h"
 #include "ranges/page_storage.h"
 #include "ranges/range_list.h"
 
@@ -200,30 +201,6 @@ void range_list_write_addresses(output_stream& out, range_list& list)
 }
 
 namespace {
-
-/// Calls block(address, prefix_length) for each of the fewest aligned CIDR blocks that cover
-/// the list, in ascending order.
-template <typename on_block>
-void for_each_cidr_block(std::span<const ip_range> ranges, on_block block)
-{
-    for (const ip_range& range : ranges) {
-        // The whole space is one block, and its size does not fit in 32 bits.
-        if (range.first == 0 && range.last == top_address) {
-            block(0, 0);
-            continue;
-        }
-        std::uint32_t start = range.first;
-        for (;;) {
-            // The largest block that starts at start and does not pass the range's end.
-            unsigned size_prefix = 32 - highest_bit_index(range.last - start + 1);
-            unsigned prefix = std::max(size_prefix, alignment_prefix(start));
-            block(start, prefix);
-            std::uint32_t block_end = block_last_address(start, prefix);
-            if (block_end >= range.last) break;
-            start = block_end + 1;
-        }
-    }
-}
 
 template <class sink>
 void write_cidr_line(sink& out, std::uint32_t address, unsigned prefix_length)

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""The manual's nft and ipset recipes, run with the real tools in a private network namespace.
+"""The manual's firewall recipes, run as printed with the real tools in a private network namespace.
 
-Each recipe loads a stale list first (creating the table or set), then the list under test
-into the same namespace, lists the loaded set back and compares its addresses with
-blockset's ranges of the list. The lists: empty, the whole address space, the two end
-addresses, and thousands of entries. Runs only inside `unshare -n`, never against the
-machine's own rules; skips, saying why, when the namespace or a tool is not available.
+Each recipe loads a stale list first (creating the table or set), an element is added by hand,
+then the recipe loads the list under test over it; the loaded set is listed back and compared
+with blockset's ranges of the list and, for ipset, entry for entry with the saved file. The
+lists: empty, the whole address space, the two end addresses, and 200,000 blocks. The cron
+line reloads only when the saved file changed. Runs only inside `unshare -n`, never against
+the machine's own rules; skips, saying why, when the namespace or a tool is not available.
+Every recipe must stand word for word in the manual and in README.
 
 argv[1] is the blockset binary.
 """
@@ -18,52 +20,38 @@ import subprocess
 import sys
 import tempfile
 
-# The recipes as the manual gives them, as shell functions of the list's path.
-NFT_RECIPE = r"""
-load() {
-    blockset -q auto "$1" > blocklist.cidr &&
-    awk 'BEGIN { print "add table inet filter"
-        print "add set inet filter blocklist { type ipv4_addr; flags interval; }"
-        print "flush set inet filter blocklist" }
-        { print "add element inet filter blocklist { " $0 " }" }' blocklist.cidr > blocklist.nft &&
-    nft -f blocklist.nft
-}
-"""
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 
-IPSET_RECIPE = r"""
-load() {
-    blockset -q auto "$1" > blocklist.cidr &&
-    awk 'BEGIN { print "create blocklist-new hash:net family inet maxelem 1048576"
-        print "flush blocklist-new" }
-        $0 == "0.0.0.0/0" { print "add blocklist-new 0.0.0.0/1"
-            print "add blocklist-new 128.0.0.0/1"; next }
-        { print "add blocklist-new " $0 }' blocklist.cidr > blocklist.ipset &&
-    ipset -exist restore < blocklist.ipset &&
-    ipset -exist create blocklist hash:net family inet maxelem 1048576 &&
-    ipset swap blocklist-new blocklist &&
-    ipset destroy blocklist-new
-}
-"""
+# The recipes as printed; /var/db/ becomes the test's folder.
+NFT_RECIPE = """blockset -c 'save("nft inet filter blocklist", "/var/db/blocklist.nft", load(auto, "/var/db/drop.txt"));' &&
+    nft -f /var/db/blocklist.nft"""
+IPSET_RECIPE = """blockset -c 'save("ipset blocklist", "/var/db/blocklist.ipset", load(auto, "/var/db/drop.txt"));' &&
+    ipset restore < /var/db/blocklist.ipset"""
+REDUCED_RECIPE = """blockset -c 'save("ipset blocklist reduced 20% 16384", "/var/db/blocklist.ipset", load(auto, "/var/db/drop.txt"));' &&
+    ipset restore < /var/db/blocklist.ipset"""
+PF_RECIPE = """blockset -c 'save(cidr, "/var/db/blocklist.cidr", load(auto, "/var/db/drop.txt"));' &&
+    pfctl -t blocklist -T replace -f /var/db/blocklist.cidr"""
+CRON_LINE = """*/30 * * * * blockset -c 'save("nft inet filter blocklist", "/var/db/blocklist.nft", load(auto, "/var/db/drop.txt"));' && [ ! /var/db/blocklist.loaded -nt /var/db/blocklist.nft ] && nft -f /var/db/blocklist.nft && touch /var/db/blocklist.loaded"""
+PRINTED = [NFT_RECIPE, IPSET_RECIPE, REDUCED_RECIPE, PF_RECIPE, CRON_LINE]
 
 
-def many_entries():
-    """Thousands of CIDR blocks, ranges and P2P lines, at random places."""
-    rng = random.Random(12)
-    lines = []
-    for n in range(6000):
-        start = ipaddress.IPv4Address(rng.randrange(1 << 32))
-        last = ipaddress.IPv4Address(min(int(start) + rng.randrange(1, 5000), (1 << 32) - 1))
-        lines.append([f"{start}/{rng.randrange(8, 33)} ; SBL{n}", f"{start} - {last}", f"name {n}:{start}-{start}"][n % 3])
-    return "\n".join(lines) + "\n"
+def many_blocks(count):
+    """count disjoint blocks of mixed prefix lengths at random places, one per line."""
+    rng = random.Random(25)
+    starts = sorted(rng.sample(range(1 << 24), count))
+    return "".join(f"{ipaddress.IPv4Address(s << 8)}/{rng.choice((24, 26, 28, 30, 31, 32, 32, 32))}\n"
+                   for s in starts)
 
 
 LISTS = {
     "empty": "",
     "whole space": "0.0.0.0/0\n",
     "both end addresses": "0.0.0.0\n255.255.255.255\n",
-    "thousands of entries": many_entries(),
+    "200,000 blocks": many_blocks(200_000),
 }
 STALE = "192.0.2.1\n198.51.100.0/24\n"
+BY_HAND = "203.0.113.9"
 
 
 def merged(ranges):
@@ -95,44 +83,114 @@ def nft_ranges(output):
     return merged(ranges)
 
 
-def ipset_ranges(output):
-    return merged(network_range(line.split()[2]) for line in output.splitlines() if line.startswith("add "))
+def ipset_entries(text):
+    """The entries that "add" lines of an ipset listing or restore file name, as a block set."""
+    return {str(ipaddress.IPv4Network(line.split()[2])) for line in text.splitlines() if line.startswith("add ")}
 
 
 def blockset_ranges(binary, path):
-    run = subprocess.run([binary, "-c", f'save(range, stdout, load(text, "{path}"));'],
+    run = subprocess.run([binary, "-c", f'save(range, stdout, load(auto, "{path}"));'],
                          capture_output=True, text=True, check=True)
     return [tuple(int(ipaddress.IPv4Address(a)) for a in line.split("-")) for line in run.stdout.split()]
 
 
 def in_namespace(script, folder, binary):
-    tools = tempfile.mkdtemp(dir=folder)
-    os.symlink(binary, os.path.join(tools, "blockset"))
+    tools = os.path.join(folder, "bin")
+    os.makedirs(tools, exist_ok=True)
+    if not os.path.exists(os.path.join(tools, "blockset")):
+        os.symlink(binary, os.path.join(tools, "blockset"))
     env = dict(os.environ, PATH=tools + os.pathsep + os.environ.get("PATH", "/usr/sbin:/usr/bin:/sbin:/bin"))
     return subprocess.run(["unshare", "-n", "sh", "-c", script], cwd=folder, env=env,
-                          capture_output=True, text=True, timeout=300)
+                          capture_output=True, text=True, timeout=900)
 
 
-# The tool, its recipe, how the loaded set is listed and read back, and a probe of the tool.
-RECIPES = [("nft", NFT_RECIPE, "nft -j list set inet filter blocklist", nft_ranges, "nft list ruleset"),
-           ("ipset", IPSET_RECIPE, "ipset list blocklist -o save", ipset_ranges, "ipset list")]
+def as_run(recipe, folder):
+    return recipe.replace("/var/db/", folder + "/")
+
+
+def write(folder, name, text):
+    with open(os.path.join(folder, name), "w") as handle:
+        handle.write(text)
+
+
+def check_printed(failures):
+    for document in ("man/blockset.1", "README.md"):
+        with open(os.path.join(ROOT, document)) as handle:
+            text = handle.read()
+        for recipe in PRINTED:
+            if recipe not in text:
+                failures.append(f"{document} does not print the recipe {recipe.splitlines()[0][:60]}...")
+
+
+def load_recipe(tool, recipe, folder, binary, failures):
+    """Loads each list over a stale set holding an element added by hand, lists it back and compares."""
+    if tool == "nft":
+        add_by_hand = f"nft add element inet filter blocklist {{ {BY_HAND} }}"
+        listing = "nft -j list set inet filter blocklist"
+    else:
+        add_by_hand = f"ipset add blocklist {BY_HAND}"
+        listing = "ipset list blocklist -o save; ipset list -n"
+    recipe = as_run(recipe, folder)
+    for name, text in LISTS.items():
+        write(folder, "drop.txt", STALE)
+        write(folder, "list.txt", text)
+        script = f"set -e\n{recipe}\n{add_by_hand}\ncp list.txt drop.txt\n{recipe}\n{listing}\n"
+        run = in_namespace(script, folder, binary)
+        if run.returncode != 0:
+            failures.append(f"{tool}, {name}: status {run.returncode}: {run.stderr.strip()[:500]}")
+            continue
+        expected = blockset_ranges(binary, os.path.join(folder, "list.txt"))
+        if tool == "nft":
+            loaded = nft_ranges(run.stdout)
+        else:
+            with open(os.path.join(folder, "blocklist.ipset")) as handle:
+                saved = ipset_entries(handle.read())
+            listed = ipset_entries(run.stdout)
+            if listed != saved:
+                failures.append(f"{tool}, {name}: {len(listed)} entries listed, {len(saved)} saved, "
+                                f"e.g. {sorted(listed ^ saved)[:3]}")
+            if run.stdout.splitlines()[-1:] != ["blocklist"]:
+                failures.append(f"{tool}, {name}: sets left: {run.stdout.splitlines()[-3:]}")
+            loaded = merged(network_range(entry) for entry in listed)
+        if loaded != expected:
+            first = next(pair for pair in zip(loaded + [None], expected + [None]) if pair[0] != pair[1])
+            failures.append(f"{tool}, {name}: loaded {len(loaded)} ranges, blockset has {len(expected)}; "
+                            f"first difference near {first}")
+
+
+def cron_reloads_only_changes(folder, binary, failures):
+    """Run twice on the same list, the cron line loads once: an element added by hand stays.
+    A changed list is loaded again."""
+    command = as_run(CRON_LINE.split(" ", 5)[5], folder)
+    write(folder, "drop.txt", STALE)
+    script = (f"{command}\nnft add element inet filter blocklist {{ {BY_HAND} }}\n{command}\n"
+              "nft -j list set inet filter blocklist\n"
+              f"sleep 1; echo 10.0.0.0/8 >> drop.txt\n{command}\nnft -j list set inet filter blocklist\n")
+    run = in_namespace(script, folder, binary)
+    listings = [line for line in run.stdout.splitlines() if line]
+    stale = merged(network_range(line) for line in STALE.split())
+    by_hand = network_range(BY_HAND)
+    wanted = [merged(stale + [by_hand]), merged(stale + [network_range("10.0.0.0/8")])]
+    got = [nft_ranges(listing) for listing in listings] if run.returncode == 0 else run.stderr
+    if got != wanted:
+        failures.append(f"cron line: expected {wanted}, got {got}")
 
 
 def main():
     binary = os.path.abspath(sys.argv[1])
     failures = []
-    ran = 0
+    check_printed(failures)
     with tempfile.TemporaryDirectory() as folder:
         if shutil.which("unshare") is None:
             print("SKIP: unshare is not installed")
-            return 0
+            return report(failures)
         probe = in_namespace("true", folder, binary)
         if probe.returncode != 0:
             print(f"SKIP: no private network namespace here: {probe.stderr.strip()}")
-            return 0
-        with open(os.path.join(folder, "stale.txt"), "w") as handle:
-            handle.write(STALE)
-        for tool, recipe, listing, parse, tool_probe in RECIPES:
+            return report(failures)
+        for tool, recipe, tool_probe in [("nft", NFT_RECIPE, "nft list ruleset"),
+                                         ("ipset", IPSET_RECIPE, "ipset list"),
+                                         ("ipset", REDUCED_RECIPE, "ipset list")]:
             if shutil.which(tool) is None:
                 print(f"SKIP {tool}: {tool} is not installed")
                 continue
@@ -140,24 +198,17 @@ def main():
             if probe.returncode != 0:
                 print(f"SKIP {tool}: {tool} does not work in a private network namespace here: {probe.stderr.strip()}")
                 continue
-            for name, text in LISTS.items():
-                with open(os.path.join(folder, "list.txt"), "w") as handle:
-                    handle.write(text)
-                run = in_namespace(f"set -e\n{recipe}\nload stale.txt\nload list.txt\n{listing}\n", folder, binary)
-                ran += 1
-                if run.returncode != 0:
-                    failures.append(f"{tool}, {name}: status {run.returncode}: {run.stderr.strip()[:500]}")
-                    continue
-                expected = blockset_ranges(binary, os.path.join(folder, "blocklist.cidr"))
-                loaded = parse(run.stdout)
-                if loaded != expected:
-                    first = next(pair for pair in zip(loaded + [None], expected + [None]) if pair[0] != pair[1])
-                    failures.append(f"{tool}, {name}: loaded {len(loaded)} ranges, blockset has {len(expected)}; "
-                                    f"first difference near {first}")
+            load_recipe(tool, recipe, folder, binary, failures)
+            if recipe == NFT_RECIPE:
+                cron_reloads_only_changes(folder, binary, failures)
+    return report(failures)
+
+
+def report(failures):
     for failure in failures:
         print(f"FAIL: {failure}")
     if not failures:
-        print(f"{ran} recipe loads match blockset's ranges")
+        print("the recipes load what blockset saved")
     return 1 if failures else 0
 
 

@@ -264,7 +264,27 @@ def unwritable_directory(folder, failures):
            ((0, b"", b""), {"list.txt": ("666", NEW)}, before))
 
 
-CHECKS = [file_size_limit, killed_during_a_large_save, concurrent_saves, fifo_reader_quits, full_disk,
+def unchanged_bytes(folder, failures):
+    """A save of the bytes a file holds already leaves it untouched (inode, modification time),
+    directly and through a link; one byte more replaces it."""
+    path = os.path.join(folder, "list.txt")
+    os.symlink("list.txt", os.path.join(folder, "link"))
+    os.utime(path, ns=(1_000_000_000, 1_000_000_000))
+    before = os.stat(path)
+    same = 'save(cidr, "%s", {10.0.0.0/8, 192.168.0.0/16});'
+    rows = [("same bytes", same % "list.txt", OLD, True),
+            ("same bytes through a link", same % "link", OLD, True),
+            ("same size, other bytes", 'save(cidr, "list.txt", {10.0.0.0/8, 192.168.0.0/17});',
+             b"10.0.0.0/8\n192.168.0.0/17\n", False)]
+    for name, script, text, untouched in rows:
+        got = run(folder, script)
+        after = os.stat(path)
+        kept = (after.st_ino, after.st_mtime_ns) == (before.st_ino, before.st_mtime_ns)
+        expect(failures, f"unchanged bytes, {name}", (got, content(folder), kept, sorted(os.listdir(folder))),
+               ((0, b"", b""), text, untouched, ["link", "list.txt"]))
+
+
+CHECKS = [unchanged_bytes, file_size_limit, killed_during_a_large_save, concurrent_saves, fifo_reader_quits, full_disk,
           exhausted_memory, replaced_files, unwritable_directory]
 
 

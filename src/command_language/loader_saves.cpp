@@ -1,0 +1,143 @@
+#include "command_language/loader_saves.h"
+
+#include <string>
+#include <vector>
+
+#include "io/diagnostics.h"
+#include "io/output_file.h"
+#include "io/process.h"
+#include "ranges/loader_listings.h"
+#include "ranges/prefix_reduction.h"
+
+namespace blockset {
+
+namespace {
+
+std::vector<std::string_view> words_of(std::string_view text)
+{
+    std::vector<std::string_view> words;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t start = text.find_first_not_of(" \t", at);
+        if (start == std::string_view::npos) break;
+        std::size_t end = std::min(text.find_first_of(" \t", start), text.size());
+        words.push_back(text.substr(start, end - start));
+        at = end;
+    }
+    return words;
+}
+
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+/// nft reads a table or set name as an identifier: a letter, then letters, digits, "_", "-"
+/// and "."; its names hold at most 255 bytes.
+bool nft_name_valid(std::string_view name)
+{
+    if (name.empty() || name.size() > 255 || !is_letter(name[0])) return false;
+    for (char c : name)
+        if (!is_letter(c) && !is_digit(c) && c != '_' && c != '-' && c != '.') return false;
+    return true;
+}
+
+bool nft_family_valid(std::string_view family)
+{
+    for (std::string_view known : {"ip", "ip6", "inet", "arp", "bridge", "netdev"})
+        if (family == known) return true;
+    return false;
+}
+
+/// ipset names hold at most 31 bytes; the temporary set's name adds its suffix to the live
+/// one's. A name beginning with "-" would read as an option.
+bool ipset_name_valid(std::string_view name)
+{
+    std::size_t most = 31 - std::string_view(ipset_temporary_suffix).size();
+    if (name.empty() || name.size() > most || name[0] == '-') return false;
+    for (char c : name)
+        if (!is_letter(c) && !is_digit(c) && c != '_' && c != '-' && c != '.') return false;
+    return true;
+}
+
+/// What a loader listing writes, read from its description.
+struct loader_listing {
+    enum class kind { nft, ipset, reduced } what = kind::reduced;
+    nft_set_name nft;
+    ipset_set_name ipset;
+};
+
+/// Reads the budget words from words[first] on into budget; the problem, or empty.
+std::string read_budget(const std::vector<std::string_view>& words, std::size_t first, entry_budget& budget)
+{
+    if (words.size() <= first || words.size() > first + 2) return "expected one or two budgets after reduced";
+    for (std::size_t i = first; i < words.size(); ++i)
+        if (!entry_budget_read(words[i], budget))
+            return "budget '" + std::string(words[i]) + "' is neither N entries nor N% more";
+    return {};
+}
+
+/// Reads the description into listing; the problem, or empty.
+std::string read_listing(std::string_view text, loader_listing& listing)
+{
+    std::vector<std::string_view> words = words_of(text);
+    if (words[0] == "nft") {
+        listing.what = loader_listing::kind::nft;
+        if (words.size() != 4) return "expected nft FAMILY TABLE SET";
+        if (!nft_family_valid(words[1]))
+            return "nft family '" + std::string(words[1]) + "' is none of ip, ip6, inet, arp, bridge, netdev";
+        for (std::size_t i = 2; i < 4; ++i)
+            if (!nft_name_valid(words[i]))
+                return "nft name '" + std::string(words[i]) +
+                       "' is not a letter followed by letters, digits, '_', '-' or '.'";
+        listing.nft = {std::string(words[1]), std::string(words[2]), std::string(words[3])};
+        return {};
+    }
+    if (words[0] == "ipset") {
+        listing.what = loader_listing::kind::ipset;
+        if (words.size() < 2 || (words.size() > 2 && words[2] != "reduced"))
+            return "expected ipset SET, or ipset SET reduced BUDGET";
+        if (!ipset_name_valid(words[1]))
+            return "ipset name '" + std::string(words[1]) +
+                   "' is not 1 to 27 letters, digits, '_', '-' or '.', the first no '-'";
+        listing.ipset.set = std::string(words[1]);
+        listing.ipset.reduced = words.size() > 2;
+        return listing.ipset.reduced ? read_budget(words, 3, listing.ipset.budget) : std::string();
+    }
+    return read_budget(words, 1, listing.ipset.budget);
+}
+
+} // namespace
+
+bool loader_listing_named(std::string_view text)
+{
+    std::vector<std::string_view> words = words_of(text);
+    return !words.empty() && (words[0] == "nft" || words[0] == "ipset" || words[0] == "reduced");
+}
+
+void set_value_write_loader(const char* path, expression_value value, std::string_view text)
+{
+    loader_listing listing;
+    std::string problem = read_listing(text, listing);
+    if (!problem.empty()) {
+        diagnostic("Invalid listing '%s': %s.\n", std::string(text).c_str(), problem.c_str());
+        note_data_error();
+        return;
+    }
+    struct bound {
+        range_list* list;
+        const loader_listing* listing;
+    } call{&value.get().ranges, &listing};
+    range_list_view(*call.list); // merging needs memory: do it before any file is touched
+    write_output_file(
+        path,
+        [](output_stream& out, void* context) {
+            const bound* c = static_cast<const bound*>(context);
+            switch (c->listing->what) {
+            case loader_listing::kind::nft: range_list_write_nft(out, *c->list, c->listing->nft); break;
+            case loader_listing::kind::ipset: range_list_write_ipset(out, *c->list, c->listing->ipset); break;
+            case loader_listing::kind::reduced: range_list_write_reduced(out, *c->list, c->listing->ipset.budget); break;
+            }
+        },
+        &call);
+}
+
+} // namespace blockset

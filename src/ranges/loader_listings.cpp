@@ -1,0 +1,97 @@
+#include "ranges/loader_listings.h"
+
+#include <algorithm>
+#include <bit>
+#include <string_view>
+
+#include "io/output_stream.h"
+#include "ranges/address_format.h"
+#include "ranges/range_list.h"
+
+namespace blockset {
+
+namespace {
+
+void write_address(output_stream& out, std::uint32_t address)
+{
+    char* p = out.reserve(address_text_room);
+    out.commit(format_address(p, address));
+}
+
+void write_number(output_stream& out, std::uint64_t number)
+{
+    std::string text = std::to_string(number);
+    out.write(text);
+}
+
+/// One element of an interval set: an address, a block "a.b.c.d/n", or a range "a-b".
+void write_nft_element(output_stream& out, const ip_range& range)
+{
+    write_address(out, range.first);
+    if (range.last == range.first) return;
+    std::uint64_t size = std::uint64_t{range.last} - range.first + 1;
+    bool block = (size & (size - 1)) == 0 && (range.first & (size - 1)) == 0;
+    if (block) {
+        out.put('/');
+        write_number(out, 32 - static_cast<unsigned>(std::countr_zero(size)));
+        return;
+    }
+    out.put('-');
+    write_address(out, range.last);
+}
+
+} // namespace
+
+void range_list_write_nft(output_stream& out, range_list& list, const nft_set_name& name)
+{
+    const std::string set = name.family + " " + name.table + " " + name.set;
+    out.write("table " + name.family + " " + name.table + " {\n\tset " + name.set +
+              " {\n\t\ttype ipv4_addr\n\t\tflags interval\n\t\tauto-merge\n\t}\n}\n");
+    out.write("flush set " + set + "\n");
+    auto ranges = range_list_view(list);
+    for (std::size_t start = 0; start < ranges.size(); start += nft_elements_per_command) {
+        std::size_t end = std::min(ranges.size(), start + nft_elements_per_command);
+        out.write("add element " + set + " {\n");
+        for (std::size_t i = start; i < end; ++i) {
+            out.put('\t');
+            write_nft_element(out, ranges[i]);
+            out.write(i + 1 < end ? ",\n" : "\n");
+        }
+        out.write("}\n");
+    }
+}
+
+void range_list_write_ipset(output_stream& out, range_list& list, const ipset_set_name& name)
+{
+    auto ranges = range_list_view(list);
+    prefix_counts counts = prefix_counts_of(ranges, 1);
+    prefix_plan plan = prefix_plan_plain();
+    std::uint64_t entries = prefix_plan_entries(counts, plan);
+    if (name.reduced) {
+        plan = prefix_plan_reduced(counts, entry_budget_limit(name.budget, entries));
+        entries = prefix_plan_entries(counts, plan);
+    }
+    // Room for every entry from the start spares the kernel its resizing while the set fills.
+    std::uint64_t hash_size = 1024;
+    while (hash_size < entries && hash_size < (std::uint64_t{1} << 26)) hash_size *= 2;
+    const std::string temporary = name.set + ipset_temporary_suffix;
+    const std::string shape = " hash:net family inet hashsize " + std::to_string(hash_size) + " maxelem " + ipset_maxelem;
+    // A temporary left by a load that failed half way is not reused: its elements would stay.
+    out.write("destroy " + temporary + " -exist\n");
+    out.write("create " + temporary + shape + "\n");
+    const std::string add = "add " + temporary + " ";
+    for_each_planned_block(ranges, plan, 1, [&](std::uint32_t address, unsigned length) {
+        out.write(add);
+        char* p = out.reserve(address_text_room + 4);
+        p = format_address(p, address);
+        *p++ = '/';
+        p = format_small_number(p, length);
+        *p++ = '\n';
+        out.commit(p);
+    });
+    out.write("create " + name.set + shape + " -exist\n");
+    out.write("swap " + temporary + " " + name.set + "\n");
+    out.write("destroy " + temporary + "\n");
+}
+
+} // namespace blockset
