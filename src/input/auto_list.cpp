@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 #include <string_view>
 #include <unistd.h>
 #include <zlib.h>
 
 #include "input/dotted_quad.h"
+#include "input/gzip_input.h"
 #include "input/lines_ahead.h"
 #include "input/p2b_reader.h"
 #include "io/diagnostics.h"
@@ -331,35 +331,6 @@ std::size_t complete_lines_end(const char* buffer, std::size_t size)
     return 0;
 }
 
-/// The next read of at most room bytes; -1 on a broken stream, 0 at its end. A gzip
-/// stream cut short is broken here: what it held was not read completely.
-int read_some(gzFile file, char* into, std::size_t room)
-{
-    int got = gzread(file, into, static_cast<unsigned>(room));
-    if (got == 0) {
-        int error = Z_OK;
-        gzerror(file, &error);
-        if (error == Z_BUF_ERROR) return -1;
-    } else if (got < 0) {
-        // zlib allocates its inflate state on the first read: running out of memory there
-        // is the same exhaustion as anywhere else, not a damaged file.
-        int error = Z_OK;
-        gzerror(file, &error);
-        if (error == Z_MEM_ERROR) throw std::bad_alloc();
-    }
-    return got;
-}
-
-/// Reads and drops the rest of the stream; false when it is broken or cut short.
-bool read_to_end(gzFile file)
-{
-    char scrap[1 << 14];
-    for (;;) {
-        int got = read_some(file, scrap, sizeof scrap);
-        if (got <= 0) return got == 0;
-    }
-}
-
 /// Takes what was read ahead from the cut on, the main thread being at the cut: the line
 /// count, and the ranges (add_found_to). Returns the stream offset to read on from, or 0
 /// when nothing was taken because the stream cannot move past those lines.
@@ -391,7 +362,7 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
     bool skipping = false; // the rest of an over-long line is being dropped
     line_reader reader(shown, list);
     while (!ended) {
-        int got = read_some(file, buffer + size, line_buffer_size - size);
+        int got = gzip_input_read(file, buffer + size, line_buffer_size - size);
         if (got <= 0) {
             ended = true;
             failed = got < 0;
@@ -470,13 +441,13 @@ int auto_list_read(const char* path, range_list& list)
         diagnostic("Error opening file '%s'.\n", shown);
     } else {
         char head[sizeof p2b_magic];
-        int got = read_some(file, head, sizeof head);
+        int got = gzip_input_read(file, head, sizeof head);
         if (got < 0) {
             diagnostic("Error reading file '%s'.\n", shown);
         } else if (got == static_cast<int>(sizeof head) && std::memcmp(head, p2b_magic, sizeof head) == 0) {
             result = p2b_read_stream(file, {head, sizeof head}, shown, list);
             // The records may end before the data does; a cut stream still shows at its end.
-            if (result == 0 && !read_to_end(file)) {
+            if (result == 0 && !gzip_input_read_to_end(file)) {
                 diagnostic("Error reading file '%s'.\n", shown);
                 result = -1;
             }
