@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 
 #include "input/dotted_quad.h"
 #include "input/gzip_input.h"
+#include "input/line_splitter.h"
 #include "input/lines_ahead.h"
 #include "input/p2b_reader.h"
 #include "io/diagnostics.h"
@@ -22,8 +22,8 @@ namespace blockset {
 
 namespace {
 
-/// Bytes held at once. A line that does not fit is reported as unreadable and skipped.
-constexpr std::size_t line_buffer_size = 1 << 20;
+/// No stop for the line splitter: no lines are read ahead.
+constexpr std::uint64_t no_stop = UINT64_MAX;
 /// Plain files from this size up have their second half read ahead on a second processor.
 constexpr std::size_t smallest_file_ahead = std::size_t{1} << 20;
 
@@ -248,46 +248,22 @@ class line_reader {
 public:
     line_reader(const char* shown, range_list& list) : shown_(shown), list_(list) {}
 
-    /// Handles the line at p, which ends at a line end before region_end or at region_end
+    /// Handles the line at p, which ends at a line end before lines_end or at lines_end
     /// itself; returns the start of the next line.
-    const char* handle_line(const char* p, const char* region_end)
+    const char* handle_line(const char* p, const char* lines_end)
     {
         ++line_number_;
-        line_content line = read_line(p, region_end);
+        line_content line = read_line(p, lines_end);
         if (line.kind == line_content::adds) range_list_add_range(list_, line.range.first, line.range.last);
         if (line.kind == line_content::ipv6) ++ipv6_entries_;
         if (line.kind == line_content::unreadable) report_unreadable(line.text, line.end);
-        if (line.end == region_end) return line.end;
-        return skip_line_end(line.end, region_end);
+        return line_splitter_step(line.end, lines_end);
     }
 
     /// Counts lines read by the second processor.
     void count_lines(std::uint64_t lines) { line_number_ += lines; }
 
-    /// Steps over the line end at p: an LF, a CR or a CRLF. A CR that is the last byte held
-    /// may be the first half of a CRLF; then an LF that comes first in the next bytes is
-    /// dropped (see drop_pending_lf).
-    const char* skip_line_end(const char* p, const char* end)
-    {
-        if (*p++ == '\r') {
-            if (p == end) {
-                cr_pending_ = true;
-            } else if (*p == '\n') {
-                ++p;
-            }
-        }
-        return p;
-    }
-
-    /// Where the next bytes start, past the second half of a CRLF split between two reads.
-    const char* drop_pending_lf(const char* p, const char* end)
-    {
-        if (!cr_pending_ || p == end) return p;
-        cr_pending_ = false;
-        return *p == '\n' ? p + 1 : p;
-    }
-
-    /// A line too long to hold: reported from its start, the rest is skipped by the caller.
+    /// A line too long to hold: reported from its start (its rest is dropped unread).
     void handle_overlong_line(const char* p, const char* end)
     {
         ++line_number_;
@@ -319,17 +295,7 @@ private:
     std::uint64_t line_number_ = 0;
     std::uint64_t unreadable_lines_ = 0;
     std::uint64_t ipv6_entries_ = 0;
-    bool cr_pending_ = false;
 };
-
-/// End of the last complete line among the bytes held, or 0.
-std::size_t complete_lines_end(const char* buffer, std::size_t size)
-{
-    for (std::size_t i = size; i > 0; --i) {
-        if (is_line_end(buffer[i - 1])) return i;
-    }
-    return 0;
-}
 
 /// Takes what was read ahead from the cut on, the main thread being at the cut: the line
 /// count, and the ranges (add_found_to). Returns the stream offset to read on from, or 0
@@ -352,70 +318,26 @@ std::uint64_t take_lines_ahead(gzFile file, lines_ahead& ahead, line_reader& rea
 /// Returns 0 when it was read to its end and every line was readable.
 int read_lines(gzFile file, std::string_view held, const char* shown, range_list& list, lines_ahead& ahead)
 {
-    std::unique_ptr<char[]> storage(new char[line_buffer_size]);
-    char* buffer = storage.get();
-    std::memcpy(buffer, held.data(), held.size());
-    std::size_t size = held.size();
-    std::uint64_t offset = 0; // the stream offset of buffer[0]
-    bool ended = false;
-    bool failed = false;
-    bool skipping = false; // the rest of an over-long line is being dropped
+    line_splitter splitter(file, held);
     line_reader reader(shown, list);
-    while (!ended) {
-        int got = gzip_input_read(file, buffer + size, line_buffer_size - size);
-        if (got <= 0) {
-            ended = true;
-            failed = got < 0;
-        } else {
-            size += static_cast<std::size_t>(got);
-        }
-        const char* held_end = buffer + size;
-        const char* start = reader.drop_pending_lf(buffer, held_end);
-        if (skipping) {
-            while (start < held_end && !is_line_end(*start)) ++start;
-            if (start < held_end) {
-                start = reader.skip_line_end(start, held_end);
-                skipping = false;
-            }
-        }
-        // A stream cut short ends inside a line whose rest is lost: that part is not read.
-        const char* region_end = buffer + (ended && !failed ? size : complete_lines_end(buffer, size));
+    while (!splitter.ended()) {
         // Lines from the cut on are the second processor's, until its reading is taken.
-        bool at_cut = false;
-        if (ahead.running() && ahead.cut() >= offset && ahead.cut() - offset <= static_cast<std::uint64_t>(region_end - buffer)) {
-            region_end = buffer + (ahead.cut() - offset);
-            at_cut = true;
+        line_block block = splitter.next(ahead.running() ? ahead.cut() : no_stop);
+        const char* end = block.lines.data() + block.lines.size();
+        for (const char* p = block.lines.data(); p < end;) p = reader.handle_line(p, end);
+        if (!block.overlong.empty()) reader.handle_overlong_line(block.overlong.data(), block.overlong.data() + block.overlong.size());
+        if (!ahead.running() || splitter.failed()) continue;
+        if (block.end_offset == ahead.cut()) {
+            if (std::uint64_t resume = take_lines_ahead(file, ahead, reader, list)) splitter.restart_at(resume);
+        } else if (block.end_offset > ahead.cut()) {
+            ahead.release();
         }
-        if (start < region_end) {
-            while (start < region_end) start = reader.handle_line(start, region_end);
-        } else if (!at_cut && !skipping && start == buffer && size == line_buffer_size) {
-            reader.handle_overlong_line(buffer, held_end);
-            skipping = true;
-        }
-        if (skipping) start = held_end;
-        if (ahead.running() && !failed) {
-            const std::uint64_t at = offset + static_cast<std::uint64_t>(start - buffer);
-            if (at == ahead.cut()) {
-                if (std::uint64_t resume = take_lines_ahead(file, ahead, reader, list)) {
-                    offset = resume;
-                    size = 0;
-                    ended = false;
-                    continue;
-                }
-            } else if (at > ahead.cut()) {
-                ahead.release();
-            }
-        }
-        std::size_t kept = static_cast<std::size_t>(buffer + size - start);
-        offset += static_cast<std::uint64_t>(start - buffer);
-        std::memmove(buffer, start, kept);
-        size = kept;
     }
     // Ranges read ahead out of order join with the lines after them that this thread read.
     ahead.add_waiting_to(list);
-    if (failed) diagnostic("Error reading file '%s'.\n", shown);
+    if (splitter.failed()) diagnostic("Error reading file '%s'.\n", shown);
     bool all_readable = reader.finish();
-    return failed || !all_readable ? -1 : 0;
+    return splitter.failed() || !all_readable ? -1 : 0;
 }
 
 } // namespace

@@ -158,6 +158,9 @@ TEST(auto_list, lines_across_the_buffer_edge)
     expect_read({"overlong lines", "9.9.9.9 " + std::string(held, 'x') + "\r\nbad\n1.2.3.4\n#" + std::string(held, 'c') + "\n",
                  {one("1.2.3.4")},
                  "'list.txt' line 1: cannot read '9.9.9.9 " + std::string(52, 'x') + "'\n'list.txt' line 2: cannot read 'bad'\n"});
+    // The CRLF that ends an over-long line split by the end of a later read is one line end too.
+    expect_read({"overlong line ending in a split CRLF", "x" + std::string(2 * held - 2, 'y') + "\r\nbad\n", {},
+                 "'list.txt' line 1: cannot read 'x" + std::string(59, 'y') + "'\n'list.txt' line 2: cannot read 'bad'\n"});
 }
 
 TEST(auto_list, inputs_not_read_completely_keep_what_was_read)
