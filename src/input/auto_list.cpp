@@ -6,11 +6,15 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
+#include <arpa/inet.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include "input/delimited_fields.h"
 #include "input/dotted_quad.h"
 #include "input/gzip_input.h"
+#include "input/json_addresses.h"
 #include "input/line_splitter.h"
 #include "input/lines_ahead.h"
 #include "input/p2b_reader.h"
@@ -185,6 +189,65 @@ std::string shown_text(const char* p, const char* end)
     return text;
 }
 
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+/// An IPv6 address, block ("a/n") or range ("a-b") written alone, as a field or a JSON value
+/// holds it. This is where such an entry is told from text that merely holds colons (a time
+/// of day, say).
+bool is_ipv6_text(std::string_view text)
+{
+    auto is_address = [](std::string_view part) {
+        char copy[64];
+        in6_addr address{};
+        if (part.empty() || part.size() >= sizeof copy) return false;
+        part.copy(copy, part.size());
+        copy[part.size()] = '\0';
+        return ::inet_pton(AF_INET6, copy, &address) == 1;
+    };
+    std::size_t cut = text.find_first_of("/-");
+    if (cut == std::string_view::npos) return is_address(text);
+    if (!is_address(text.substr(0, cut))) return false;
+    std::string_view rest = text.substr(cut + 1);
+    if (text[cut] == '-') return is_address(rest);
+    if (rest.empty() || rest.size() > 3) return false;
+    unsigned prefix = 0;
+    for (char c : rest) {
+        if (c < '0' || c > '9') return false;
+        prefix = prefix * 10 + static_cast<unsigned>(c - '0');
+    }
+    return prefix <= 128;
+}
+
+/// What a field (a column, a JSON value, a record's word) holds: one address, another entry
+/// (a block or range), an IPv6 entry, or none of these.
+struct field_entry {
+    enum { none, address, entry, ipv6 } kind = none;
+    ip_range range{0, 0};
+};
+
+/// The field as one entry, with nothing else in it.
+field_entry read_field(std::string_view field)
+{
+    field = trimmed(field);
+    const char* p = field.data();
+    const char* end = p + field.size();
+    std::uint32_t first = 0;
+    const char* after = field.empty() ? nullptr : read_address(p, end, first);
+    if (after == end) return {field_entry::address, {first, first}};
+    if (after != nullptr) {
+        entry found = read_entry(p, end, false);
+        if (!found.read || found.end != end || found.range.first > found.range.last) return {};
+        return {field_entry::entry, found.range};
+    }
+    if (is_ipv6_text(field)) return {field_entry::ipv6, {0, 0}};
+    return {};
+}
+
 /// What a line holds.
 struct line_content {
     enum { nothing, adds, ipv6, unreadable } kind = nothing;
@@ -244,6 +307,14 @@ plain_lines read_lines_ahead(std::string_view held, range_run& add)
     return taken;
 }
 
+bool starts_with(std::string_view text, std::string_view start) { return text.substr(0, start.size()) == start; }
+
+bool starts_json(std::string_view text) { return !text.empty() && (text[0] == '{' || text[0] == '['); }
+
+/// Reads the lines of one input by their shape and reports what it cannot read. Lines are
+/// read as plain lines first; a line they cannot read may show the shape of the rest: a
+/// header row over delimited rows, a Tor exit record, a JSON value on one line, or the start
+/// of a JSON document, which is then read whole.
 class line_reader {
 public:
     line_reader(const char* shown, range_list& list) : shown_(shown), list_(list) {}
@@ -253,36 +324,216 @@ public:
     const char* handle_line(const char* p, const char* lines_end)
     {
         ++line_number_;
+        if (shape_ == shape::json_document) return take_document_line(p, lines_end);
         line_content line = read_line(p, lines_end);
-        if (line.kind == line_content::adds) range_list_add_range(list_, line.range.first, line.range.last);
-        if (line.kind == line_content::ipv6) ++ipv6_entries_;
-        if (line.kind == line_content::unreadable) report_unreadable(line.text, line.end);
-        return line_splitter_step(line.end, lines_end);
+        const char* next = line_splitter_step(line.end, lines_end);
+        if (line.kind == line_content::nothing) return next;
+        const bool first = !content_seen_;
+        content_seen_ = true;
+        if (shape_ == shape::delimited || line.kind == line_content::unreadable) {
+            std::string_view text = trimmed({line.text, static_cast<std::size_t>(line.end - line.text)});
+            if (first && starts_json(text)) return start_json(text, p, next);
+            line.kind = read_other_shape(text, first, line.range);
+        }
+        count_line(line);
+        return next;
     }
 
-    /// Counts lines read by the second processor.
-    void count_lines(std::uint64_t lines) { line_number_ += lines; }
+    /// Counts lines read by the second processor, which found entries in some of them.
+    void count_lines(std::uint64_t lines, std::size_t entries)
+    {
+        line_number_ += lines;
+        entries_ += entries;
+    }
 
-    /// A line too long to hold: reported from its start (its rest is dropped unread).
+    /// A line too long to hold: reported from its start (its rest is dropped unread), unless
+    /// it starts a JSON document, which is then read whole.
     void handle_overlong_line(const char* p, const char* end)
     {
         ++line_number_;
         p = skip_blanks(p, end);
-        if (!starts_comment(p, end)) report_unreadable(p, end);
+        const bool first = !content_seen_;
+        content_seen_ = true;
+        std::string_view text{p, static_cast<std::size_t>(end - p)};
+        if (first && starts_json(text) && shape_ == shape::lines) {
+            start_document(text);
+        } else if (shape_ == shape::json_document) {
+            document_.append(text);
+        } else if (!starts_comment(p, end)) {
+            report_unreadable(p, end);
+        }
     }
 
-    /// Reports what was only counted. True when every line was readable.
-    bool finish()
+    /// True once the lines have shown a shape of their own, which only this reader reads.
+    bool shape_found() const { return shape_ != shape::lines; }
+    /// The JSON document begun, which the rest of the input belongs to; null when none.
+    std::string* document() { return shape_ == shape::json_document ? &document_ : nullptr; }
+
+    /// Reads the JSON document once it is whole.
+    void read_document()
+    {
+        json_reading reading = json_addresses_read(document_);
+        if (!reading.parsed) {
+            report_damaged_document(reading.error_at);
+            return;
+        }
+        for (const json_address& found : reading.addresses) {
+            if (!add_json_address(found)) report_unreadable_address(found.first);
+        }
+    }
+
+    /// Reports what was only counted. True when every line was readable and something was
+    /// read; read_failed tells that the input was not read to its end (which was reported).
+    bool finish(bool read_failed)
     {
         if (unreadable_lines_ > reported_line_limit) {
             diagnostic("'%s': unreadable lines not shown: %ld\n", shown_,
                        static_cast<long>(unreadable_lines_ - reported_line_limit));
         }
         if (ipv6_entries_ != 0) diagnostic("'%s': IPv6 entries skipped: %ld\n", shown_, static_cast<long>(ipv6_entries_));
-        return unreadable_lines_ == 0;
+        bool complete = unreadable_lines_ == 0 && !damaged_;
+        // A list that lost every entry at its source looks like an empty one: a table filled
+        // from it would be emptied.
+        if (complete && !read_failed && entries_ == 0) {
+            diagnostic("'%s': no addresses\n", shown_);
+            return false;
+        }
+        return complete;
     }
 
 private:
+    enum class shape { lines, delimited, tor, json_document };
+
+    void count_line(const line_content& line)
+    {
+        if (line.kind == line_content::adds) {
+            range_list_add_range(list_, line.range.first, line.range.last);
+            ++entries_;
+        } else if (line.kind == line_content::ipv6) {
+            ++ipv6_entries_;
+            ++entries_;
+        } else if (line.kind == line_content::unreadable) {
+            report_unreadable(line.text, line.end);
+        }
+    }
+
+    /// A line of another shape than plain lines (text trimmed), or an unreadable line.
+    decltype(line_content::kind) read_other_shape(std::string_view text, bool first, ip_range& range)
+    {
+        if (shape_ == shape::tor || (first && starts_with(text, "ExitNode "))) {
+            shape_ = shape::tor;
+            return read_tor_record(text, range);
+        }
+        if (starts_json(text)) return read_json_line(text);
+        return read_row(text, first, range);
+    }
+
+    /// Tor's exit records: an "ExitAddress" line gives an address; the others are skipped.
+    static decltype(line_content::kind) read_tor_record(std::string_view text, ip_range& range)
+    {
+        for (std::string_view skipped : {"ExitNode ", "Published ", "LastStatus "}) {
+            if (starts_with(text, skipped)) return line_content::nothing;
+        }
+        std::string_view word = "ExitAddress ";
+        if (!starts_with(text, word)) return line_content::unreadable;
+        text = trimmed(text.substr(word.size()));
+        field_entry found = read_field(text.substr(0, text.find_first_of(" \t")));
+        return kind_of(found, range);
+    }
+
+    /// A row of delimited fields: the first field that holds an entry is the entry, joined
+    /// with the next into a range when both are addresses. The first row holding none is a
+    /// header, whose delimiter the rows after it are read by.
+    decltype(line_content::kind) read_row(std::string_view text, bool first, ip_range& range)
+    {
+        char delimiter = delimiter_ != 0 ? delimiter_ : delimited_fields_delimiter(text);
+        if (delimiter == 0 || !delimited_fields_split(text, delimiter, fields_)) return line_content::unreadable;
+        for (std::size_t i = 0; i < fields_.size(); ++i) {
+            field_entry found = read_field(fields_[i]);
+            if (found.kind == field_entry::none) continue;
+            if (found.kind == field_entry::address && i + 1 < fields_.size()) {
+                field_entry last = read_field(fields_[i + 1]);
+                if (last.kind == field_entry::address) {
+                    if (last.range.first < found.range.first) return line_content::unreadable;
+                    found.range.last = last.range.first;
+                }
+            }
+            return kind_of(found, range);
+        }
+        if (!first) return line_content::unreadable;
+        shape_ = shape::delimited;
+        delimiter_ = delimiter;
+        return line_content::nothing;
+    }
+
+    static decltype(line_content::kind) kind_of(const field_entry& found, ip_range& range)
+    {
+        if (found.kind == field_entry::ipv6) return line_content::ipv6;
+        if (found.kind == field_entry::none) return line_content::unreadable;
+        range = found.range;
+        return line_content::adds;
+    }
+
+    /// A JSON value on one line: each of its objects with an address field gives an entry,
+    /// and a line whose every address reads adds them all; objects without one are skipped.
+    decltype(line_content::kind) read_json_line(std::string_view text)
+    {
+        json_reading reading = json_addresses_read(text);
+        if (!reading.parsed) return line_content::unreadable;
+        bool readable = true;
+        for (const json_address& found : reading.addresses) readable = add_json_address(found) && readable;
+        return readable ? line_content::nothing : line_content::unreadable;
+    }
+
+    /// The first line of the input starts a JSON value: one on this line (JSON lines), or a
+    /// document over many lines.
+    const char* start_json(std::string_view text, const char* line, const char* next)
+    {
+        json_reading reading = json_addresses_read(text);
+        if (!reading.parsed) {
+            start_document({line, static_cast<std::size_t>(next - line)});
+            return next;
+        }
+        line_content parsed;
+        parsed.text = text.data();
+        parsed.end = text.data() + text.size();
+        parsed.kind = read_json_line(text);
+        count_line(parsed);
+        return next;
+    }
+
+    void start_document(std::string_view start)
+    {
+        shape_ = shape::json_document;
+        document_line_ = line_number_;
+        document_.assign(start);
+    }
+
+    const char* take_document_line(const char* p, const char* lines_end)
+    {
+        const char* next = p;
+        while (next < lines_end && !is_line_end(*next)) ++next;
+        next = line_splitter_step(next, lines_end);
+        document_.append(p, next);
+        return next;
+    }
+
+    bool add_json_address(const json_address& found)
+    {
+        field_entry first = read_field(found.first);
+        if (!found.last.empty()) {
+            field_entry last = read_field(found.last);
+            if (first.kind == field_entry::ipv6 && last.kind == field_entry::ipv6) first.kind = field_entry::ipv6;
+            else if (first.kind != field_entry::address || last.kind != field_entry::address || last.range.first < first.range.first) return false;
+            else first.range.last = last.range.first;
+        }
+        line_content line;
+        line.kind = kind_of(first, line.range);
+        if (line.kind == line_content::unreadable) return false;
+        count_line(line);
+        return true;
+    }
+
     void report_unreadable(const char* p, const char* end)
     {
         if (++unreadable_lines_ > reported_line_limit) return;
@@ -290,11 +541,46 @@ private:
                    shown_text(p, end).c_str());
     }
 
+    void report_unreadable_address(std::string_view text)
+    {
+        if (++unreadable_lines_ > reported_line_limit) return;
+        diagnostic("'%s': cannot read address '%s'\n", shown_, shown_text(text.data(), text.data() + text.size()).c_str());
+    }
+
+    /// Where a document went wrong, as its line and column; a document that ended early
+    /// went wrong just past its last text.
+    void report_damaged_document(std::size_t at)
+    {
+        damaged_ = true;
+        if (at >= document_.size()) {
+            at = document_.size();
+            while (at > 0 && (is_blank(document_[at - 1]) || is_line_end(document_[at - 1]))) --at;
+        }
+        std::uint64_t line = document_line_;
+        std::size_t line_start = 0;
+        for (std::size_t i = 0; i < at; ++i) {
+            if (document_[i] == '\n') {
+                ++line;
+                line_start = i + 1;
+            }
+        }
+        diagnostic("'%s' line %ld: damaged JSON at column %ld\n", shown_, static_cast<long>(line),
+                   static_cast<long>(at - line_start + 1));
+    }
+
     const char* shown_;
     range_list& list_;
     std::uint64_t line_number_ = 0;
     std::uint64_t unreadable_lines_ = 0;
     std::uint64_t ipv6_entries_ = 0;
+    std::uint64_t entries_ = 0;
+    bool content_seen_ = false;
+    bool damaged_ = false;
+    shape shape_ = shape::lines;
+    char delimiter_ = 0;
+    std::vector<std::string_view> fields_;
+    std::string document_;
+    std::uint64_t document_line_ = 0;
 };
 
 /// Takes what was read ahead from the cut on, the main thread being at the cut: the line
@@ -305,12 +591,21 @@ std::uint64_t take_lines_ahead(gzFile file, lines_ahead& ahead, line_reader& rea
     ahead.stop_reading();
     lines_ahead::found found = ahead.finish();
     if (found.end > ahead.cut() && gzseek(file, static_cast<z_off_t>(found.end), SEEK_SET) >= 0) {
-        reader.count_lines(static_cast<std::uint64_t>(found.line_feeds));
+        reader.count_lines(static_cast<std::uint64_t>(found.line_feeds), found.ranges.size());
         ahead.add_found_to(list);
         return found.end;
     }
     ahead.release();
     return 0;
+}
+
+/// Once the lines show a shape of their own, what the second processor reads (as plain
+/// lines) is of no use; a JSON document takes the rest of the input.
+void follow_shape(line_reader& reader, line_splitter& splitter, lines_ahead& ahead)
+{
+    if (!reader.shape_found()) return;
+    ahead.release();
+    if (std::string* document = reader.document()) splitter.take_rest(*document);
 }
 
 /// Reads the stream as lines, after the bytes held that were taken from it already; with
@@ -326,6 +621,7 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
         const char* end = block.lines.data() + block.lines.size();
         for (const char* p = block.lines.data(); p < end;) p = reader.handle_line(p, end);
         if (!block.overlong.empty()) reader.handle_overlong_line(block.overlong.data(), block.overlong.data() + block.overlong.size());
+        follow_shape(reader, splitter, ahead);
         if (!ahead.running() || splitter.failed()) continue;
         if (block.end_offset == ahead.cut()) {
             if (std::uint64_t resume = take_lines_ahead(file, ahead, reader, list)) splitter.restart_at(resume);
@@ -336,7 +632,8 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
     // Ranges read ahead out of order join with the lines after them that this thread read.
     ahead.add_waiting_to(list);
     if (splitter.failed()) diagnostic("Error reading file '%s'.\n", shown);
-    bool all_readable = reader.finish();
+    if (reader.document() != nullptr && !splitter.failed()) reader.read_document();
+    bool all_readable = reader.finish(splitter.failed());
     return splitter.failed() || !all_readable ? -1 : 0;
 }
 
