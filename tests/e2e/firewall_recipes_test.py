@@ -3,8 +3,8 @@
 
 Each recipe loads a stale list first (creating the table or set), then the list under test
 into the same namespace, lists the loaded set back and compares its addresses with
-blockset's ranges of the list. The lists: empty, the whole address space, the two end
-addresses, and thousands of entries. Runs only inside `unshare -n`, never against the
+blockset's ranges of the list. The lists: empty (refused, leaving the stale set loaded), the
+whole address space, the two end addresses, and thousands of entries. Runs only inside `unshare -n`, never against the
 machine's own rules; skips, saying why, when the namespace or a tool is not available.
 
 argv[1] is the blockset binary.
@@ -143,12 +143,15 @@ def main():
             for name, text in LISTS.items():
                 with open(os.path.join(folder, "list.txt"), "w") as handle:
                     handle.write(text)
-                run = in_namespace(f"set -e\n{recipe}\nload stale.txt\nload list.txt\n{listing}\n", folder, binary)
+                # A list with no addresses is refused: the stale set stays loaded.
+                refused = text == ""
+                load = "if load list.txt; then exit 9; fi" if refused else "load list.txt"
+                run = in_namespace(f"set -e\n{recipe}\nload stale.txt\n{load}\n{listing}\n", folder, binary)
                 ran += 1
                 if run.returncode != 0:
                     failures.append(f"{tool}, {name}: status {run.returncode}: {run.stderr.strip()[:500]}")
                     continue
-                expected = blockset_ranges(binary, os.path.join(folder, "blocklist.cidr"))
+                expected = blockset_ranges(binary, os.path.join(folder, "stale.txt" if refused else "blocklist.cidr"))
                 loaded = parse(run.stdout)
                 if loaded != expected:
                     first = next(pair for pair in zip(loaded + [None], expected + [None]) if pair[0] != pair[1])
