@@ -325,6 +325,12 @@ public:
     {
         ++line_number_;
         if (shape_ == shape::json_document) return take_document_line(p, lines_end);
+        if (shape_ == shape::json_lines) {
+            if (const char* next = take_json_line(p, lines_end)) return next;
+        }
+        if (shape_ == shape::delimited) {
+            if (const char* next = take_row(p, lines_end)) return next;
+        }
         line_content line = read_line(p, lines_end);
         const char* next = line_splitter_step(line.end, lines_end);
         if (line.kind == line_content::nothing) return next;
@@ -372,7 +378,7 @@ public:
     /// Reads the JSON document once it is whole.
     void read_document()
     {
-        json_reading reading = json_addresses_read(document_);
+        const json_reading& reading = json_.read(document_);
         if (!reading.parsed) {
             report_damaged_document(reading.error_at);
             return;
@@ -402,7 +408,7 @@ public:
     }
 
 private:
-    enum class shape { lines, delimited, tor, json_document };
+    enum class shape { lines, delimited, tor, json_lines, json_document };
 
     void count_line(const line_content& line)
     {
@@ -478,7 +484,7 @@ private:
     /// and a line whose every address reads adds them all; objects without one are skipped.
     decltype(line_content::kind) read_json_line(std::string_view text)
     {
-        json_reading reading = json_addresses_read(text);
+        const json_reading& reading = json_.read(text);
         if (!reading.parsed) return line_content::unreadable;
         bool readable = true;
         for (const json_address& found : reading.addresses) readable = add_json_address(found) && readable;
@@ -489,17 +495,50 @@ private:
     /// document over many lines.
     const char* start_json(std::string_view text, const char* line, const char* next)
     {
-        json_reading reading = json_addresses_read(text);
+        const json_reading& reading = json_.read(text);
         if (!reading.parsed) {
             start_document({line, static_cast<std::size_t>(next - line)});
             return next;
         }
+        shape_ = shape::json_lines;
         line_content parsed;
         parsed.text = text.data();
         parsed.end = text.data() + text.size();
         parsed.kind = read_json_line(text);
         count_line(parsed);
         return next;
+    }
+
+    /// A row under a header, read by the header's delimiter before the plain forms; null when
+    /// it cannot be read so, or is empty or a comment.
+    const char* take_row(const char* p, const char* lines_end)
+    {
+        p = skip_blanks(p, lines_end);
+        if (p == lines_end || is_line_end(*p) || starts_comment(p, lines_end)) return nullptr;
+        line_content line;
+        line.text = p;
+        line.end = p;
+        while (line.end < lines_end && !is_line_end(*line.end)) ++line.end;
+        line.kind = read_row(trimmed({p, static_cast<std::size_t>(line.end - p)}), false, line.range);
+        if (line.kind == line_content::unreadable) return nullptr;
+        count_line(line);
+        return line_splitter_step(line.end, lines_end);
+    }
+
+    /// A line of JSON lines that holds a JSON value, read as one, past the plain forms;
+    /// null for any other line.
+    const char* take_json_line(const char* p, const char* lines_end)
+    {
+        p = skip_blanks(p, lines_end);
+        if (p == lines_end || (*p != '{' && *p != '[')) return nullptr;
+        line_content line;
+        line.text = p;
+        line.end = p;
+        while (line.end < lines_end && !is_line_end(*line.end)) ++line.end;
+        line.kind = read_json_line(trimmed({p, static_cast<std::size_t>(line.end - p)}));
+        content_seen_ = true;
+        count_line(line);
+        return line_splitter_step(line.end, lines_end);
     }
 
     void start_document(std::string_view start)
@@ -581,6 +620,7 @@ private:
     std::vector<std::string_view> fields_;
     std::string document_;
     std::uint64_t document_line_ = 0;
+    json_address_reader json_;
 };
 
 /// Takes what was read ahead from the cut on, the main thread being at the cut: the line

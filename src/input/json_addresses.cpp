@@ -14,17 +14,17 @@ namespace {
 using json = nlohmann::json;
 
 /// Names of the one field that holds an object's address or block, the first found winning.
-constexpr std::array<const char*, 9> address_fields = {"cidr",        "ip",      "ip_address", "ipAddress", "ip_prefix",
-                                                       "ipv6_prefix", "network", "prefix",     "address"};
+constexpr std::array<std::string_view, 9> address_fields = {"cidr",        "ip",      "ip_address", "ipAddress", "ip_prefix",
+                                                             "ipv6_prefix", "network", "prefix",     "address"};
 /// Names of the two fields that hold the ends of an object's range.
-constexpr std::array<std::pair<const char*, const char*>, 3> range_fields = {
+constexpr std::array<std::pair<std::string_view, std::string_view>, 3> range_fields = {
     {{"start", "end"}, {"start_ip", "end_ip"}, {"first", "last"}}};
 
 constexpr std::size_t no_field = SIZE_MAX;
 constexpr std::size_t field_count = address_fields.size() + 2 * range_fields.size();
 
 /// The slot of a field name among the fields looked for, or no_field.
-std::size_t field_slot(const std::string& name)
+std::size_t field_slot(std::string_view name)
 {
     for (std::size_t i = 0; i < address_fields.size(); ++i) {
         if (name == address_fields[i]) return i;
@@ -45,11 +45,17 @@ struct open_value {
     std::array<std::string, field_count> text{};
 };
 
+} // namespace
+
 /// Takes the parser's events and keeps the address of each object that has an address field;
 /// the objects inside such an object are not looked at, as they describe it.
-class address_events : public nlohmann::json_sax<json> {
-public:
-    explicit address_events(json_reading& reading) : reading_(reading) {}
+struct json_address_reader::events : public nlohmann::json_sax<json> {
+    /// Starts on a new text, whose addresses go to reading.
+    void restart(json_reading& reading)
+    {
+        reading_ = &reading;
+        depth_ = 0;
+    }
 
     bool null() override { return value({}); }
     bool boolean(bool) override { return value({}); }
@@ -70,8 +76,8 @@ public:
         open_value& object = open_[depth_ - 1];
         json_address found;
         if (object_address(object, found)) {
-            reading_.addresses.resize(object.first_found);
-            reading_.addresses.push_back(std::move(found));
+            reading_->addresses.resize(object.first_found);
+            reading_->addresses.push_back(std::move(found));
         }
         --depth_;
         return true;
@@ -83,7 +89,7 @@ public:
     }
     bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception&) override
     {
-        reading_.error_at = position > 0 ? position - 1 : 0;
+        reading_->error_at = position > 0 ? position - 1 : 0;
         return false;
     }
 
@@ -107,7 +113,7 @@ private:
         open_value& opened = open_[depth_++];
         opened.object = object;
         opened.pending = no_field;
-        opened.first_found = reading_.addresses.size();
+        opened.first_found = reading_->addresses.size();
         opened.present.fill(false);
         return true;
     }
@@ -129,20 +135,24 @@ private:
         return false;
     }
 
-    json_reading& reading_;
+    json_reading* reading_ = nullptr;
     std::vector<open_value> open_;
     std::size_t depth_ = 0;
 };
 
-} // namespace
+json_address_reader::json_address_reader() : events_(std::make_unique<events>()) {}
 
-json_reading json_addresses_read(std::string_view text)
+json_address_reader::~json_address_reader() = default;
+
+const json_reading& json_address_reader::read(std::string_view text)
 {
-    json_reading reading;
-    address_events events(reading);
-    reading.parsed = json::sax_parse(text.begin(), text.end(), &events);
-    if (!reading.parsed) reading.addresses.clear();
-    return reading;
+    reading_.parsed = false;
+    reading_.error_at = 0;
+    reading_.addresses.clear();
+    events_->restart(reading_);
+    reading_.parsed = json::sax_parse(text.begin(), text.end(), events_.get());
+    if (!reading_.parsed) reading_.addresses.clear();
+    return reading_;
 }
 
 } // namespace blockset

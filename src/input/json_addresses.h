@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +26,21 @@ struct json_reading {
     std::vector<json_address> addresses;
 };
 
-/// Reads text as one JSON value.
-json_reading json_addresses_read(std::string_view text);
+/// Reads JSON texts one after another, keeping its working memory between them.
+class json_address_reader {
+public:
+    json_address_reader();
+    ~json_address_reader();
+    json_address_reader(const json_address_reader&) = delete;
+    json_address_reader& operator=(const json_address_reader&) = delete;
+
+    /// Reads text as one JSON value; what it returns lasts until the next read.
+    const json_reading& read(std::string_view text);
+
+private:
+    struct events;
+    std::unique_ptr<events> events_;
+    json_reading reading_;
+};
 
 } // namespace blockset
