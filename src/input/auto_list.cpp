@@ -336,7 +336,7 @@ public:
         if (line.kind == line_content::nothing) return next;
         const bool first = !content_seen_;
         content_seen_ = true;
-        if (shape_ == shape::delimited || line.kind == line_content::unreadable) {
+        if (line.kind == line_content::unreadable) {
             std::string_view text = trimmed({line.text, static_cast<std::size_t>(line.end - line.text)});
             if (first && starts_json(text)) return start_json(text, p, next);
             line.kind = read_other_shape(text, first, line.range);

@@ -152,8 +152,9 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"quoted CSV under a header", "\"seen\",\"dst_ip\",\"port\"\n\"2024-01-01 12:00:00\",\"192.0.2.7\",\"443\"\n"
                                               "\"a, b\" , 192.0.2.8,\"x\"\"y\"\n",
                   {span("192.0.2.7", "192.0.2.8")}, ""},
-        line_case{"rows by the header's delimiter", "# c\nstart;end;country\n192.0.2.0;192.0.2.63;ZZ\n198.51.100.1;x\nbad;row\n",
-                  {span("192.0.2.0", "192.0.2.63"), one("198.51.100.1")}, "'list.txt' line 5: cannot read 'bad;row'\n"},
+        line_case{"rows by the header's delimiter", "# c\nstart;end;country\n192.0.2.0;192.0.2.63;ZZ\n198.51.100.1;x\nbad;row\nname:203.0.113.1-203.0.113.2\n",
+                  {span("192.0.2.0", "192.0.2.63"), one("198.51.100.1"), span("203.0.113.1", "203.0.113.2")},
+                  "'list.txt' line 5: cannot read 'bad;row'\n"},
         line_case{"rows without a header", "192.0.2.0,192.0.2.9,ZZ\nmail@example.com,443,12:00:00,198.51.100.0/24,x\n"
                                            "192.0.2.9,192.0.2.1\n",
                   {span("192.0.2.0", "192.0.2.9"), span("198.51.100.0", "198.51.100.255")},
