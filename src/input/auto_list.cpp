@@ -466,10 +466,20 @@ private:
             }
             return kind_of(found, range);
         }
-        if (!first) return line_content::unreadable;
+        if (!first || !is_header(fields_)) return line_content::unreadable;
         shape_ = shape::delimited;
         delimiter_ = delimiter;
         return line_content::nothing;
+    }
+
+    /// Column names: a field that starts with a digit is rather a damaged entry (such as
+    /// 192.0.2.300), which is reported, not skipped as a header.
+    static bool is_header(const std::vector<std::string_view>& fields)
+    {
+        for (std::string_view field : fields) {
+            if (!field.empty() && field[0] >= '0' && field[0] <= '9') return false;
+        }
+        return true;
     }
 
     static decltype(line_content::kind) kind_of(const field_entry& found, ip_range& range)

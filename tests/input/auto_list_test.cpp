@@ -169,6 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "'list.txt' line 2: cannot read 'ExitNode 00AA'\n"},
         line_case{"comments only", "# none today\n\n", {}, "'list.txt': no addresses\n"},
         line_case{"a header only", "network,geoname_id\r\n", {}, "'list.txt': no addresses\n"},
+        line_case{"a first row with a damaged address", "192.0.2.300,ZZ\n192.0.2.1,ZZ\n", {one("192.0.2.1")},
+                  "'list.txt' line 1: cannot read '192.0.2.300,ZZ'\n"},
         line_case{"gzip JSON document", gzip("{\"data\": [{\"ipAddress\": \"203.0.113.9\"}]}"), {one("203.0.113.9")}, ""},
         // The kind is told by content.
         line_case{"gzip text", gzip(kinds_text), kinds_read, ""},
