@@ -1,7 +1,7 @@
 // The auto reader on arbitrary bytes, read as they are and again wrapped in gzip: both reads
 // must add the same ranges, print the same messages and give the same result (unless the
 // bytes are gzip already). The list must stay in order and keep what it held, and the result
-// must say whether anything was reported as unreadable or unread.
+// must say whether anything was reported as unreadable, unread, damaged or missing.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +16,7 @@ namespace {
 bool reports_a_failure(const std::string& messages)
 {
     return messages.find("cannot read") != std::string::npos || messages.find("Error ") != std::string::npos ||
+           messages.find("no addresses") != std::string::npos || messages.find("damaged JSON") != std::string::npos ||
            messages.find("Bad magic") != std::string::npos || messages.find("Unsupported") != std::string::npos;
 }
 

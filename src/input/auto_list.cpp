@@ -4,14 +4,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <string>
 #include <string_view>
+#include <vector>
+#include <arpa/inet.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include "input/delimited_fields.h"
 #include "input/dotted_quad.h"
+#include "input/gzip_input.h"
+#include "input/json_addresses.h"
+#include "input/line_splitter.h"
 #include "input/lines_ahead.h"
 #include "input/p2b_reader.h"
 #include "io/diagnostics.h"
@@ -22,8 +26,8 @@ namespace blockset {
 
 namespace {
 
-/// Bytes held at once. A line that does not fit is reported as unreadable and skipped.
-constexpr std::size_t line_buffer_size = 1 << 20;
+/// No stop for the line splitter: no lines are read ahead.
+constexpr std::uint64_t no_stop = UINT64_MAX;
 /// Plain files from this size up have their second half read ahead on a second processor.
 constexpr std::size_t smallest_file_ahead = std::size_t{1} << 20;
 
@@ -185,6 +189,65 @@ std::string shown_text(const char* p, const char* end)
     return text;
 }
 
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+/// An IPv6 address, block ("a/n") or range ("a-b") written alone, as a field or a JSON value
+/// holds it. This is where such an entry is told from text that merely holds colons (a time
+/// of day, say).
+bool is_ipv6_text(std::string_view text)
+{
+    auto is_address = [](std::string_view part) {
+        char copy[64];
+        in6_addr address{};
+        if (part.empty() || part.size() >= sizeof copy) return false;
+        part.copy(copy, part.size());
+        copy[part.size()] = '\0';
+        return ::inet_pton(AF_INET6, copy, &address) == 1;
+    };
+    std::size_t cut = text.find_first_of("/-");
+    if (cut == std::string_view::npos) return is_address(text);
+    if (!is_address(text.substr(0, cut))) return false;
+    std::string_view rest = text.substr(cut + 1);
+    if (text[cut] == '-') return is_address(rest);
+    if (rest.empty() || rest.size() > 3) return false;
+    unsigned prefix = 0;
+    for (char c : rest) {
+        if (c < '0' || c > '9') return false;
+        prefix = prefix * 10 + static_cast<unsigned>(c - '0');
+    }
+    return prefix <= 128;
+}
+
+/// What a field (a column, a JSON value, a record's word) holds: one address, another entry
+/// (a block or range), an IPv6 entry, or none of these.
+struct field_entry {
+    enum { none, address, entry, ipv6 } kind = none;
+    ip_range range{0, 0};
+};
+
+/// The field as one entry, with nothing else in it.
+field_entry read_field(std::string_view field)
+{
+    field = trimmed(field);
+    const char* p = field.data();
+    const char* end = p + field.size();
+    std::uint32_t first = 0;
+    const char* after = field.empty() ? nullptr : read_address(p, end, first);
+    if (after == end) return {field_entry::address, {first, first}};
+    if (after != nullptr) {
+        entry found = read_entry(p, end, false);
+        if (!found.read || found.end != end || found.range.first > found.range.last) return {};
+        return {field_entry::entry, found.range};
+    }
+    if (is_ipv6_text(field)) return {field_entry::ipv6, {0, 0}};
+    return {};
+}
+
 /// What a line holds.
 struct line_content {
     enum { nothing, adds, ipv6, unreadable } kind = nothing;
@@ -244,69 +307,282 @@ plain_lines read_lines_ahead(std::string_view held, range_run& add)
     return taken;
 }
 
+bool starts_with(std::string_view text, std::string_view start) { return text.substr(0, start.size()) == start; }
+
+bool starts_json(std::string_view text) { return !text.empty() && (text[0] == '{' || text[0] == '['); }
+
+/// Reads the lines of one input by their shape and reports what it cannot read. Lines are
+/// read as plain lines first; a line they cannot read may show the shape of the rest: a
+/// header row over delimited rows, a Tor exit record, a JSON value on one line, or the start
+/// of a JSON document, which is then read whole.
 class line_reader {
 public:
     line_reader(const char* shown, range_list& list) : shown_(shown), list_(list) {}
 
-    /// Handles the line at p, which ends at a line end before region_end or at region_end
+    /// Handles the line at p, which ends at a line end before lines_end or at lines_end
     /// itself; returns the start of the next line.
-    const char* handle_line(const char* p, const char* region_end)
+    const char* handle_line(const char* p, const char* lines_end)
     {
         ++line_number_;
-        line_content line = read_line(p, region_end);
-        if (line.kind == line_content::adds) range_list_add_range(list_, line.range.first, line.range.last);
-        if (line.kind == line_content::ipv6) ++ipv6_entries_;
-        if (line.kind == line_content::unreadable) report_unreadable(line.text, line.end);
-        if (line.end == region_end) return line.end;
-        return skip_line_end(line.end, region_end);
-    }
-
-    /// Counts lines read by the second processor.
-    void count_lines(std::uint64_t lines) { line_number_ += lines; }
-
-    /// Steps over the line end at p: an LF, a CR or a CRLF. A CR that is the last byte held
-    /// may be the first half of a CRLF; then an LF that comes first in the next bytes is
-    /// dropped (see drop_pending_lf).
-    const char* skip_line_end(const char* p, const char* end)
-    {
-        if (*p++ == '\r') {
-            if (p == end) {
-                cr_pending_ = true;
-            } else if (*p == '\n') {
-                ++p;
-            }
+        if (shape_ == shape::json_document) return take_document_line(p, lines_end);
+        if (shape_ == shape::json_lines) {
+            if (const char* next = take_json_line(p, lines_end)) return next;
         }
-        return p;
+        if (shape_ == shape::delimited) {
+            if (const char* next = take_row(p, lines_end)) return next;
+        }
+        line_content line = read_line(p, lines_end);
+        const char* next = line_splitter_step(line.end, lines_end);
+        if (line.kind == line_content::nothing) return next;
+        const bool first = !content_seen_;
+        content_seen_ = true;
+        if (line.kind == line_content::unreadable) {
+            std::string_view text = trimmed({line.text, static_cast<std::size_t>(line.end - line.text)});
+            if (first && starts_json(text)) return start_json(text, p, next);
+            line.kind = read_other_shape(text, first, line.range);
+        }
+        count_line(line);
+        return next;
     }
 
-    /// Where the next bytes start, past the second half of a CRLF split between two reads.
-    const char* drop_pending_lf(const char* p, const char* end)
+    /// Counts lines read by the second processor, which found entries in some of them.
+    void count_lines(std::uint64_t lines, std::size_t entries)
     {
-        if (!cr_pending_ || p == end) return p;
-        cr_pending_ = false;
-        return *p == '\n' ? p + 1 : p;
+        line_number_ += lines;
+        entries_ += entries;
     }
 
-    /// A line too long to hold: reported from its start, the rest is skipped by the caller.
+    /// A line too long to hold: reported from its start (its rest is dropped unread), unless
+    /// it starts a JSON document, which is then read whole.
     void handle_overlong_line(const char* p, const char* end)
     {
         ++line_number_;
         p = skip_blanks(p, end);
-        if (!starts_comment(p, end)) report_unreadable(p, end);
+        const bool first = !content_seen_;
+        content_seen_ = true;
+        std::string_view text{p, static_cast<std::size_t>(end - p)};
+        if (first && starts_json(text) && shape_ == shape::lines) {
+            start_document(text);
+        } else if (shape_ == shape::json_document) {
+            document_.append(text);
+        } else if (!starts_comment(p, end)) {
+            report_unreadable(p, end);
+        }
     }
 
-    /// Reports what was only counted. True when every line was readable.
-    bool finish()
+    /// True once the lines have shown a shape of their own, which only this reader reads.
+    bool shape_found() const { return shape_ != shape::lines; }
+    /// The JSON document begun, which the rest of the input belongs to; null when none.
+    std::string* document() { return shape_ == shape::json_document ? &document_ : nullptr; }
+
+    /// Reads the JSON document once it is whole.
+    void read_document()
+    {
+        const json_reading& reading = json_.read(document_);
+        if (!reading.parsed) {
+            report_damaged_document(reading.error_at);
+            return;
+        }
+        for (const json_address& found : reading.addresses) {
+            if (!add_json_address(found)) report_unreadable_address(found.first);
+        }
+    }
+
+    /// Reports what was only counted. True when every line was readable and something was
+    /// read; read_failed tells that the input was not read to its end (which was reported).
+    bool finish(bool read_failed)
     {
         if (unreadable_lines_ > reported_line_limit) {
             diagnostic("'%s': unreadable lines not shown: %ld\n", shown_,
                        static_cast<long>(unreadable_lines_ - reported_line_limit));
         }
         if (ipv6_entries_ != 0) diagnostic("'%s': IPv6 entries skipped: %ld\n", shown_, static_cast<long>(ipv6_entries_));
-        return unreadable_lines_ == 0;
+        bool complete = unreadable_lines_ == 0 && !damaged_;
+        // A list that lost every entry at its source looks like an empty one: a table filled
+        // from it would be emptied.
+        if (complete && !read_failed && entries_ == 0) {
+            diagnostic("'%s': no addresses\n", shown_);
+            return false;
+        }
+        return complete;
     }
 
 private:
+    enum class shape { lines, delimited, tor, json_lines, json_document };
+
+    void count_line(const line_content& line)
+    {
+        if (line.kind == line_content::adds) {
+            range_list_add_range(list_, line.range.first, line.range.last);
+            ++entries_;
+        } else if (line.kind == line_content::ipv6) {
+            ++ipv6_entries_;
+            ++entries_;
+        } else if (line.kind == line_content::unreadable) {
+            report_unreadable(line.text, line.end);
+        }
+    }
+
+    /// A line of another shape than plain lines (text trimmed), or an unreadable line.
+    decltype(line_content::kind) read_other_shape(std::string_view text, bool first, ip_range& range)
+    {
+        if (shape_ == shape::tor || (first && starts_with(text, "ExitNode "))) {
+            shape_ = shape::tor;
+            return read_tor_record(text, range);
+        }
+        if (starts_json(text)) return read_json_line(text);
+        return read_row(text, first, range);
+    }
+
+    /// Tor's exit records: an "ExitAddress" line gives an address; the others are skipped.
+    static decltype(line_content::kind) read_tor_record(std::string_view text, ip_range& range)
+    {
+        for (std::string_view skipped : {"ExitNode ", "Published ", "LastStatus "}) {
+            if (starts_with(text, skipped)) return line_content::nothing;
+        }
+        std::string_view word = "ExitAddress ";
+        if (!starts_with(text, word)) return line_content::unreadable;
+        text = trimmed(text.substr(word.size()));
+        field_entry found = read_field(text.substr(0, text.find_first_of(" \t")));
+        return kind_of(found, range);
+    }
+
+    /// A row of delimited fields: the first field that holds an entry is the entry, joined
+    /// with the next into a range when both are addresses. The first row holding none is a
+    /// header, whose delimiter the rows after it are read by.
+    decltype(line_content::kind) read_row(std::string_view text, bool first, ip_range& range)
+    {
+        char delimiter = delimiter_ != 0 ? delimiter_ : delimited_fields_delimiter(text);
+        if (delimiter == 0 || !delimited_fields_split(text, delimiter, fields_)) return line_content::unreadable;
+        for (std::size_t i = 0; i < fields_.size(); ++i) {
+            field_entry found = read_field(fields_[i]);
+            if (found.kind == field_entry::none) continue;
+            if (found.kind == field_entry::address && i + 1 < fields_.size()) {
+                field_entry last = read_field(fields_[i + 1]);
+                if (last.kind == field_entry::address) {
+                    if (last.range.first < found.range.first) return line_content::unreadable;
+                    found.range.last = last.range.first;
+                }
+            }
+            return kind_of(found, range);
+        }
+        if (!first || !is_header(fields_)) return line_content::unreadable;
+        shape_ = shape::delimited;
+        delimiter_ = delimiter;
+        return line_content::nothing;
+    }
+
+    /// Column names: a field that starts with a digit is rather a damaged entry (such as
+    /// 192.0.2.300), which is reported, not skipped as a header.
+    static bool is_header(const std::vector<std::string_view>& fields)
+    {
+        for (std::string_view field : fields) {
+            if (!field.empty() && field[0] >= '0' && field[0] <= '9') return false;
+        }
+        return true;
+    }
+
+    static decltype(line_content::kind) kind_of(const field_entry& found, ip_range& range)
+    {
+        if (found.kind == field_entry::ipv6) return line_content::ipv6;
+        if (found.kind == field_entry::none) return line_content::unreadable;
+        range = found.range;
+        return line_content::adds;
+    }
+
+    /// A JSON value on one line: each of its objects with an address field gives an entry,
+    /// and a line whose every address reads adds them all; objects without one are skipped.
+    decltype(line_content::kind) read_json_line(std::string_view text)
+    {
+        const json_reading& reading = json_.read(text);
+        if (!reading.parsed) return line_content::unreadable;
+        bool readable = true;
+        for (const json_address& found : reading.addresses) readable = add_json_address(found) && readable;
+        return readable ? line_content::nothing : line_content::unreadable;
+    }
+
+    /// The first line of the input starts a JSON value: one on this line (JSON lines), or a
+    /// document over many lines.
+    const char* start_json(std::string_view text, const char* line, const char* next)
+    {
+        const json_reading& reading = json_.read(text);
+        if (!reading.parsed) {
+            start_document({line, static_cast<std::size_t>(next - line)});
+            return next;
+        }
+        shape_ = shape::json_lines;
+        line_content parsed;
+        parsed.text = text.data();
+        parsed.end = text.data() + text.size();
+        parsed.kind = read_json_line(text);
+        count_line(parsed);
+        return next;
+    }
+
+    /// A row under a header, read by the header's delimiter before the plain forms; null when
+    /// it cannot be read so, or is empty or a comment.
+    const char* take_row(const char* p, const char* lines_end)
+    {
+        p = skip_blanks(p, lines_end);
+        if (p == lines_end || is_line_end(*p) || starts_comment(p, lines_end)) return nullptr;
+        line_content line;
+        line.text = p;
+        line.end = p;
+        while (line.end < lines_end && !is_line_end(*line.end)) ++line.end;
+        line.kind = read_row(trimmed({p, static_cast<std::size_t>(line.end - p)}), false, line.range);
+        if (line.kind == line_content::unreadable) return nullptr;
+        count_line(line);
+        return line_splitter_step(line.end, lines_end);
+    }
+
+    /// A line of JSON lines that holds a JSON value, read as one, past the plain forms;
+    /// null for any other line.
+    const char* take_json_line(const char* p, const char* lines_end)
+    {
+        p = skip_blanks(p, lines_end);
+        if (p == lines_end || (*p != '{' && *p != '[')) return nullptr;
+        line_content line;
+        line.text = p;
+        line.end = p;
+        while (line.end < lines_end && !is_line_end(*line.end)) ++line.end;
+        line.kind = read_json_line(trimmed({p, static_cast<std::size_t>(line.end - p)}));
+        content_seen_ = true;
+        count_line(line);
+        return line_splitter_step(line.end, lines_end);
+    }
+
+    void start_document(std::string_view start)
+    {
+        shape_ = shape::json_document;
+        document_line_ = line_number_;
+        document_.assign(start);
+    }
+
+    const char* take_document_line(const char* p, const char* lines_end)
+    {
+        const char* next = p;
+        while (next < lines_end && !is_line_end(*next)) ++next;
+        next = line_splitter_step(next, lines_end);
+        document_.append(p, next);
+        return next;
+    }
+
+    bool add_json_address(const json_address& found)
+    {
+        field_entry first = read_field(found.first);
+        if (!found.last.empty()) {
+            field_entry last = read_field(found.last);
+            if (first.kind == field_entry::ipv6 && last.kind == field_entry::ipv6) first.kind = field_entry::ipv6;
+            else if (first.kind != field_entry::address || last.kind != field_entry::address || last.range.first < first.range.first) return false;
+            else first.range.last = last.range.first;
+        }
+        line_content line;
+        line.kind = kind_of(first, line.range);
+        if (line.kind == line_content::unreadable) return false;
+        count_line(line);
+        return true;
+    }
+
     void report_unreadable(const char* p, const char* end)
     {
         if (++unreadable_lines_ > reported_line_limit) return;
@@ -314,51 +590,48 @@ private:
                    shown_text(p, end).c_str());
     }
 
+    void report_unreadable_address(std::string_view text)
+    {
+        if (++unreadable_lines_ > reported_line_limit) return;
+        diagnostic("'%s': cannot read address '%s'\n", shown_, shown_text(text.data(), text.data() + text.size()).c_str());
+    }
+
+    /// Where a document went wrong, as its line and column; a document that ended early
+    /// went wrong just past its last text.
+    void report_damaged_document(std::size_t at)
+    {
+        damaged_ = true;
+        if (at >= document_.size()) {
+            at = document_.size();
+            while (at > 0 && (is_blank(document_[at - 1]) || is_line_end(document_[at - 1]))) --at;
+        }
+        std::uint64_t line = document_line_;
+        std::size_t line_start = 0;
+        for (std::size_t i = 0; i < at; ++i) {
+            if (document_[i] == '\n') {
+                ++line;
+                line_start = i + 1;
+            }
+        }
+        diagnostic("'%s' line %ld: damaged JSON at column %ld\n", shown_, static_cast<long>(line),
+                   static_cast<long>(at - line_start + 1));
+    }
+
     const char* shown_;
     range_list& list_;
     std::uint64_t line_number_ = 0;
     std::uint64_t unreadable_lines_ = 0;
     std::uint64_t ipv6_entries_ = 0;
-    bool cr_pending_ = false;
+    std::uint64_t entries_ = 0;
+    bool content_seen_ = false;
+    bool damaged_ = false;
+    shape shape_ = shape::lines;
+    char delimiter_ = 0;
+    std::vector<std::string_view> fields_;
+    std::string document_;
+    std::uint64_t document_line_ = 0;
+    json_address_reader json_;
 };
-
-/// End of the last complete line among the bytes held, or 0.
-std::size_t complete_lines_end(const char* buffer, std::size_t size)
-{
-    for (std::size_t i = size; i > 0; --i) {
-        if (is_line_end(buffer[i - 1])) return i;
-    }
-    return 0;
-}
-
-/// The next read of at most room bytes; -1 on a broken stream, 0 at its end. A gzip
-/// stream cut short is broken here: what it held was not read completely.
-int read_some(gzFile file, char* into, std::size_t room)
-{
-    int got = gzread(file, into, static_cast<unsigned>(room));
-    if (got == 0) {
-        int error = Z_OK;
-        gzerror(file, &error);
-        if (error == Z_BUF_ERROR) return -1;
-    } else if (got < 0) {
-        // zlib allocates its inflate state on the first read: running out of memory there
-        // is the same exhaustion as anywhere else, not a damaged file.
-        int error = Z_OK;
-        gzerror(file, &error);
-        if (error == Z_MEM_ERROR) throw std::bad_alloc();
-    }
-    return got;
-}
-
-/// Reads and drops the rest of the stream; false when it is broken or cut short.
-bool read_to_end(gzFile file)
-{
-    char scrap[1 << 14];
-    for (;;) {
-        int got = read_some(file, scrap, sizeof scrap);
-        if (got <= 0) return got == 0;
-    }
-}
 
 /// Takes what was read ahead from the cut on, the main thread being at the cut: the line
 /// count, and the ranges (add_found_to). Returns the stream offset to read on from, or 0
@@ -368,7 +641,7 @@ std::uint64_t take_lines_ahead(gzFile file, lines_ahead& ahead, line_reader& rea
     ahead.stop_reading();
     lines_ahead::found found = ahead.finish();
     if (found.end > ahead.cut() && gzseek(file, static_cast<z_off_t>(found.end), SEEK_SET) >= 0) {
-        reader.count_lines(static_cast<std::uint64_t>(found.line_feeds));
+        reader.count_lines(static_cast<std::uint64_t>(found.line_feeds), found.ranges.size());
         ahead.add_found_to(list);
         return found.end;
     }
@@ -376,75 +649,42 @@ std::uint64_t take_lines_ahead(gzFile file, lines_ahead& ahead, line_reader& rea
     return 0;
 }
 
+/// Once the lines show a shape of their own, what the second processor reads (as plain
+/// lines) is of no use; a JSON document takes the rest of the input.
+void follow_shape(line_reader& reader, line_splitter& splitter, lines_ahead& ahead)
+{
+    if (!reader.shape_found()) return;
+    ahead.release();
+    if (std::string* document = reader.document()) splitter.take_rest(*document);
+}
+
 /// Reads the stream as lines, after the bytes held that were taken from it already; with
 /// ahead running, up to its cut, where it takes the lines read ahead.
 /// Returns 0 when it was read to its end and every line was readable.
 int read_lines(gzFile file, std::string_view held, const char* shown, range_list& list, lines_ahead& ahead)
 {
-    std::unique_ptr<char[]> storage(new char[line_buffer_size]);
-    char* buffer = storage.get();
-    std::memcpy(buffer, held.data(), held.size());
-    std::size_t size = held.size();
-    std::uint64_t offset = 0; // the stream offset of buffer[0]
-    bool ended = false;
-    bool failed = false;
-    bool skipping = false; // the rest of an over-long line is being dropped
+    line_splitter splitter(file, held);
     line_reader reader(shown, list);
-    while (!ended) {
-        int got = read_some(file, buffer + size, line_buffer_size - size);
-        if (got <= 0) {
-            ended = true;
-            failed = got < 0;
-        } else {
-            size += static_cast<std::size_t>(got);
-        }
-        const char* held_end = buffer + size;
-        const char* start = reader.drop_pending_lf(buffer, held_end);
-        if (skipping) {
-            while (start < held_end && !is_line_end(*start)) ++start;
-            if (start < held_end) {
-                start = reader.skip_line_end(start, held_end);
-                skipping = false;
-            }
-        }
-        // A stream cut short ends inside a line whose rest is lost: that part is not read.
-        const char* region_end = buffer + (ended && !failed ? size : complete_lines_end(buffer, size));
+    while (!splitter.ended()) {
         // Lines from the cut on are the second processor's, until its reading is taken.
-        bool at_cut = false;
-        if (ahead.running() && ahead.cut() >= offset && ahead.cut() - offset <= static_cast<std::uint64_t>(region_end - buffer)) {
-            region_end = buffer + (ahead.cut() - offset);
-            at_cut = true;
+        line_block block = splitter.next(ahead.running() ? ahead.cut() : no_stop);
+        const char* end = block.lines.data() + block.lines.size();
+        for (const char* p = block.lines.data(); p < end;) p = reader.handle_line(p, end);
+        if (!block.overlong.empty()) reader.handle_overlong_line(block.overlong.data(), block.overlong.data() + block.overlong.size());
+        follow_shape(reader, splitter, ahead);
+        if (!ahead.running() || splitter.failed()) continue;
+        if (block.end_offset == ahead.cut()) {
+            if (std::uint64_t resume = take_lines_ahead(file, ahead, reader, list)) splitter.restart_at(resume);
+        } else if (block.end_offset > ahead.cut()) {
+            ahead.release();
         }
-        if (start < region_end) {
-            while (start < region_end) start = reader.handle_line(start, region_end);
-        } else if (!at_cut && !skipping && start == buffer && size == line_buffer_size) {
-            reader.handle_overlong_line(buffer, held_end);
-            skipping = true;
-        }
-        if (skipping) start = held_end;
-        if (ahead.running() && !failed) {
-            const std::uint64_t at = offset + static_cast<std::uint64_t>(start - buffer);
-            if (at == ahead.cut()) {
-                if (std::uint64_t resume = take_lines_ahead(file, ahead, reader, list)) {
-                    offset = resume;
-                    size = 0;
-                    ended = false;
-                    continue;
-                }
-            } else if (at > ahead.cut()) {
-                ahead.release();
-            }
-        }
-        std::size_t kept = static_cast<std::size_t>(buffer + size - start);
-        offset += static_cast<std::uint64_t>(start - buffer);
-        std::memmove(buffer, start, kept);
-        size = kept;
     }
     // Ranges read ahead out of order join with the lines after them that this thread read.
     ahead.add_waiting_to(list);
-    if (failed) diagnostic("Error reading file '%s'.\n", shown);
-    bool all_readable = reader.finish();
-    return failed || !all_readable ? -1 : 0;
+    if (splitter.failed()) diagnostic("Error reading file '%s'.\n", shown);
+    if (reader.document() != nullptr && !splitter.failed()) reader.read_document();
+    bool all_readable = reader.finish(splitter.failed());
+    return splitter.failed() || !all_readable ? -1 : 0;
 }
 
 } // namespace
@@ -470,13 +710,13 @@ int auto_list_read(const char* path, range_list& list)
         diagnostic("Error opening file '%s'.\n", shown);
     } else {
         char head[sizeof p2b_magic];
-        int got = read_some(file, head, sizeof head);
+        int got = gzip_input_read(file, head, sizeof head);
         if (got < 0) {
             diagnostic("Error reading file '%s'.\n", shown);
         } else if (got == static_cast<int>(sizeof head) && std::memcmp(head, p2b_magic, sizeof head) == 0) {
             result = p2b_read_stream(file, {head, sizeof head}, shown, list);
             // The records may end before the data does; a cut stream still shows at its end.
-            if (result == 0 && !read_to_end(file)) {
+            if (result == 0 && !gzip_input_read_to_end(file)) {
                 diagnostic("Error reading file '%s'.\n", shown);
                 result = -1;
             }

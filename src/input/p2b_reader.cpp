@@ -4,15 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
-#include <new>
 #include <string_view>
-#include <unistd.h>
 #include <zlib.h>
 
+#include "input/gzip_input.h"
 #include "io/diagnostics.h"
-#include "io/file_opener.h"
-#include "io/process.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
@@ -61,29 +57,13 @@ private:
         std::memmove(buffer_, buffer_ + begin_, held);
         begin_ = 0;
         end_ = held;
-        int got = gzread(file_, buffer_ + end_, static_cast<unsigned>(sizeof buffer_ - end_));
-        if (got < 0) {
-            // zlib allocates its inflate state on the first read: running out of memory there
-            // is the same exhaustion as anywhere else, not a damaged file.
-            if (zlib_error() == Z_MEM_ERROR) throw std::bad_alloc();
-            failed_ = true;
-            ended_ = true;
-        } else if (got == 0) {
-            // The data ran out inside a gzip member, before its trailer: an interrupted
-            // download, not a list that ends. Plain data never reports it, nor do bytes after
-            // a complete member.
-            failed_ = zlib_error() == Z_BUF_ERROR;
+        int got = gzip_input_read(file_, buffer_ + end_, sizeof buffer_ - end_);
+        if (got <= 0) {
+            failed_ = got < 0;
             ended_ = true;
         } else {
             end_ += static_cast<std::size_t>(got);
         }
-    }
-
-    int zlib_error() const
-    {
-        int error = Z_OK;
-        gzerror(file_, &error);
-        return error;
     }
 
     gzFile file_;
@@ -138,25 +118,6 @@ int read_error(const char* shown)
 }
 
 } // namespace
-
-gzFile_s* gzip_input_open(const char* path, int* opened)
-{
-    gzFile file = nullptr;
-    int fd = -1;
-    if (path != nullptr) {
-        fd = open_path(path, O_RDONLY);
-        if (fd >= 0) {
-            file = gzdopen(fd, "r");
-            if (file == nullptr) ::close(fd);
-        }
-    } else if (claim_standard_input()) {
-        fd = STDIN_FILENO;
-        file = gzdopen(fd, "r");
-    }
-    if (opened != nullptr) *opened = file != nullptr ? fd : -1;
-    if (file != nullptr) gzbuffer(file, 1 << 17);
-    return file;
-}
 
 int p2b_read(const char* path, range_list& list)
 {

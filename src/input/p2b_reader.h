@@ -10,12 +10,6 @@ struct range_list;
 /// The first seven bytes of every P2B list, after any gzip compression is undone.
 inline constexpr unsigned char p2b_magic[7] = {0xFF, 0xFF, 0xFF, 0xFF, 'P', '2', 'B'};
 
-/// Opens the file at path, or standard input when path is null (once per run), for reading
-/// through the gzip interface, which passes data that is not gzip through unchanged.
-/// Null when it cannot be opened (nothing is reported). opened, where given, receives the
-/// file descriptor the stream reads, which it closes.
-gzFile_s* gzip_input_open(const char* path, int* opened = nullptr);
-
 /// Adds every range of a P2B list (version 1, 2 or 3, plain or gzip) to the list.
 /// path null means standard input, which can be read once per run.
 /// Returns 0 when the data was read (also when plain data simply ends early), -1 after printing

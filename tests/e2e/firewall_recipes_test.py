@@ -64,6 +64,9 @@ def merged(ranges):
     return [tuple(r) for r in result]
 
 
+MARK = "-- the refused load ends here --"
+
+
 def network_range(text):
     network = ipaddress.IPv4Network(text, strict=False)
     return int(network.network_address), int(network.broadcast_address)
@@ -89,7 +92,7 @@ def ipset_entries(text):
 
 
 def blockset_ranges(binary, path):
-    run = subprocess.run([binary, "-c", f'save(range, stdout, load(auto, "{path}"));'],
+    run = subprocess.run([binary, "-c", f'save(range, stdout, load(text, "{path}"));'],
                          capture_output=True, text=True, check=True)
     return [tuple(int(ipaddress.IPv4Address(a)) for a in line.split("-")) for line in run.stdout.split()]
 
@@ -134,12 +137,25 @@ def load_recipe(tool, recipe, folder, binary, failures):
     for name, text in LISTS.items():
         write(folder, "drop.txt", STALE)
         write(folder, "list.txt", text)
-        script = f"set -e\n{recipe}\n{add_by_hand}\ncp list.txt drop.txt\n{recipe}\n{listing}\n"
+        # auto refuses a list with no addresses, so the recipe leaves the loaded set as it was;
+        # a list meant to be empty is read as text, and the empty set is loaded.
+        script = f"set -e\n{recipe}\n{add_by_hand}\ncp list.txt drop.txt\n"
+        if text == "":
+            meant_empty = recipe.replace("load(auto,", "load(text,")
+            script += f"if ( {recipe} ); then exit 9; fi\n{listing}\necho '{MARK}'\n{meant_empty}\n{listing}\n"
+        else:
+            script += f"{recipe}\n{listing}\n"
         run = in_namespace(script, folder, binary)
         if run.returncode != 0:
             failures.append(f"{tool}, {name}: status {run.returncode}: {run.stderr.strip()[:500]}")
             continue
         expected = blockset_ranges(binary, os.path.join(folder, "list.txt"))
+        if text == "":
+            # The first listing, after the refused load, still holds the stale set.
+            before, run.stdout = run.stdout.split(MARK + "\n", 1)
+            kept = nft_ranges(before) if tool == "nft" else merged(network_range(e) for e in ipset_entries(before))
+            if kept != merged(network_range(line) for line in STALE.split() + [BY_HAND]):
+                failures.append(f"{tool}, {name}: a refused empty list changed the set: {kept}")
         if tool == "nft":
             loaded = nft_ranges(run.stdout)
         else:

@@ -175,8 +175,11 @@ def exhausted_memory(folder, failures):
             resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))
 
         status, _, stderr = run(folder, 'save(single, "list.txt", {10.0.0.0/20});', limit)
-        if status == 127:
-            kib += 64  # too small for the dynamic loader or its thread data: never started
+        # Too small for the dynamic loader or its thread data (127), or, before any run has
+        # started, for the executable's own segments, whose exec the kernel ends with SIGSEGV:
+        # never started.
+        if status == 127 or (status == -signal.SIGSEGV and not outcomes and not stderr):
+            kib += 64
             continue
         allowed = {(0, b""), (255, b"Allocation error\n"), (2, b"out of dynamic memory in yy_create_buffer()\n")}
         if (status, stderr) not in allowed:

@@ -137,6 +137,41 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"IPv6 entries counted once", "2001:db8::/32\n::1 ; x\n2001:db8::1-2001:db8::5\n1.2.3.4\n",
                   {one("1.2.3.4")}, "'list.txt': IPv6 entries skipped: 3\n"},
         line_case{"one IPv6 entry", "::ffff:1.2.3.4\n", {}, "'list.txt': IPv6 entries skipped: 1\n"},
+        // Shapes shown by a line the plain forms cannot read.
+        line_case{"JSON lines", "{\"cidr\":\"192.0.2.0/25\",\"sblid\":\"SBL1\"}\r\n{\"cidr\":\"2001:db8::/32\"}\n"
+                                "{\"type\":\"metadata\",\"size\":2}\n",
+                  {span("192.0.2.0", "192.0.2.127")}, "'list.txt': IPv6 entries skipped: 1\n"},
+        line_case{"JSON document", "{\r\n \"prefixes\": [{\"ip_prefix\": \"198.51.100.0/24\", \"s\": \"A\"},\n"
+                                   "  {\"ip_prefix\": \"198.51.100.0/24\", \"s\": \"B\"}],\n"
+                                   " \"x\": {\"deep\": [[{\"start\": \"192.0.2.9\", \"end\": \"192.0.2.10\"}]]}}\n",
+                  {span("192.0.2.9", "192.0.2.10"), span("198.51.100.0", "198.51.100.255")}, ""},
+        line_case{"JSON document damaged", "[\n {\"ip\": \"192.0.2.1\"}\n {\"ip\": \"192.0.2.2\"}]\n", {},
+                  "'list.txt' line 3: damaged JSON at column 2\n"},
+        line_case{"JSON field that is no address", "[{\"ip\": \"192.0.2.1\"}, {\"ip\": 7},\n {\"ip_address\": \"12:00:00\"}]\n",
+                  {one("192.0.2.1")}, "'list.txt': cannot read address ''\n'list.txt': cannot read address '12:00:00'\n"},
+        line_case{"quoted CSV under a header", "\"seen\",\"dst_ip\",\"port\"\n\"2024-01-01 12:00:00\",\"192.0.2.7\",\"443\"\n"
+                                              "\"a, b\" , 192.0.2.8,\"x\"\"y\"\n",
+                  {span("192.0.2.7", "192.0.2.8")}, ""},
+        line_case{"rows by the header's delimiter", "# c\nstart;end;country\n192.0.2.0;192.0.2.63;ZZ\n198.51.100.1;x\nbad;row\nname:203.0.113.1-203.0.113.2\n",
+                  {span("192.0.2.0", "192.0.2.63"), one("198.51.100.1"), span("203.0.113.1", "203.0.113.2")},
+                  "'list.txt' line 5: cannot read 'bad;row'\n"},
+        line_case{"rows without a header", "192.0.2.0,192.0.2.9,ZZ\nmail@example.com,443,12:00:00,198.51.100.0/24,x\n"
+                                           "192.0.2.9,192.0.2.1\n",
+                  {span("192.0.2.0", "192.0.2.9"), span("198.51.100.0", "198.51.100.255")},
+                  "'list.txt' line 3: cannot read '192.0.2.9,192.0.2.1'\n"},
+        line_case{"tab header over rows with empty fields", "Start\tEnd\tNetblock\tName\n192.0.2.0\t192.0.2.255\t24\t\n"
+                                                                  "2001:db8::\t2001:db8::ff\t120\t\n# END\n",
+                  {span("192.0.2.0", "192.0.2.255")}, "'list.txt': IPv6 entries skipped: 1\n"},
+        line_case{"Tor exit records", "ExitNode 00AA\nPublished 2024-01-01 12:00:00\nLastStatus 2024-01-01 13:00:00\n"
+                                      "ExitAddress 192.0.2.44 2024-01-01 13:05:00\nExitAddress x\n",
+                  {one("192.0.2.44")}, "'list.txt' line 5: cannot read 'ExitAddress x'\n"},
+        line_case{"records of Tor in another list", "192.0.2.1\nExitNode 00AA\n", {one("192.0.2.1")},
+                  "'list.txt' line 2: cannot read 'ExitNode 00AA'\n"},
+        line_case{"comments only", "# none today\n\n", {}, "'list.txt': no addresses\n"},
+        line_case{"a header only", "network,geoname_id\r\n", {}, "'list.txt': no addresses\n"},
+        line_case{"a first row with a damaged address", "192.0.2.300,ZZ\n192.0.2.1,ZZ\n", {one("192.0.2.1")},
+                  "'list.txt' line 1: cannot read '192.0.2.300,ZZ'\n"},
+        line_case{"gzip JSON document", gzip("{\"data\": [{\"ipAddress\": \"203.0.113.9\"}]}"), {one("203.0.113.9")}, ""},
         // The kind is told by content.
         line_case{"gzip text", gzip(kinds_text), kinds_read, ""},
         line_case{"P2B", p2b + "\0\x01\x0A\x10\x00\x01\x0A\x1F\xFF"s, kinds_read, ""},
@@ -158,6 +193,9 @@ TEST(auto_list, lines_across_the_buffer_edge)
     expect_read({"overlong lines", "9.9.9.9 " + std::string(held, 'x') + "\r\nbad\n1.2.3.4\n#" + std::string(held, 'c') + "\n",
                  {one("1.2.3.4")},
                  "'list.txt' line 1: cannot read '9.9.9.9 " + std::string(52, 'x') + "'\n'list.txt' line 2: cannot read 'bad'\n"});
+    // The CRLF that ends an over-long line split by the end of a later read is one line end too.
+    expect_read({"overlong line ending in a split CRLF", "x" + std::string(2 * held - 2, 'y') + "\r\nbad\n", {},
+                 "'list.txt' line 1: cannot read 'x" + std::string(59, 'y') + "'\n'list.txt' line 2: cannot read 'bad'\n"});
 }
 
 TEST(auto_list, inputs_not_read_completely_keep_what_was_read)
