@@ -7,7 +7,6 @@
 
 #include "input/literal_patterns.h"
 #include "parsing/scanner.h"
-#include "ranges/cidr.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
@@ -241,14 +240,7 @@ void keep_numbers(const address_literal& literal, command_token_value& value)
     value.read = true;
     value.adds = literal.in_bounds;
     // A prefix length above 32 has no block: the literal adds nothing then.
-    if (!value.adds) return;
-    switch (literal.form) {
-    case literal_form::cidr:
-        value.range = {literal.address, block_last_address(literal.address, literal.second)};
-        break;
-    case literal_form::range: value.range = {literal.address, literal.second}; break;
-    default: value.range = {literal.address, literal.address}; break;
-    }
+    if (value.adds) value.range = literal_range(literal);
 }
 
 /// The address literal at p, of the n held bytes, as read_address_literal reads it.
