@@ -197,11 +197,7 @@ range_list& range_list_copy(range_list& source, range_list& target)
     return target;
 }
 
-void range_list_reserve(range_list& list, std::size_t count)
-{
-    // Without the memory the list grows as it fills instead.
-    (void)list.storage_.grow(count, list.size_, true);
-}
+bool range_list_reserve(range_list& list, std::size_t count) { return list.storage_.grow(count, list.size_, true); }
 
 std::span<const ip_range> range_list_view(range_list& list)
 {

@@ -25,7 +25,7 @@ private:
     friend void range_list_clear(range_list& list);
     friend void range_list_insert(range_list& list, ip_range range);
     friend void range_list_insert_sorted(range_list& list, std::span<const ip_range> ranges);
-    friend void range_list_reserve(range_list& list, std::size_t count);
+    friend bool range_list_reserve(range_list& list, std::size_t count);
     friend range_list& range_list_copy(range_list& source, range_list& target);
     friend std::span<const ip_range> range_list_view(range_list& list);
 
@@ -64,8 +64,9 @@ inline void range_list_insert(range_list& list, ip_range range)
 void range_list_insert_sorted(range_list& list, std::span<const ip_range> ranges);
 /// Asks for room for count ranges in all, for a reader that knows about how many ranges it
 /// may add: the room is mapped in huge pages where the system has them, which become
-/// resident only as they fill. Only advice: without the memory the list grows as it fills.
-void range_list_reserve(range_list& list, std::size_t count);
+/// resident only as they fill. Only advice: without the memory the list grows as it fills,
+/// and the answer is false.
+bool range_list_reserve(range_list& list, std::size_t count);
 /// Replaces the target's ranges by the source's; source and target must differ. The
 /// target keeps its storage when that fits the source's ranges.
 range_list& range_list_copy(range_list& source, range_list& target);
