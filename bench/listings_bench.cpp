@@ -37,7 +37,7 @@ int open_null()
 void BM_address_listing_slash_eight(benchmark::State& state)
 {
     range_list list;
-    range_list_add_cidr(list, 10u << 24, 8);
+    range_list_insert(list, ip_range{10u << 24, (10u << 24) | 0x00FFFFFFu});
     int fd = open_null();
     output_stream out(fd);
     for (auto _ : state) {
@@ -57,7 +57,7 @@ void BM_range_listing(benchmark::State& state)
     const std::uint32_t slot = static_cast<std::uint32_t>((std::uint64_t{1} << 32) / count);
     for (std::size_t i = 0; i < count; ++i) {
         auto first = static_cast<std::uint32_t>(i * slot);
-        range_list_add_range(list, first + 7, first + slot / 2);
+        range_list_insert(list, ip_range{first + 7, first + slot / 2});
     }
     int fd = open_null();
     output_stream out(fd);

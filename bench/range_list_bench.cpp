@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "io/output_stream.h"
+#include "ranges/listings.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
@@ -60,27 +61,6 @@ void range_list_insert_shuffled(benchmark::State& state)
 }
 BENCHMARK(range_list_insert_shuffled)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-/// The same ranges as two shuffled halves, as a large file's reader and its read-ahead hand
-/// them over: the first inserted into a list with room for them all, the second added at once,
-/// then both sorted together. The argument is the spacing of the ranges: dense (4) or spread
-/// (409).
-void range_list_add_unsorted_half(benchmark::State& state)
-{
-    std::vector<ip_range> ranges = spaced_ranges(insertion_count, static_cast<std::uint32_t>(state.range(0)));
-    std::shuffle(ranges.begin(), ranges.end(), std::mt19937_64(42));
-    const std::span<const ip_range> halves[2] = {std::span(ranges).first(ranges.size() / 2),
-                                                 std::span(ranges).subspan(ranges.size() / 2)};
-    for (auto _ : state) {
-        range_list list;
-        range_list_expect(list, ranges.size());
-        for (const ip_range& range : halves[0]) range_list_insert(list, range);
-        range_list_add_unsorted(list, halves[1]);
-        benchmark::DoNotOptimize(range_list_view(list).size());
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * ranges.size()));
-}
-BENCHMARK(range_list_add_unsorted_half)->Arg(4)->Arg(409)->Unit(benchmark::kMillisecond)->Iterations(3);
-
 /// A million ranges of random lengths at random gaps: a mix of single blocks and long runs.
 range_list& listing_input()
 {
@@ -91,7 +71,7 @@ range_list& listing_input()
         for (int i = 0; i < 1'000'000; ++i) {
             address += 2 + random() % 3000;
             std::uint32_t length = random() % 4 == 0 ? random() % 5000 : random() % 64;
-            range_list_add_range(made, address, address + length);
+            range_list_insert(made, ip_range{address, address + length});
             address += length;
         }
         return made;

@@ -23,7 +23,7 @@ range_list spread_list(std::size_t count, std::uint32_t seed)
     for (std::size_t i = 0; i < count; ++i) {
         std::uint64_t first = i * slot + random() % (slot / 2);
         std::uint64_t last = first + random() % (slot / 2);
-        range_list_add_range(list, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last));
+        range_list_insert(list, ip_range{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last)});
     }
     return list;
 }

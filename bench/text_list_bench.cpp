@@ -7,6 +7,7 @@
 
 #include "input/text_list.h"
 #include "input/text_scanner.h"
+#include "ranges/cidr.h"
 #include "ranges/range_list.h"
 
 namespace blockset {

@@ -131,8 +131,8 @@ inline void check_invariant(range_list& list)
 /// Something the list holds before a reader adds to it, at both ends of the address space.
 inline void add_both_ends(range_list& list)
 {
-    range_list_add_range(list, 0, 9);
-    range_list_add_range(list, top_address - 9, top_address);
+    range_list_insert(list, ip_range{0, 9});
+    range_list_insert(list, ip_range{top_address - 9, top_address});
 }
 
 /// Aborts unless after still holds every address of before: a reader only ever adds.

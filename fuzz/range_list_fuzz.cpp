@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "fuzz_support.h"
+#include "ranges/cidr.h"
 #include "ranges/range_list.h"
 #include "ranges/set_algebra.h"
 
@@ -96,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             prefix = prefix == 9 ? 0 : prefix + 24;
             if (prefix == 24) prefix = address >= 128 ? 24 : 32;
             std::uint32_t host_mask = prefix == 0 ? top_address : (1u << (32 - prefix)) - 1;
-            range_list_add_cidr(lists[target], address, prefix);
+            range_list_insert(lists[target], ip_range{address, block_last_address(address, prefix)});
             model_add(models[target], address, address | host_mask);
             break;
         }

@@ -10,6 +10,7 @@
 #include "io/diagnostics.h"
 #include "io/output_stream.h"
 #include "io/process.h"
+#include "ranges/listings.h"
 #include "ranges/range_list.h"
 
 namespace blockset {

@@ -240,39 +240,12 @@ void keep_numbers(const address_literal& literal, command_token_value& value)
     value.read = true;
     value.adds = literal.in_bounds;
     // A prefix length above 32 has no block: the literal adds nothing then.
-    if (!value.adds) return;
-    switch (literal.form) {
-    case literal_form::cidr:
-        value.range = {literal.address, block_last_address(literal.address, literal.second)};
-        break;
-    case literal_form::range: value.range = {literal.address, literal.second}; break;
-    default: value.range = {literal.address, literal.address}; break;
-    }
+    if (value.adds) value.range = literal_range(literal);
 }
 
-#ifdef BLOCKSET_VECTOR_QUAD
-[[gnu::target("sse4.1")]] dotted_quad read_quad_vector(const char* text) { return read_dotted_quad_sse41(text); }
-#endif
-
-/// The address literal at p, of the n held bytes, as read_address_literal reads it. A single
-/// address with room to spare is read by the vector quad reader where the processor has one:
-/// its digit counts then cost no branches.
+/// The address literal at p, of the n held bytes, as read_address_literal reads it.
 address_literal held_address_literal(const char* p, std::size_t n)
 {
-#ifdef BLOCKSET_VECTOR_QUAD
-    // The longest literal, a range of two 15-byte quads, and the byte after it are held.
-    if (n >= 32 && sse41_available()) {
-        dotted_quad quad = read_quad_vector(p);
-        if (quad.length > 0 && p[quad.length] != '/' && p[quad.length] != '-') {
-            address_literal literal;
-            literal.form = literal_form::address;
-            literal.length = quad.length;
-            literal.in_bounds = quad.in_bounds;
-            literal.address = quad.address;
-            return literal;
-        }
-    }
-#endif
     return read_address_literal({p, n});
 }
 

@@ -79,7 +79,7 @@ void set_value_add_host(set_value& value, std::string_view text) { host_lookup(v
 
 void set_value_add_read(set_value& value, ip_range range)
 {
-    range_list_add_range(value.ranges, range.first, range.last);
+    range_list_insert(value.ranges, range);
 }
 
 std::unique_ptr<set_value> set_value_load_text(const char* path)

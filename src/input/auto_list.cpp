@@ -20,6 +20,7 @@
 #include "input/p2b_reader.h"
 #include "io/diagnostics.h"
 #include "io/process.h"
+#include "ranges/cidr.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
@@ -56,22 +57,10 @@ const char* skip_blanks(const char* p, const char* end)
     return p;
 }
 
-#ifdef BLOCKSET_VECTOR_QUAD
-/// Set by the first read (the processor is asked only then).
-bool vector_quads = false;
-#endif
-
-/// An in-bounds dotted quad at p: its end, or null. With 16 bytes before the end, the vector
-/// reader where there is one: it takes no branch on the digit counts.
+/// An in-bounds dotted quad at p: its end, or null.
 const char* read_address(const char* p, const char* end, std::uint32_t& address)
 {
-#ifdef BLOCKSET_VECTOR_QUAD
-    dotted_quad quad = vector_quads && end - p >= static_cast<std::ptrdiff_t>(dotted_quad_detail::unchecked_room)
-                           ? read_dotted_quad_sse41(p)
-                           : read_dotted_quad({p, static_cast<std::size_t>(end - p)});
-#else
     dotted_quad quad = read_dotted_quad({p, static_cast<std::size_t>(end - p)});
-#endif
     if (quad.length == 0 || !quad.in_bounds) return nullptr;
     address = quad.address;
     return p + quad.length;
@@ -413,7 +402,7 @@ private:
     void count_line(const line_content& line)
     {
         if (line.kind == line_content::adds) {
-            range_list_add_range(list_, line.range.first, line.range.last);
+            range_list_insert(list_, line.range);
             ++entries_;
         } else if (line.kind == line_content::ipv6) {
             ++ipv6_entries_;
@@ -692,9 +681,6 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
 int auto_list_read(const char* path, range_list& list)
 {
     const char* shown = path != nullptr ? path : auto_standard_input_name;
-#ifdef BLOCKSET_VECTOR_QUAD
-    vector_quads = sse41_available();
-#endif
     int fd = -1;
     gzFile file = gzip_input_open(path, &fd);
     int result = -1;

@@ -15,36 +15,23 @@ namespace blockset {
 
 namespace {
 
-/// The literal of the given form that is the whole text. A scanner hands over exactly the
+/// Adds the literal of the given form that is the whole text. A scanner hands over exactly the
 /// text of a matched literal, whose groups have one to three digits and whose prefix length
 /// has one or two: read as decimal numbers, they are what "%d.%d.%d.%d/%d" would read.
 /// Any other text adds nothing.
-bool whole_literal(std::string_view text, literal_form form, address_literal& literal)
+void add_whole_literal(range_list& list, std::string_view text, literal_form form)
 {
-    literal = read_address_literal(text);
-    return literal.form == form && literal.length == text.size() && literal.in_bounds;
+    const address_literal literal = read_address_literal(text);
+    if (literal.form == form && literal.length == text.size() && literal.in_bounds) range_list_insert(list, literal_range(literal));
 }
 
 } // namespace
 
-void add_range_literal(range_list& list, std::string_view text)
-{
-    address_literal literal;
-    // A reversed pair is handed on as written; the list makes nothing of it.
-    if (whole_literal(text, literal_form::range, literal)) range_list_add_range(list, literal.address, literal.second);
-}
+void add_range_literal(range_list& list, std::string_view text) { add_whole_literal(list, text, literal_form::range); }
 
-void add_cidr_literal(range_list& list, std::string_view text)
-{
-    address_literal literal;
-    if (whole_literal(text, literal_form::cidr, literal)) range_list_add_cidr(list, literal.address, literal.second);
-}
+void add_cidr_literal(range_list& list, std::string_view text) { add_whole_literal(list, text, literal_form::cidr); }
 
-void add_address_literal(range_list& list, std::string_view text)
-{
-    address_literal literal;
-    if (whole_literal(text, literal_form::address, literal)) range_list_add_cidr(list, literal.address, 32);
-}
+void add_address_literal(range_list& list, std::string_view text) { add_whole_literal(list, text, literal_form::address); }
 
 void host_lookup(range_list& list, std::string_view host_name)
 {
@@ -64,7 +51,8 @@ void host_lookup(range_list& list, std::string_view host_name)
     }
     for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
         const auto* socket_address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-        range_list_add_cidr(list, ntohl(socket_address->sin_addr.s_addr), 32);
+        const std::uint32_t address = ntohl(socket_address->sin_addr.s_addr);
+        range_list_insert(list, ip_range{address, address});
     }
     system.release(result);
 }

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "io/second_processor.h"
+#include "platform/helper_thread.h"
 #include "ranges/range_storage.h"
 
 namespace blockset {
@@ -19,6 +19,17 @@ namespace {
 constexpr std::size_t read_block = 128 * 1024;
 /// Bytes looked at from the middle on for the line feed that ends the first half.
 constexpr std::size_t cut_search = 64 * 1024;
+
+/// Times a reader took lines read ahead.
+std::atomic<unsigned> lines_taken{0};
+
+/// Whether two states of a file show the same file with the same contents, as far as its
+/// inode, size and modification time tell.
+bool same_file(const struct stat& before, const struct stat& now)
+{
+    return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size
+           && before.st_mtim.tv_sec == now.st_mtim.tv_sec && before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+}
 
 /// Reads up to n bytes at offset, retrying after interruptions and short reads; fewer only at
 /// the file's end or a read error.
@@ -42,35 +53,31 @@ struct lines_ahead::job {
     std::uint64_t start;
     std::uint64_t cut;
     std::uint64_t file_end;
+    /// The file as it was when the reading started.
+    struct stat status;
     plain_lines_reader<range_run> read;
     /// What the main thread asks: read on, stop reading and keep what was read, or drop it.
     enum : int { read_on, keep, drop };
     std::atomic<int> stop{read_on};
-    second_processor reader;
+    helper_thread reader;
     /// The read buffer, and room for a range per shortest plain line from the cut to the
-    /// file's end; the second processor takes both, so that the main thread reads on at once.
+    /// file's end, both taken by the main thread: the second one allocates nothing, and so
+    /// needs no heap of its own.
     char* buffer = nullptr;
     range_storage ranges;
     found result;
 
-    void run();
+    bool take_memory();
     void read_plain_lines();
 };
 
-void lines_ahead::job::run()
+bool lines_ahead::job::take_memory()
 {
     result.end = cut - start;
-    // Without its memory the second processor reads nothing, and the main thread reads on.
     buffer = static_cast<char*>(std::malloc(read_block));
-    if (buffer == nullptr) return;
-    try {
-        // In huge pages where the system has them: few, large pages suit a block that fills
-        // from its start.
-        ranges.grow(static_cast<std::size_t>((file_end - cut) / shortest_plain_line + 1), 0, true);
-    } catch (const std::bad_alloc&) {
-        return;
-    }
-    read_plain_lines();
+    // In huge pages where the system has them: few, large pages suit a block that fills
+    // from its start.
+    return buffer != nullptr && ranges.grow(static_cast<std::size_t>((file_end - cut) / shortest_plain_line + 1), 0, true);
 }
 
 /// Reads the plain lines from the cut on, block by block.
@@ -105,11 +112,6 @@ void lines_ahead::job::read_plain_lines()
     result.ranges = {ranges.data(), added.count};
 }
 
-void lines_ahead::start(int fd, plain_line_reader choice, std::size_t smallest)
-{
-    start(fd, plain_lines_reader_for<range_run>(choice), smallest);
-}
-
 void lines_ahead::start(int fd, plain_lines_reader<range_run> read, std::size_t smallest)
 {
     if (read == nullptr || job_ != nullptr) return;
@@ -141,9 +143,12 @@ void lines_ahead::start(int fd, plain_lines_reader<range_run> read, std::size_t 
         work->cut = cut;
         work->file_end = file_end;
         work->read = read;
-        if (work->reader.start([](void* argument) { static_cast<job*>(argument)->run(); }, work)) {
+        work->status = status;
+        if (work->take_memory()
+            && work->reader.start([](void* argument) { static_cast<job*>(argument)->read_plain_lines(); }, work)) {
             job_ = work;
         } else {
+            std::free(work->buffer);
             work->~job();
             std::free(place);
         }
@@ -155,20 +160,24 @@ void lines_ahead::add_found_to(range_list& list)
 {
     const found& found = job_->result;
     if (found.out_of_order == 0) {
-        range_list_append(list, found.ranges);
+        range_list_insert_sorted(list, found.ranges);
     } else if (found.out_of_order < found.ranges.size() / 4) {
         // Ranges nearly in order extend the list, or merge among its last ranges, most of
         // them; sorting the few others costs less than sorting them all.
-        for (const ip_range& range : found.ranges) range_list_add_range(list, range.first, range.last);
+        for (const ip_range& range : found.ranges) range_list_insert(list, range);
     } else {
         return;
     }
+    lines_taken.fetch_add(1, std::memory_order_relaxed);
     release();
 }
 
 void lines_ahead::add_waiting_to(range_list& list)
 {
-    if (job_ != nullptr && finished_) range_list_add_unsorted(list, job_->result.ranges);
+    if (job_ != nullptr && finished_) {
+        for (const ip_range& range : job_->result.ranges) range_list_insert(list, range);
+        lines_taken.fetch_add(1, std::memory_order_relaxed);
+    }
     release();
 }
 
@@ -182,8 +191,16 @@ lines_ahead::found lines_ahead::finish()
 {
     job_->reader.join();
     finished_ = true;
+    struct stat now {};
+    if (::fstat(job_->fd, &now) != 0 || !same_file(job_->status, now)) {
+        // The file was replaced or rewritten while it was read: a sequential reader would
+        // read on from the cut in what the file holds now.
+        job_->result = found{job_->cut - job_->start, 0, {}, 0};
+    }
     return job_->result;
 }
+
+unsigned lines_ahead::taken_count() { return lines_taken.load(std::memory_order_relaxed); }
 
 void lines_ahead::release()
 {

@@ -4,12 +4,13 @@
 #include <span>
 
 #include "input/plain_lines.h"
+#include "ranges/range_list.h"
 #include "ranges/ip_range.h"
 
 namespace blockset {
 
 /// Collects the ranges of the lines read ahead in order, merging each into the one before
-/// where it extends it, as lists in order mostly do.
+/// where it extends it, as lists in order mostly do. data has room for every range handed.
 struct range_run {
     ip_range* data;
     std::size_t count = 0;
@@ -19,20 +20,12 @@ struct range_run {
     void operator()(std::uint32_t first, std::uint32_t last)
     {
         if (first > last) return;
-        if (count > 0) {
-            ip_range& tail = data[count - 1];
-            // One branch, on whether the range extends the tail: rare for input out of order,
-            // and as predictable as the input for input in order. Whether it starts below the
-            // tail is counted without one, since input out of order cannot predict it.
-            const unsigned below = first < tail.first;
-            const unsigned extends = (1 - below) & (unsigned{tail.last == top_address} | unsigned{first <= tail.last + 1});
-            if (extends != 0) {
-                if (last > tail.last) tail.last = last;
-                return;
-            }
-            out_of_order += below;
+        if (count > 0 && first < data[count - 1].first) {
+            ++out_of_order;
+            data[count++] = ip_range{first, last};
+            return;
         }
-        data[count++] = ip_range{first, last};
+        count = extend_or_append(data, count, ip_range{first, last});
     }
 };
 
@@ -52,10 +45,9 @@ public:
     /// Starts on fd, read from its current offset, when it is a regular file with at least
     /// smallest bytes left and a line end past their middle, and a second processor, a thread
     /// and memory can be had; otherwise starts nothing. Changes neither the offset nor errno.
-    void start(int fd, plain_line_reader choice, std::size_t smallest);
-    /// The same with the reader of another kind of line: read takes the complete lines at
-    /// the start of the bytes held, up to the first it leaves to the main thread, and counts
-    /// them as line_feeds.
+    /// read takes the complete lines at the start of the bytes held, up to the first it leaves
+    /// to the main thread, and counts them as line_feeds. The memory the second thread uses is
+    /// taken here, so that it allocates nothing itself.
     void start(int fd, plain_lines_reader<range_run> read, std::size_t smallest);
     /// Started, and neither finished nor released.
     bool running() const { return job_ != nullptr && !finished_; }
@@ -78,7 +70,9 @@ public:
     /// up.
     void stop_reading();
     /// Waits for the second processor; it is no longer running. What it found lasts until
-    /// release().
+    /// release(). Where the file is no longer the one it started on, or has changed since
+    /// (another size or modification time), what was read ahead is dropped: the result then
+    /// ends at the cut and adds nothing, and the reader goes on alone.
     found finish();
     /// Stops the second processor if it is still reading, and gives back its memory.
     void release();
@@ -89,6 +83,9 @@ public:
     void add_found_to(range_list& list);
     /// Adds the ranges that wait, if any, to the list, and releases.
     void add_waiting_to(range_list& list);
+
+    /// How many times, in this run, a reader took lines that the second processor had read.
+    static unsigned taken_count();
 
 private:
     struct job;

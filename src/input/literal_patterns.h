@@ -5,6 +5,8 @@
 
 #include "input/dotted_quad.h"
 #include "parsing/scanner.h"
+#include "ranges/cidr.h"
+#include "ranges/ip_range.h"
 
 namespace blockset {
 
@@ -45,6 +47,17 @@ struct address_literal {
     /// The read looked for a byte past the end of the text: more text could lengthen it.
     bool reached_end = false;
 };
+
+/// The addresses a literal in bounds denotes: a block's, from its address with the host bits
+/// kept, a range as written (reversed, it denotes none), or the one address.
+inline ip_range literal_range(const address_literal& literal)
+{
+    switch (literal.form) {
+    case literal_form::cidr: return {literal.address, block_last_address(literal.address, literal.second)};
+    case literal_form::range: return {literal.address, literal.second};
+    default: return {literal.address, literal.address};
+    }
+}
 
 /// Reads the longest of the three literal forms at the start of text: a CIDR block (dotted
 /// quad, "/", one or two digits), a range (dotted quad, "-", dotted quad) or a single address

@@ -87,7 +87,7 @@ void read_named_records(block_reader& in, range_list& list)
         if (in.want(1) == 0) return;
         if (!in.skip_name()) return;
         if (in.want(8) < 8) return;
-        range_list_add_range(list, big_endian(in.data()), big_endian(in.data() + 4));
+        range_list_insert(list, ip_range{big_endian(in.data()), big_endian(in.data() + 4)});
         in.consume(8);
     }
 }
@@ -106,7 +106,7 @@ void read_counted_records(block_reader& in, range_list& list)
     in.consume(4);
     for (std::uint32_t i = 0; i < ranges; ++i) {
         if (in.want(12) < 12) return;
-        range_list_add_range(list, big_endian(in.data() + 4), big_endian(in.data() + 8));
+        range_list_insert(list, ip_range{big_endian(in.data() + 4), big_endian(in.data() + 8)});
         in.consume(12);
     }
 }
@@ -153,7 +153,6 @@ int p2b_read_stream(gzFile_s* file, std::string_view held, const char* shown, ra
     } else {
         read_named_records(in, list);
     }
-    range_list_release_spare(list);
     if (in.failed()) return read_error(shown);
     return 0;
 }

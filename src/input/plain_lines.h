@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "input/dotted_quad.h"
-#include "ranges/range_list.h"
+#include "ranges/cidr.h"
 
 namespace blockset {
 
@@ -39,11 +39,10 @@ struct plain_literal {
 };
 
 /// The longest address literal at text, which has plain_line_room bytes readable.
-template <dotted_quad (*read_quad)(const char*)>
-[[gnu::always_inline]] inline plain_literal read_plain_literal(const char* text)
+inline plain_literal read_plain_literal(const char* text)
 {
     plain_literal literal;
-    const dotted_quad first = read_quad(text);
+    const dotted_quad first = read_dotted_quad_wide(text);
     if (first.length == 0) return literal;
     const char* next = text + first.length;
     literal.first = literal.last = first.address;
@@ -62,7 +61,7 @@ template <dotted_quad (*read_quad)(const char*)>
             if (literal.adds) literal.last = block_last_address(first.address, prefix);
         }
     } else if (*next == '-') {
-        const dotted_quad last = read_quad(next + 1);
+        const dotted_quad last = read_dotted_quad_wide(next + 1);
         if (last.length != 0) {
             next += 1 + last.length;
             literal.last = last.address;
@@ -80,7 +79,7 @@ template <dotted_quad (*read_quad)(const char*)>
 /// fewer than plain_line_room bytes remain (held holds that many at least). A reversed range
 /// is handed over too: it adds nothing, and the adding knows.
 template <class Add>
-plain_lines read_plain_lines_scalar(std::string_view held, Add& add)
+plain_lines read_plain_lines(std::string_view held, Add& add)
 {
     using namespace plain_lines_detail;
     const char* const begin = held.data();
@@ -88,7 +87,7 @@ plain_lines read_plain_lines_scalar(std::string_view held, Add& add)
     const char* at = begin;
     int line_feeds = 0;
     while (at <= last_start) {
-        const plain_literal literal = read_plain_literal<read_dotted_quad_wide>(at);
+        const plain_literal literal = read_plain_literal(at);
         if (literal.end == nullptr) break;
         const char* line_feed = literal.end + (literal.end[0] == '\r');
         if (*line_feed != '\n') break;
@@ -99,63 +98,7 @@ plain_lines read_plain_lines_scalar(std::string_view held, Add& add)
     return {static_cast<std::size_t>(at - begin), line_feeds};
 }
 
-#ifdef BLOCKSET_VECTOR_QUAD
-/// The same as read_plain_lines_scalar, with the vector quad reader, and each line's end found
-/// first among its first 32 bytes, so that the next line's read need not wait for this one's.
-/// (A plain line of 33 bytes, the longest range with CR LF, goes the general way.)
-template <class Add>
-[[gnu::target("sse4.1")]] plain_lines read_plain_lines_vector(std::string_view held, Add& add)
-{
-    using namespace plain_lines_detail;
-    const char* const begin = held.data();
-    const char* const last_start = begin + held.size() - plain_line_room;
-    const char* at = begin;
-    int line_feeds = 0;
-    const __m128i feed = _mm_set1_epi8('\n');
-    while (at <= last_start) {
-        auto feeds_in = [&](const char* bytes) {
-            const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(loaded, feed))));
-        };
-        // Without a line feed among the 32 bytes, a mark far past them, which no literal's end
-        // (31 bytes in at most) or its CR can reach.
-        const std::uint64_t feeds = feeds_in(at) | feeds_in(at + 16) << 16 | std::uint64_t{1} << 48;
-        const char* const line_feed = at + __builtin_ctzll(feeds);
-        const plain_literal literal = read_plain_literal<read_dotted_quad_sse41>(at);
-        if (literal.end == nullptr) break;
-        if (literal.end != line_feed && (literal.end + 1 != line_feed || *literal.end != '\r')) break;
-        if (literal.adds) add(literal.first, literal.last);
-        ++line_feeds;
-        at = line_feed + 1;
-    }
-    return {static_cast<std::size_t>(at - begin), line_feeds};
-}
-#endif
-
-/// How the reader takes the usual lines in bulk: not at all (each token the general way),
-/// with the scalar dotted-quad reader, or with the vector one.
-enum class plain_line_reader { none, scalar, vector };
-
 template <class Add>
 using plain_lines_reader = plain_lines (*)(std::string_view, Add&);
-
-/// The reader for a choice: null for none; the vector reader only where the processor has
-/// it, else the scalar one.
-template <class Add>
-plain_lines_reader<Add> plain_lines_reader_for(plain_line_reader choice)
-{
-    switch (choice) {
-    case plain_line_reader::none:
-        return nullptr;
-    case plain_line_reader::scalar:
-        return read_plain_lines_scalar<Add>;
-    case plain_line_reader::vector:
-        break;
-    }
-#ifdef BLOCKSET_VECTOR_QUAD
-    if (sse41_available()) return read_plain_lines_vector<Add>;
-#endif
-    return read_plain_lines_scalar<Add>;
-}
 
 } // namespace blockset

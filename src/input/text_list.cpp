@@ -45,13 +45,11 @@ namespace {
 /// Hands plain-line entries to a list.
 struct add_to_list {
     range_list& list;
-    void operator()(std::uint32_t first, std::uint32_t last) { range_list_add_range(list, first, last); }
+    void operator()(std::uint32_t first, std::uint32_t last) { range_list_insert(list, ip_range{first, last}); }
 };
 
-plain_line_reader chosen_plain_line_reader = plain_line_reader::vector;
-
 /// Files from this size up have their second half's plain lines read on a second processor.
-std::size_t smallest_file_ahead = std::size_t{1} << 20;
+constexpr std::size_t smallest_file_ahead = std::size_t{1} << 20;
 
 /// Takes what was read ahead from the cut on, once the reading has reached the cut at a line
 /// start: the ranges (add_found_to), and the scan position moved past their lines. What was
@@ -76,20 +74,17 @@ void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead)
 int text_parser_run(range_list& list, lines_ahead& ahead)
 {
     scanner& in = text_scanner();
-    const auto take_plain_lines = plain_lines_reader_for<add_to_list>(chosen_plain_line_reader);
     add_to_list add{list};
     text_token_value value;
     for (;;) {
         // At a line start: what was read ahead, once the cut is reached; the usual lines in
         // bulk, up to the cut; then a token the general way.
         if (ahead.running() && in.offset() >= ahead.cut()) take_lines_ahead(in, list, ahead);
-        if (take_plain_lines != nullptr) {
-            std::string_view held = in.held();
-            if (ahead.running()) held = held.substr(0, std::min<std::uint64_t>(held.size(), ahead.cut() - in.offset()));
-            if (held.size() >= plain_line_room) {
-                plain_lines taken = take_plain_lines(held, add);
-                in.consume_lines(taken.bytes, taken.line_feeds);
-            }
+        std::string_view held = in.held();
+        if (ahead.running()) held = held.substr(0, std::min<std::uint64_t>(held.size(), ahead.cut() - in.offset()));
+        if (held.size() >= plain_line_room) {
+            plain_lines taken = read_plain_lines(held, add);
+            in.consume_lines(taken.bytes, taken.line_feeds);
         }
         int token = text_scanner_next_token(in, value);
         if (token == TEXT_END) return 0;
@@ -104,10 +99,6 @@ int text_parser_run(range_list& list, lines_ahead& ahead)
 }
 
 } // namespace
-
-void text_list_set_plain_line_reader(plain_line_reader reader) { chosen_plain_line_reader = reader; }
-
-void text_list_set_smallest_file_ahead(std::size_t bytes) { smallest_file_ahead = bytes; }
 
 void text_list_read(const char* path, range_list& list)
 {
@@ -126,17 +117,21 @@ void text_list_read(const char* path, range_list& list)
     text_scanner().restart(fd);
     {
         lines_ahead ahead;
-        ahead.start(fd, chosen_plain_line_reader, smallest_file_ahead);
+        // Standard input may be shared with the next reader, which must find it where reading
+        // in turn would have left it: only a file of its own is read ahead.
+        if (path != nullptr) ahead.start(fd, read_plain_lines<range_run>, smallest_file_ahead);
         // A large file's list is given room for a range per shortest line at once: it then
         // fills one block in huge pages rather than growing through small ones, and takes the
-        // second half's ranges without growing again.
-        if (ahead.running()) range_list_expect(list, static_cast<std::size_t>(ahead.length() / shortest_plain_line) + 1);
+        // second half's ranges without growing again. Where that room cannot be had, memory
+        // is short, and the file is read in turn, which needs the least.
+        if (ahead.running() && !range_list_reserve(list, static_cast<std::size_t>(ahead.length() / shortest_plain_line) + 1)) {
+            ahead.release();
+        }
         text_parser_run(list, ahead);
         // Ranges read ahead out of order, before any syntax error, join with the lines after
         // them that the second processor left to this one.
         ahead.add_waiting_to(list);
     }
-    range_list_release_spare(list);
     ::close(fd);
 }
 

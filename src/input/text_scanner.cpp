@@ -74,18 +74,13 @@ int held_literal(scanner& text_scanner, std::string_view held, text_token_value&
     text_scanner.consume(literal.length);
     value.text = std::string_view(held.data(), literal.length);
     value.read = true;
+    // A prefix length above 32 has no block; the literal adds nothing then.
     value.adds = literal.in_bounds;
+    if (value.adds) value.range = literal_range(literal);
     switch (literal.form) {
-    case literal_form::cidr:
-        // A prefix length above 32 has no block; the literal adds nothing then.
-        if (value.adds) value.range = {literal.address, block_last_address(literal.address, literal.second)};
-        return CIDR;
-    case literal_form::range:
-        value.range = {literal.address, literal.second};
-        return RANGE;
-    default:
-        value.range = {literal.address, literal.address};
-        return ADDRESS;
+    case literal_form::cidr: return CIDR;
+    case literal_form::range: return RANGE;
+    default: return ADDRESS;
     }
 }
 

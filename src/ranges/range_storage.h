@@ -22,22 +22,18 @@ public:
     std::size_t capacity() const { return capacity_; }
 
     /// Makes room for at least capacity ranges, keeping the first kept ones; huge asks for
-    /// huge pages in the new part of a mapped block. Throws std::bad_alloc when the system
-    /// refuses; the block is then as it was.
-    void grow(std::size_t capacity, std::size_t kept, bool huge);
+    /// huge pages in the new part of a mapped block. False when the system refuses; the block
+    /// is then as it was.
+    [[nodiscard]] bool grow(std::size_t capacity, std::size_t kept, bool huge);
     /// Returns the block to the system; the storage is empty again.
     void release();
-    /// Gives back the memory past the first used ranges: the resident part of the last huge
-    /// page they touch, and the huge pages after it. The ranges stay as they are.
+    /// Where whole huge pages lie past the first used ranges, gives them back, with the
+    /// resident part of the last huge page the ranges touch. The ranges stay as they are.
     void release_spare(std::size_t used);
 
 private:
     ip_range* data_ = nullptr;
     std::size_t capacity_ = 0;
 };
-
-/// Gives back to the system the resident block kept for reuse when it is large: for a reader
-/// that has finished its list, after which no list is likely to grow soon.
-void range_storage_trim_spare();
 
 } // namespace blockset

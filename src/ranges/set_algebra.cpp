@@ -31,11 +31,11 @@ void union_with_small(std::span<const ip_range> large, std::span<const ip_range>
         auto place = std::lower_bound(large.begin() + static_cast<std::ptrdiff_t>(copied), large.end(), range.first,
                                       starts_before);
         auto before = static_cast<std::size_t>(place - large.begin());
-        range_list_append(result, large.subspan(copied, before - copied));
+        range_list_insert_sorted(result, large.subspan(copied, before - copied));
         range_list_insert(result, range);
         copied = before;
     }
-    range_list_append(result, large.subspan(copied));
+    range_list_insert_sorted(result, large.subspan(copied));
 }
 
 /// The index of the first range from index from on that ends at or after address.
@@ -60,7 +60,7 @@ void intersection_with_small(std::span<const ip_range> large, std::span<const ip
         std::size_t end = first_ending_from(large, from, range.last);
         if (from < end) {
             range_list_insert(result, ip_range{std::max(large[from].first, range.first), large[from].last});
-            range_list_append(result, large.subspan(from + 1, end - from - 1));
+            range_list_insert_sorted(result, large.subspan(from + 1, end - from - 1));
         }
         if (end < large.size() && large[end].first <= range.last) {
             range_list_insert(result, ip_range{std::max(large[end].first, range.first), range.last});

@@ -179,7 +179,7 @@ TEST(command_scanner, numbers_read_while_scanning_add_what_the_literal_text_adds
             if (!value.read) continue;
             ++read;
             range_list from_numbers;
-            if (value.adds) range_list_add_range(from_numbers, value.range.first, value.range.last);
+            if (value.adds) range_list_insert(from_numbers, value.range);
             EXPECT_EQ(testing::ranges_of(from_numbers), testing::ranges_of(from_text)) << text;
         }
         EXPECT_GE(read, 2) << literal;

@@ -159,7 +159,7 @@ TEST(prefix_reduction, random_sets_keep_their_addresses_in_the_fewest_lengths)
             if (i > 0) {
                 ASSERT_LT(blocks[i - 1].address, b.address) << "trial " << trial;
             }
-            range_list_add_cidr(rebuilt, b.address, b.length);
+            range_list_insert(rebuilt, {b.address, block_last_address(b.address, b.length)});
             lengths.insert(b.length);
         }
         ASSERT_EQ(testing::ranges_of(rebuilt), items) << "trial " << trial;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "io/output_stream.h"
+#include "ranges/cidr.h"
 #include "ranges/listings.h"
 #include "ranges/range_list.h"
 #include "ranges/set_algebra.h"

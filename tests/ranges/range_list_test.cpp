@@ -78,10 +78,7 @@ TEST(range_list, additions_in_the_order_given_keep_the_invariant_form)
     };
     for (const auto& c : cases) {
         range_list inserted = list_of(c.added);
-        range_list added;
-        for (const ip_range& r : c.added) range_list_add_range(added, r.first, r.last);
         EXPECT_EQ(ranges_of(inserted), c.expected) << ::testing::PrintToString(c.added);
-        EXPECT_EQ(ranges_of(added), c.expected) << "by range_list_add_range: " << ::testing::PrintToString(c.added);
     }
 }
 
@@ -113,7 +110,7 @@ TEST(range_list, copy_replaces_the_target_by_the_merged_source_and_shares_nothin
     }
 }
 
-TEST(range_list, append_adds_ranges_in_invariant_form)
+TEST(range_list, sorted_insertion_adds_ranges_in_invariant_form)
 {
     const struct {
         ranges list;
@@ -130,44 +127,9 @@ TEST(range_list, append_adds_ranges_in_invariant_form)
     };
     for (const auto& c : cases) {
         range_list list = list_of(c.list);
-        range_list_append(list, c.appended);
+        range_list_insert_sorted(list, c.appended);
         EXPECT_EQ(ranges_of(list), c.expected);
     }
-}
-
-TEST(range_list, long_interleaved_appends_merge_as_short_ones)
-{
-    // Long parts merge in two halves at once, split at the middle appended range: ranges that
-    // overlap, touch or start together across the split, and appended ranges all above the
-    // list but for one. The parts here are long from 1000 ranges.
-    struct shape {
-        std::uint32_t list_step, appended_step, appended_offset, length;
-    };
-    const shape shapes[] = {
-        {6, 6, 3, 1},       // interleaved, apart
-        {4, 4, 2, 1},       // interleaved, touching
-        {5, 3, 1, 4},       // overlapping
-        {2, 2, 0, 0},       // the same starts
-        {2, 2, 1 << 23, 0}, // all above the list but for a first one at its start
-    };
-    constexpr std::uint32_t count = 3001;
-    range_list_set_shared_merge(1000);
-    for (const shape& s : shapes) {
-        ranges list_part, appended;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            list_part.push_back({i * s.list_step, i * s.list_step + s.length});
-            std::uint32_t first = s.appended_offset + i * s.appended_step;
-            appended.push_back({first, first + s.length});
-        }
-        if (s.appended_offset > count * s.list_step) appended.front() = {1, 1};
-        range_list list = list_of(list_part);
-        range_list appended_list = list_of(appended);
-        range_list_append(list, range_list_view(appended_list));
-        ranges all = list_part;
-        all.insert(all.end(), appended.begin(), appended.end());
-        EXPECT_EQ(ranges_of(list), merged_model(all)) << s.list_step << " " << s.appended_step << " " << s.appended_offset;
-    }
-    range_list_set_shared_merge(std::size_t{1} << 20);
 }
 
 TEST(range_list, any_order_of_additions_gives_the_same_list)
@@ -222,25 +184,16 @@ TEST(range_list, few_additions_below_the_end_merge_into_a_long_merged_list)
 
 TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
 {
-    // Batches of 2^17 ranges and more are dealt byte by byte between the list's block and a
-    // scratch block until a part fits the cache, beyond 2^22 ranges first in place; smaller
-    // ones are dealt in place bucket by bucket, and small parts sorted through a scratch block;
-    // starts crowded into one top byte, or into a few addresses, take the deeper paths, which
-    // end in either block. Some batches follow a long run of ranges in order, and some hold
-    // long ranges. Ranges handed over at once (range_list_add_unsorted) are dealt with the
-    // list's by their top 16 bits into buckets, sorted and merged in two halves, and joined,
-    // from 2^18 ranges in all; one of them spans the halves' seam. Groups of 2^13 ranges and
-    // more are painted into bitmaps instead, with whole-group ranges, ranges that run on past
-    // the group, and groups that touch; where the list has room for them all, mostly dense
-    // ranges are sorted into the list's own block, over the parts.
+    // Batches spread over every top byte, crowded into one top byte, into a few addresses or
+    // onto one, each sorted into a list given in order before it or not, with or without room
+    // for them all, and some holding long ranges.
     struct shape {
         std::size_t in_order;
         std::size_t count;
         std::uint32_t base;
         std::uint32_t spread_mask;
         std::uint32_t long_length; // a quarter of the ranges are up to this long; 0 for none
-        std::size_t handed_over = 0;
-        bool room = false; // the list has room for all the ranges before they are handed over
+        bool room = false; // the list has room for all the ranges before they come
     };
     const shape shapes[] = {
         {0, 70000, 0, 0xFFFFFFFFu, 100000},
@@ -261,25 +214,11 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
         {0, 32769, 0, 0x00FFFFFFu, 0},
         {0, 1000, 0x7F000000u, 0x0000FFFFu, 0},
         {0, 65, 0, 0xFFFFFFFFu, 0},
-        {0, 0, 0, 0xFFFFFFFFu, 0, 300000},
-        {200000, 150000, 0, 0xFFFFFFFFu, 100000, 200000},
-        {0, 100000, 0x0A000000u, 0x00FFFFFFu, 0, 200000}, // the groups of one top byte
-        {0, 150000, 0x0A0B0000u, 0x0000FFFFu, 0, 150000}, // one group, larger than the cache
-        {0, 100000, 0xC0A80100u, 0x000000FFu, 0, 200000}, // few starts, many equal
-        {300000, 0, 0, 0xFFFFFFFFu, 0, 1},
-        {500, 500, 0, 0xFFFFFFFFu, 100000, 1000}, // too few: they join the pending additions
-        {0, 300000, 0x0A000000u, 0x000FFFFFu, 0},             // dense pending additions, sorted over themselves
-        {0, 0, 0x0A000000u, 0x000FFFFFu, 0, 300000, true},    // 16 dense groups, over the parts
-        {0, 150000, 0x0A000000u, 0x0007FFFFu, 100000, 150000, true}, // dense, with long ranges
-        {150000, 0, 0x0A0D0000u, 0x0000FFFFu, 0, 20000},      // sparse groups, then a dense one
+        {0, 300000, 0x0A000000u, 0x000FFFFFu, 0, true},
+        {150000, 150000, 0x0A000000u, 0x0007FFFFu, 100000, true},
     };
     std::mt19937 random(5);
-    // Each shape again with a scratch block too small for the large batches, which are then
-    // dealt in place first.
-    for (std::size_t scratch : {std::size_t{1} << 22, std::size_t{1} << 16})
     for (const shape& batch : shapes) {
-        if (scratch < (1 << 22) && batch.in_order + batch.count + batch.handed_over < (1 << 17)) continue; // no large sort
-        range_sort_set_largest_scratch(scratch);
         auto some_range = [&] {
             std::uint32_t first = batch.base | (static_cast<std::uint32_t>(random()) & batch.spread_mask);
             std::uint32_t length = random() % 3;
@@ -294,69 +233,10 @@ TEST(range_list, large_batches_of_every_shape_match_the_sorted_model)
         for (std::size_t i = 0; i < batch.count; ++i) added.push_back(some_range());
         added.insert(added.end(), {{top - 1, top}, {0, 0}});
         range_list list;
-        if (batch.room) range_list_expect(list, added.size() + batch.handed_over);
+        if (batch.room) range_list_reserve(list, added.size());
         for (const ip_range& r : added) range_list_insert(list, r);
-        ranges handed(batch.handed_over);
-        for (ip_range& r : handed) r = some_range();
-        if (handed.size() > 1000) {
-            handed[7] = {0x70000000u, 0x90000000u};
-            handed[8] = {0x0A0B0000u, 0x0A0BFFFFu};
-            handed[9] = {0x0A0C0000u, 0x0A0C0010u};
-        }
-        range_list_add_unsorted(list, handed);
-        added.insert(added.end(), handed.begin(), handed.end());
         EXPECT_EQ(ranges_of(list), merged_model(added)) << batch.count << " from " << batch.base << " after "
-                                                        << batch.in_order << " in order, " << batch.handed_over
-                                                        << " handed over, scratch " << scratch;
-    }
-    range_sort_set_largest_scratch(std::size_t{1} << 22);
-}
-
-TEST(range_sort, dense_groups_read_off_in_invariant_form)
-{
-    // Groups of 2^13 ranges and more are painted into a bitmap per part and read off as runs,
-    // merged with the long ranges and those that run on past the group. Each case is sorted
-    // into a block of its own, and again over the parts themselves.
-    auto every = [](std::uint32_t from, std::uint32_t count, std::uint32_t step, std::uint32_t length) {
-        ranges out;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            std::uint32_t first = from + i * step;
-            out.push_back({first, first > top - length ? top : first + length});
-        }
-        return out;
-    };
-    auto joined = [](ranges a, const ranges& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
-    const struct {
-        const char* name;
-        ranges all;
-    } cases[] = {
-        {"the lowest addresses, one run", every(0, 8192, 1, 0)},
-        {"one range short of dense", every(0x01000000u, 8191, 2, 0)},
-        {"runs across words and the top address", every(top - 3 * 8191 - 1, 8192, 3, 1)},
-        {"a full group touching the next", joined(every(0x0A0B0000u, 65536, 1, 0), every(0x0A0C0000u, 9000, 5, 3))},
-        {"ranges on past the group", joined(every(0x0B000000u, 9000, 7, 2), every(0x0B000400u, 300, 211, 70000))},
-        {"duplicates of one range", joined(every(0x0C000040u, 8192, 0, 63), every(0x0C000000u, 1, 1, 63))},
-        {"long ranges within the group", joined(every(0x0D000000u, 9000, 3, 0), every(0x0D000101u, 40, 1500, 2000))},
-    };
-    std::mt19937 random(11);
-    for (const auto& c : cases) {
-        ranges parts = c.all;
-        std::shuffle(parts.begin(), parts.end(), random);
-        const std::size_t half = parts.size() / 2;
-        for (bool over : {false, true}) {
-            ranges dealt(parts.size());
-            ranges block = parts;
-            bool went_over = false;
-            std::size_t count = range_sort_pair_into({block.data(), half}, {block.data() + half, block.size() - half},
-                                                     dealt.data(), over ? block.data() : nullptr, went_over);
-            const ranges& result = went_over ? block : dealt;
-            EXPECT_EQ(ranges(result.begin(), result.begin() + static_cast<std::ptrdiff_t>(count)), merged_model(c.all))
-                << c.name << (over ? ", over the parts" : "");
-            EXPECT_EQ(went_over, over && std::string(c.name) != "one range short of dense") << c.name;
-        }
+                                                        << batch.in_order << " in order";
     }
 }
 
@@ -381,17 +261,18 @@ TEST(range_list, additions_beyond_a_batch_merge_as_they_come)
 
 TEST(range_list, reserved_and_released_room_keeps_the_ranges)
 {
-    // Sizes on both sides of the mapped and huge page storage thresholds; room made for half
-    // the ranges, or expected for four times as many, given back halfway and at the end.
-    for (auto make_room : {range_list_reserve, range_list_expect})
+    // Sizes on both sides of the mapped and huge page storage thresholds; room reserved for
+    // half the ranges or for four times as many, and given back by the reads halfway and at
+    // the end.
+    for (std::size_t reserved_per_four : {2u, 16u})
     for (std::size_t count : {5u, 40000u, 300000u, 700000u}) {
         ranges added;
         for (std::uint32_t first = 0; added.size() < count; first += 4) added.push_back({first, first + 1});
         range_list list;
-        make_room(list, make_room == range_list_reserve ? count / 2 : count * 4);
+        range_list_reserve(list, count * reserved_per_four / 4);
         for (std::size_t i = 0; i < count; ++i) {
             range_list_insert(list, added[i]);
-            if (i + 1 == count / 2 || i + 1 == count) range_list_release_spare(list);
+            if (i + 1 == count / 2) range_list_view(list);
         }
         EXPECT_EQ(ranges_of(list), added) << count;
         range_list_reserve(list, 1);

@@ -1,12 +1,8 @@
-#include "ranges/page_storage.h"
+#include "platform/pages.h"
 
 #include <cstdint>
 #include <cstring>
 #include <sys/mman.h>
-
-#ifdef __linux__
-#include <sched.h>
-#endif
 
 // The Linux calls, unless a build asks for the portable ones on Linux too.
 #if defined(__linux__) && !defined(BLOCKSET_PORTABLE_PAGES)
@@ -71,19 +67,6 @@ void page_block_discard(void* start, std::size_t bytes)
     ::madvise(start, bytes, MADV_DONTNEED);
 #else
     ::madvise(start, bytes, MADV_FREE);
-#endif
-}
-
-void thread_keeps_apart(pthread_attr_t& attributes)
-{
-#ifdef BLOCKSET_LINUX_PAGES
-    cpu_set_t allowed;
-    const int here = sched_getcpu();
-    if (here < 0 || here >= CPU_SETSIZE || sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
-    CPU_CLR(here, &allowed);
-    if (CPU_COUNT(&allowed) > 0) pthread_attr_setaffinity_np(&attributes, sizeof allowed, &allowed);
-#else
-    (void)attributes;
 #endif
 }
 

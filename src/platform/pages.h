@@ -1,16 +1,13 @@
 #pragma once
 #include <cstddef>
-#include <pthread.h>
 
 namespace blockset {
 
-// Blocks of memory taken straight from the system's virtual memory, for large range lists, and
-// the placement of a second thread on its own processor. This is the program's one platform
-// seam: the only code that speaks to the virtual memory system or places threads, and the only
-// code that differs between the systems we build for. Linux moves pages
-// with mremap and takes huge page advice; elsewhere (and on Linux when built with
-// BLOCKSET_PORTABLE_PAGES) a block grows by copying and its pages are given back with
-// MADV_FREE where the system has it.
+// Blocks of memory taken straight from the system's virtual memory, for large range lists.
+// The only code that speaks to the virtual memory system, and the only memory code that
+// differs between the systems we build for. Linux moves pages with mremap and takes huge page
+// advice; elsewhere (and on Linux when built with BLOCKSET_PORTABLE_PAGES) a block grows by
+// copying and its pages are given back with MADV_FREE where the system has it.
 
 constexpr std::size_t small_page = 4096;
 /// The size of a transparent huge page (Linux) or superpage (FreeBSD) on x86-64.
@@ -35,11 +32,5 @@ bool page_block_moves_pages();
 void page_block_prefer_huge_pages(void* start, std::size_t bytes);
 /// Gives the pages of part of a block back to the system; their contents are lost.
 void page_block_discard(void* start, std::size_t bytes);
-
-/// Asks that a thread made with these attributes run on any processor but the caller's. A new
-/// thread is put beside its starter and shares that processor until the system moves it, a few
-/// milliseconds later, which is most of a short task; on Linux it starts on another one. Does
-/// nothing elsewhere.
-void thread_keeps_apart(pthread_attr_t& attributes);
 
 } // namespace blockset
