@@ -253,7 +253,7 @@ private:
         return assignment_target(open.first, open.first);
     }
 
-    static void add_element(set_value& value, command_token kind, const command_token_value& token)
+    static void add_element(set_value& value, command_token kind, const token_value& token)
     {
         if (token.read) {
             if (token.adds) set_value_add_read(value, token.range);
@@ -360,7 +360,7 @@ private:
     parse_depth depth_;
     command_token lookahead_ = END_OF_INPUT;
     bool has_lookahead_ = false;
-    command_token_value token_;
+    token_value token_;
     std::vector<open_expression> open_;
 };
 

@@ -235,7 +235,7 @@ scan_match held_literal_match(const address_literal& literal)
 }
 
 /// Keeps what a literal read while matching it adds.
-void keep_numbers(const address_literal& literal, command_token_value& value)
+void keep_numbers(const address_literal& literal, token_value& value)
 {
     value.read = true;
     value.adds = literal.in_bounds;
@@ -279,7 +279,7 @@ address_literal held_address_literal(const char* p, std::size_t n)
 /// The next token when the held bytes decide it and the blanks and line ends before it,
 /// which are consumed and their line feeds counted; END_OF_INPUT when they do not decide it,
 /// and then only the blanks and line ends that they decide have been consumed.
-command_token held_token(scanner& language_scanner, command_token_value& value)
+command_token held_token(scanner& language_scanner, token_value& value)
 {
     std::string_view held = language_scanner.held();
     const char* p = held.data();
@@ -364,7 +364,7 @@ scanner& command_scanner()
     return instance;
 }
 
-command_token command_scanner_next_token(scanner& language_scanner, command_token_value& value)
+command_token command_scanner_next_token(scanner& language_scanner, token_value& value)
 {
     value.read = false;
     for (;;) {

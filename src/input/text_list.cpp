@@ -18,7 +18,7 @@
 
 namespace blockset {
 
-void text_entry_add(range_list& list, int token, const text_token_value& value)
+void text_entry_add(range_list& list, int token, const token_value& value)
 {
     if (value.read) {
         if (value.adds) range_list_insert(list, value.range);
@@ -78,7 +78,7 @@ int text_parser_run(range_list& list, lines_ahead& ahead)
     scanner& in = text_scanner();
     const auto take_plain_lines = plain_lines_reader_for<add_to_list>(chosen_plain_line_reader);
     add_to_list add{list};
-    text_token_value value;
+    token_value value;
     for (;;) {
         // At a line start: what was read ahead, once the cut is reached; the usual lines in
         // bulk, up to the cut; then a token the general way.

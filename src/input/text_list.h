@@ -6,7 +6,7 @@
 namespace blockset {
 
 struct range_list;
-struct text_token_value;
+struct token_value;
 
 /// Adds every entry of a text blocklist to the list (which is not cleared first).
 /// path null means standard input, which can be read once per run: a later read of it adds
@@ -16,7 +16,7 @@ void text_list_read(const char* path, range_list& list);
 
 /// Adds what the entry token (CIDR, RANGE, ADDRESS or HOST) read into value denotes: the
 /// conversion the reader runs as soon as the token has been read.
-void text_entry_add(range_list& list, int token, const text_token_value& value);
+void text_entry_add(range_list& list, int token, const token_value& value);
 
 /// How the reader takes the usual lines, one address literal right before a line feed or a
 /// carriage return and line feed, in bulk from the bytes held (plain_lines.h). The default is

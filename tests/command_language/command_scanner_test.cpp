@@ -40,7 +40,7 @@ scan_result scan_all(const std::string& text)
     const int start_line = instance.line_number();
     instance.restart(text);
     for (;;) {
-        command_token_value token;
+        token_value token;
         command_token kind = command_scanner_next_token(instance, token);
         for (std::string bytes = capture.text(); echoed < bytes.size(); ++echoed) {
             out += "echo(";
@@ -168,7 +168,7 @@ TEST(command_scanner, numbers_read_while_scanning_add_what_the_literal_text_adds
         for (const std::string& text : {"{" + literal, "{" + literal + ";", "{" + literal + std::string(40, ' ')}) {
             scanner& instance = command_scanner();
             instance.restart(text);
-            command_token_value value;
+            token_value value;
             ASSERT_EQ(command_scanner_next_token(instance, value), LBRACE);
             command_token kind = command_scanner_next_token(instance, value);
             ASSERT_EQ(value.text, literal);
