@@ -37,15 +37,6 @@ enum command_token : int {
     COMMA,
 };
 
-/// The longest match of the command rules at the start of text, the first rule winning ties
-/// (the rules of command_scanner()).
-scan_match command_scan_rules(std::string_view text, bool input_ended, bool& needs_more);
-/// The match of command_scan_rules when the held bytes alone decide it, whatever may follow
-/// them: the usual tokens of a script and the blanks and line ends between them. no_rule
-/// otherwise: a match that might run on past the held bytes, a rarer rule, or a byte that
-/// no rule takes.
-scan_match command_scan_held(std::string_view held);
-
 /// The process's one command-language scanner (its line counter runs for the whole process).
 scanner& command_scanner();
 

@@ -62,7 +62,7 @@ void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead)
     if (in.offset() == ahead.cut()) {
         ahead.stop_reading();
         lines_ahead::found found = ahead.finish();
-        if (in.skip(found.end - ahead.cut(), found.line_feeds)) {
+        if (in.skip(found.end - ahead.cut())) {
             ahead.add_found_to(list);
             return;
         }
@@ -88,7 +88,7 @@ int text_parser_run(range_list& list, lines_ahead& ahead)
             if (ahead.running()) held = held.substr(0, std::min<std::uint64_t>(held.size(), ahead.cut() - in.offset()));
             if (held.size() >= plain_line_room) {
                 plain_lines taken = take_plain_lines(held, add);
-                in.consume_lines(taken.bytes, taken.line_feeds);
+                in.consume(taken.bytes);
             }
         }
         int token = text_scanner_next_token(in, value);

@@ -103,25 +103,22 @@ std::size_t scanner::read_stream(char* into, std::size_t amount)
     }
 }
 
-bool scanner::skip(std::uint64_t n, int line_feeds)
+bool scanner::skip(std::uint64_t n)
 {
     std::size_t held = count_ - position_;
     if (n <= held) {
-        position_ += n;
-    } else {
-        std::uint64_t rest = n - held;
-        std::size_t ahead = block_end_ - block_begin_;
-        if (rest <= ahead) {
-            block_begin_ += rest;
-        } else {
-            std::uint64_t beyond = rest - ahead;
-            if (stream_ended_ || ::lseek(fd_, static_cast<off_t>(beyond), SEEK_CUR) < 0) return false;
-            block_begin_ = block_end_;
-            taken_ += beyond;
-        }
-        count_ = position_ = 0;
+        consume(static_cast<std::size_t>(n));
+        return true;
     }
-    line_number_ += line_feeds;
+    consume(held);
+    n -= held;
+    count_ = position_ = 0;
+    while (n > 0) {
+        std::size_t got = read_some(storage_, static_cast<std::size_t>(std::min<std::uint64_t>(n, capacity_)));
+        if (got == 0) return false;
+        line_number_ += static_cast<int>(std::count(storage_, storage_ + got, '\n'));
+        n -= got;
+    }
     return true;
 }
 

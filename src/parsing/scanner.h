@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -44,29 +45,21 @@ public:
     /// The bytes held from the scan position on. A language may match a token here itself
     /// when these bytes alone decide it, and consume() it; all else goes through next_match().
     std::string_view held() const { return {storage_ + position_, count_ - position_}; }
-    /// Moves the scan position past the first n held bytes (n > 0), a match of a rule. The one
-    /// place that counts lines: a match that ends with a line feed counts one (rules match a
-    /// line feed nowhere else), and an echoed byte is never counted.
+    /// Moves the scan position past the first n held bytes, matches of rules. The one place,
+    /// with skip(), that counts lines: by the line feeds in the bytes it passes.
     void consume(std::size_t n)
     {
+        const char* begin = storage_ + position_;
+        line_number_ += static_cast<int>(std::count(begin, begin + n, '\n'));
         position_ += n;
-        if (storage_[position_ - 1] == '\n') ++line_number_;
-    }
-
-    /// Moves the scan position past the first n held bytes, matches of rules that hold the
-    /// given number of line feeds between them.
-    void consume_lines(std::size_t n, int line_feeds)
-    {
-        position_ += n;
-        line_number_ += line_feeds;
     }
 
     /// Bytes of the stream from the restart to the scan position.
     std::uint64_t offset() const { return taken_ - (block_end_ - block_begin_) - (count_ - position_); }
-    /// Moves the scan position n bytes further on in a regular file, over bytes that another
-    /// reader has read and that hold line_feeds line feeds, ending at a line start. False,
-    /// changing nothing, when the file cannot be moved in.
-    bool skip(std::uint64_t n, int line_feeds);
+    /// Moves the scan position n bytes further on, over bytes that another reader has read,
+    /// ending at a line start; their line feeds are counted as the bytes are passed. False
+    /// when the input ends first.
+    bool skip(std::uint64_t n);
 
     /// 1 at the start of the process, one more for each line end consumed. Never reset.
     int line_number() const { return line_number_; }
