@@ -66,15 +66,6 @@ set_value& variable_reference(variable_table& table, std::string_view name)
 
 std::unique_ptr<set_value> set_value_new() { return std::make_unique<set_value>(); }
 
-void set_value_add_cidr(set_value& value, std::string_view text) { add_cidr_literal(value.ranges, text); }
-
-void set_value_add_range(set_value& value, std::string_view text) { add_range_literal(value.ranges, text); }
-
-void set_value_add_address(set_value& value, std::string_view text)
-{
-    add_address_literal(value.ranges, text);
-}
-
 void set_value_add_host(set_value& value, std::string_view text) { host_lookup(value.ranges, text); }
 
 void set_value_add_read(set_value& value, ip_range range)
@@ -129,14 +120,18 @@ std::unique_ptr<set_value> set_value_union(expression_value a, expression_value 
     return result;
 }
 
-set_value& set_value_union_into(set_value& variable, expression_value other)
+set_value& variable_union_assign(set_value& variable, expression_value a, expression_value b)
 {
-    std::span<const ip_range> added = range_list_view(other.get().ranges);
+    if (&b.get() == &variable) std::swap(a, b);
+    if (&a.get() != &variable) return variable_assign(variable, expression_value(set_value_union(std::move(a), std::move(b))));
+    if (&b.get() == &variable) return variable;
+    // Nothing reads the variable before it is replaced: the union may be made in it.
+    std::span<const ip_range> added = range_list_view(b.get().ranges);
     if (added.size() <= added_in_place) {
         for (const ip_range& range : added) range_list_insert(variable.ranges, range);
     } else {
         range_list result;
-        range_list_union(variable.ranges, other.get().ranges, result);
+        range_list_union(variable.ranges, b.get().ranges, result);
         variable.ranges = std::move(result);
     }
     return variable;

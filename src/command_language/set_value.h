@@ -63,9 +63,7 @@ set_value& variable_assign(set_value& variable, expression_value value);
 set_value& variable_reference(variable_table& table, std::string_view name);
 
 std::unique_ptr<set_value> set_value_new();
-void set_value_add_cidr(set_value& value, std::string_view text);
-void set_value_add_range(set_value& value, std::string_view text);
-void set_value_add_address(set_value& value, std::string_view text);
+/// Adds the addresses the host name resolves to (a name that does not resolve is reported).
 void set_value_add_host(set_value& value, std::string_view text);
 /// Adds first..last, the numbers of a literal read while it was matched (nothing when
 /// first lies above last).
@@ -77,10 +75,9 @@ std::unique_ptr<set_value> set_value_load_p2b(const char* path);
 std::unique_ptr<set_value> set_value_load_auto(const char* path);
 
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b);
-/// Makes the variable the union of itself and the other value, which is not the variable;
-/// for a union that an assignment is about to store in one of its own operands, as in
-/// `$a = union($a, {...})`, where nothing reads the variable before it is replaced.
-set_value& set_value_union_into(set_value& variable, expression_value other);
+/// Gives the variable the union of a and b, either of which may be the variable itself, as
+/// in `$a = union($a, {...})`: the union is then made in the variable. Returns the variable.
+set_value& variable_union_assign(set_value& variable, expression_value a, expression_value b);
 std::unique_ptr<set_value> set_value_intersection(expression_value a, expression_value b);
 /// a minus b.
 std::unique_ptr<set_value> set_value_difference(expression_value a, expression_value b);
