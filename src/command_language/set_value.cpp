@@ -18,20 +18,12 @@ namespace blockset {
 void variable_table_clear(variable_table& table)
 {
     table.variables.clear();
-    table.last_name = nullptr;
-    table.last = nullptr;
 }
 
 set_value* variable_table_find(variable_table& table, std::string_view name)
 {
-    if (table.last_name != nullptr && std::string_view(*table.last_name).substr(0, 32) == name.substr(0, 32)) {
-        return table.last;
-    }
     auto found = table.variables.find(name);
-    if (found == table.variables.end()) return nullptr;
-    table.last_name = &found->first;
-    table.last = found->second.get();
-    return table.last;
+    return found == table.variables.end() ? nullptr : found->second.get();
 }
 
 set_value& variable_table_insert(variable_table& table, std::string name)

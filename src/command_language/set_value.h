@@ -42,10 +42,6 @@ struct variable_name_less {
 /// A run's variables by name. Variables live until the table is cleared.
 struct variable_table {
     std::map<std::string, std::unique_ptr<set_value>, variable_name_less> variables;
-    /// The variable last found, with its name (a key of the map): a script names the same
-    /// variable statement after statement.
-    const std::string* last_name = nullptr;
-    set_value* last = nullptr;
 };
 
 void variable_table_clear(variable_table& table);
