@@ -46,7 +46,10 @@ scan_match match_word(std::string_view held, const pattern_text& text)
     while (is_word_byte(text.at(word))) ++word;
     if (text.at(word) >= 0 && word + 1 >= host) {
         for (std::size_t k = 0; k < std::size(keywords); ++k) {
-            if (held.substr(0, word) == keywords[k]) return {rule_keyword_first + static_cast<int>(k), word};
+            std::string_view name = keywords[k];
+            if (name.size() == word && name[0] == held[0] && held.substr(0, word) == name) {
+                return {rule_keyword_first + static_cast<int>(k), word};
+            }
         }
     }
     return {rule_host_name, host};
@@ -105,9 +108,6 @@ scan_match command_scan_rules(std::string_view held, bool input_ended, bool& nee
     int c = text.at(0);
     if (is_letter(c)) return match_word(held, text);
     if (is_digit(c)) return match_address_rules(held, input_ended, needs_more, rule_cidr);
-    for (std::size_t k = 0; k < punctuation.size(); ++k) {
-        if (punctuation[k] == c) return {rule_punctuation_first + static_cast<int>(k), 1};
-    }
     switch (c) {
     case '$':
         return match_variable(text);
@@ -129,6 +129,9 @@ scan_match command_scan_rules(std::string_view held, bool input_ended, bool& nee
         return {rule_blanks, i};
     }
     default:
+        for (std::size_t k = 0; k < punctuation.size(); ++k) {
+            if (punctuation[k] == c) return {rule_punctuation_first + static_cast<int>(k), 1};
+        }
         return {no_rule, 0};
     }
 }
