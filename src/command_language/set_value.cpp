@@ -31,13 +31,6 @@ set_value& variable_table_insert(variable_table& table, std::string name)
     return *table.variables.emplace(std::move(name), set_value_new()).first->second;
 }
 
-set_value& variable_assign(variable_table& table, std::string name, expression_value value)
-{
-    set_value* variable = variable_table_find(table, name);
-    if (variable == nullptr) variable = &variable_table_insert(table, std::move(name));
-    return variable_assign(*variable, std::move(value));
-}
-
 set_value& variable_assign(set_value& variable, expression_value value)
 {
     if (value.is_temporary()) {

@@ -50,10 +50,8 @@ set_value* variable_table_find(variable_table& table, std::string_view name);
 /// Makes an empty variable of a name that is not in the table yet.
 set_value& variable_table_insert(variable_table& table, std::string name);
 
-/// Gives the variable (made if new) the value's set: a temporary's ranges are moved in, a
-/// variable's are copied (assigning a variable to itself changes nothing). Returns the variable.
-set_value& variable_assign(variable_table& table, std::string name, expression_value value);
-/// The same for a variable already found in its table.
+/// Gives the variable the value's set: a temporary's ranges are moved in, a variable's are
+/// copied (assigning a variable to itself changes nothing). Returns the variable.
 set_value& variable_assign(set_value& variable, expression_value value);
 /// The variable of that name; a name not seen before is warned about once and made empty.
 set_value& variable_reference(variable_table& table, std::string_view name);

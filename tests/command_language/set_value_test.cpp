@@ -23,6 +23,14 @@ std::unique_ptr<set_value> temporary_with(const ranges& items)
     return value;
 }
 
+/// Assigns to the variable of that name, made empty first if new.
+set_value& variable_assign(variable_table& table, std::string name, expression_value value)
+{
+    set_value* variable = variable_table_find(table, name);
+    if (variable == nullptr) variable = &variable_table_insert(table, std::move(name));
+    return variable_assign(*variable, std::move(value));
+}
+
 TEST(set_value, assign_moves_a_temporary_and_copies_a_variable)
 {
     variable_table table;
