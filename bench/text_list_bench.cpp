@@ -52,7 +52,7 @@ void text_tokens_and_conversions(benchmark::State& state)
     for (auto _ : state) {
         range_list list;
         in.restart(text);
-        text_token_value value;
+        token_value value;
         for (int token; (token = text_scanner_next_token(in, value)) != TEXT_END;) {
             if (token == LINE_END || token == HOST) continue;
             text_entry_add(list, token, value);

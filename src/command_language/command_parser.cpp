@@ -195,11 +195,9 @@ private:
         switch (open.kind) {
         case EQUALS: {
             reduce(3); // assignment -> VARIABLE "=" expression
-            set_value* variable = assigned_variable(open);
-            if (variable == nullptr) variable = &variable_table_insert(table_, std::move(open.name));
-            variable_assign(*variable, std::move(operand));
+            set_value& variable = variable_assign(assigned_variable(open), std::move(operand));
             reduce(1); // expression -> assignment
-            return expression_value(*variable);
+            return expression_value(variable);
         }
         case KW_INVERT:
             expect(RPAREN);
@@ -211,11 +209,10 @@ private:
         reduce(6);
         switch (open.kind) {
         case KW_UNION:
-            if (set_value* target = assignment_target(open.first, operand)) {
-                // Both operands are the variable when a set literal went straight into it.
-                if (&open.first.get() == &operand.get()) return expression_value(*target);
-                expression_value& other = &open.first.get() == target ? operand : open.first;
-                return expression_value(set_value_union_into(*target, std::move(other)));
+            // A union that an assignment takes at once is made for that variable.
+            if (open_.size() >= 2 && open_[open_.size() - 2].kind == EQUALS) {
+                set_value& variable = assigned_variable(open_[open_.size() - 2]);
+                return expression_value(variable_union_assign(variable, std::move(open.first), std::move(operand)));
             }
             return expression_value(set_value_union(std::move(open.first), std::move(operand)));
         case KW_DIFFERENCE: return expression_value(set_value_difference(std::move(open.first), std::move(operand)));
@@ -223,62 +220,29 @@ private:
         }
     }
 
-    /// The variable an assignment gives its value to, or null while there is none of its name.
-    set_value* assigned_variable(open_expression& assignment)
+    /// The variable an assignment gives its value to, made empty if there is none of its name.
+    set_value& assigned_variable(open_expression& assignment)
     {
         // Variables stay where they are until the table is cleared.
         if (assignment.variable == nullptr) assignment.variable = variable_table_find(table_, assignment.name);
-        return assignment.variable;
+        if (assignment.variable == nullptr) assignment.variable = &variable_table_insert(table_, assignment.name);
+        return *assignment.variable;
     }
 
-    /// The variable that an assignment is about to store the union open at the top in, when
-    /// it is one of the union's operands, as in `$a = union($a, {...})`: nothing reads that
-    /// variable before it is replaced, so the union may be made in it. Null otherwise.
-    set_value* assignment_target(const expression_value& first, const expression_value& second)
+    static void add_element(set_value& value, command_token kind, const token_value& token)
     {
-        if (open_.size() < 2) return nullptr;
-        open_expression& around = open_[open_.size() - 2];
-        if (around.kind != EQUALS) return nullptr;
-        set_value* target = assigned_variable(around);
-        return target != nullptr && (&first.get() == target || &second.get() == target) ? target : nullptr;
-    }
-
-    /// The variable that a set literal about to be read may be added straight into: the one
-    /// the union waiting for the literal as its second operand is about to be assigned to,
-    /// when that variable is its first operand. A literal that stops the parse half read then
-    /// leaves the variable changed, but nothing runs after it.
-    set_value* literal_target()
-    {
-        if (open_.empty()) return nullptr;
-        const open_expression& open = open_.back();
-        if (open.kind != KW_UNION || !open.in_second_operand || open.first.is_temporary()) return nullptr;
-        return assignment_target(open.first, open.first);
-    }
-
-    static void add_element(set_value& value, command_token kind, const command_token_value& token)
-    {
-        if (token.read) {
-            if (token.adds) set_value_add_read(value, token.range);
-            return;
-        }
-        std::string_view text = token.text;
-        switch (kind) {
-        case CIDR_LITERAL: set_value_add_cidr(value, text); break;
-        case RANGE_LITERAL: set_value_add_range(value, text); break;
-        case ADDRESS_LITERAL: set_value_add_address(value, text); break;
-        default: set_value_add_host(value, text); break;
+        // The scanner read the numbers of an address literal as it matched it.
+        if (kind == HOST_NAME) {
+            set_value_add_host(value, token.text);
+        } else if (token.adds) {
+            set_value_add_read(value, token.range);
         }
     }
 
     expression_value parse_set_literal()
     {
         shift(); // "{"
-        set_value* into = literal_target();
-        std::unique_ptr<set_value> made;
-        if (into == nullptr) {
-            made = set_value_new();
-            into = made.get();
-        }
+        std::unique_ptr<set_value> made = set_value_new();
         if (peek() == RBRACE) {
             shift();
             reduce(2); // set_literal -> "{" "}"
@@ -288,20 +252,20 @@ private:
             command_token kind = lookahead_;
             shift();
             reduce(1); // element_list -> literal
-            add_element(*into, kind, token_);
+            add_element(*made, kind, token_);
             while (peek() == COMMA) {
                 shift();
                 if (!is_element(peek())) syntax_error();
                 kind = lookahead_;
                 shift();
                 reduce(3); // element_list -> element_list "," literal
-                add_element(*into, kind, token_);
+                add_element(*made, kind, token_);
             }
             expect(RBRACE);
             reduce(3); // set_literal -> "{" element_list "}"
         }
         reduce(1); // expression -> set_literal
-        return made ? expression_value(std::move(made)) : expression_value(*into);
+        return expression_value(std::move(made));
     }
 
     /// Reads `keyword "(" word "," place` of a load or a save: word is one of words, or a
@@ -367,7 +331,7 @@ private:
     parse_depth depth_;
     command_token lookahead_ = END_OF_INPUT;
     bool has_lookahead_ = false;
-    command_token_value token_;
+    token_value token_;
     std::vector<open_expression> open_;
 };
 

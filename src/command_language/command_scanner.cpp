@@ -1,7 +1,6 @@
 #include "command_language/command_scanner.h"
 
 #include <cstddef>
-#include <cstring>
 #include <iterator>
 #include <string_view>
 
@@ -15,14 +14,14 @@ namespace {
 
 // Rule numbers: lower numbers win ties between matches of the same length.
 enum command_rule : int {
-    rule_keyword_first = 1, // rules 1 to 13: the keywords, in keyword_table order
+    rule_keyword_first = 1, // rules 1 to 13: the keywords, in keywords order
     rule_cidr = 14, // then range and address, together in this order (match_address_rules)
     rule_range,
     rule_address,
     rule_host_name,
     rule_variable,
     rule_string,
-    rule_punctuation, // rules 20 to 26; the byte itself tells which
+    rule_punctuation_first, // rules 20 to 26: the punctuation bytes, in punctuation order
     rule_newline = 27,
     rule_carriage_return,
     rule_slash_comment,
@@ -30,18 +29,11 @@ enum command_rule : int {
     rule_blanks,
 };
 
-struct keyword {
-    std::string_view text;
-    command_token token;
-};
-
-// In rule order.
-constexpr keyword keyword_table[] = {
-    {"load", KW_LOAD},     {"save", KW_SAVE},       {"union", KW_UNION}, {"difference", KW_DIFFERENCE},
-    {"intersect", KW_INTERSECT}, {"invert", KW_INVERT}, {"stdin", KW_STDIN}, {"stdout", KW_STDOUT},
-    {"text", KW_TEXT},     {"cidr", KW_CIDR},       {"single", KW_SINGLE}, {"range", KW_RANGE},
-    {"p2b", KW_P2B},
-};
+// In rule order, which is also the order of their tokens from KW_LOAD on.
+constexpr std::string_view keywords[] = {"load", "save", "union", "difference", "intersect", "invert", "stdin",
+                                         "stdout", "text", "cidr", "single", "range", "p2b"};
+// In rule order, which is also the order of their tokens from LBRACE on.
+constexpr std::string_view punctuation = "{}()=;,";
 
 bool is_word_byte(int c) { return is_letter(c) || is_digit(c); }
 
@@ -52,10 +44,10 @@ scan_match match_word(std::string_view held, const pattern_text& text)
     std::size_t host = match_host_name(text);
     std::size_t word = 0;
     while (is_word_byte(text.at(word))) ++word;
-    if (text.at(word) >= 0) {
-        for (std::size_t k = 0; k < std::size(keyword_table); ++k) {
-            std::string_view name = keyword_table[k].text;
-            if (name.size() == word && held.substr(0, word) == name && word + 1 >= host) {
+    if (text.at(word) >= 0 && word + 1 >= host) {
+        for (std::size_t k = 0; k < std::size(keywords); ++k) {
+            std::string_view name = keywords[k];
+            if (name.size() == word && name[0] == held[0] && held.substr(0, word) == name) {
                 return {rule_keyword_first + static_cast<int>(k), word};
             }
         }
@@ -93,8 +85,16 @@ scan_match match_string(const pattern_text& text)
     }
 }
 
-} // namespace
+/// Keeps what a literal read while matching it adds.
+void keep_numbers(const address_literal& literal, token_value& value)
+{
+    value.read = true;
+    value.adds = literal.in_bounds;
+    // A prefix length above 32 has no block: the literal adds nothing then.
+    if (value.adds) value.range = literal_range(literal);
+}
 
+/// The longest match of the command rules at the start of held, the first rule winning ties.
 scan_match command_scan_rules(std::string_view held, bool input_ended, bool& needs_more)
 {
     pattern_text text(held, input_ended, needs_more);
@@ -106,14 +106,6 @@ scan_match command_scan_rules(std::string_view held, bool input_ended, bool& nee
         return match_variable(text);
     case '"':
         return match_string(text);
-    case '{':
-    case '}':
-    case '(':
-    case ')':
-    case '=':
-    case ';':
-    case ',':
-        return {rule_punctuation, 1};
     case '\n':
         return {rule_newline, 1};
     case '\r':
@@ -130,204 +122,39 @@ scan_match command_scan_rules(std::string_view held, bool input_ended, bool& nee
         return {rule_blanks, i};
     }
     default:
+        for (std::size_t k = 0; k < punctuation.size(); ++k) {
+            if (punctuation[k] == c) return {rule_punctuation_first + static_cast<int>(k), 1};
+        }
         return {no_rule, 0};
     }
 }
 
-namespace {
-
-/// The keyword rule of a word of letters and digits, or 0.
-int keyword_rule(const char* word, std::size_t length)
+/// The token of a match, with its value; END_OF_INPUT for a match that is skipped (blanks,
+/// line ends, comments), whose line feeds consuming it counted.
+command_token token_of(scan_match match, std::string_view text, token_value& value)
 {
-    for (std::size_t k = 0; k < std::size(keyword_table); ++k) {
-        std::string_view name = keyword_table[k].text;
-        if (name.size() == length && std::memcmp(name.data(), word, length) == 0) {
-            return rule_keyword_first + static_cast<int>(k);
-        }
-    }
-    return 0;
-}
-
-// Bytes by what they may begin, for the matches that the held bytes decide.
-enum byte_kind : unsigned char {
-    kind_other,
-    kind_blank,
-    kind_line_end, // a line feed or a carriage return: a match of its own
-    kind_letter,
-    kind_digit,
-    kind_dollar,
-    kind_punctuation,
-};
-
-struct byte_table {
-    byte_kind kind[256];
-    command_token punctuation[256];
-    constexpr byte_table() : kind{}, punctuation{}
-    {
-        for (int c = 0; c < 256; ++c) {
-            bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-            kind[c] = letter ? kind_letter : c >= '0' && c <= '9' ? kind_digit : kind_other;
-            punctuation[c] = END_OF_INPUT;
-        }
-        kind[int{' '}] = kind[int{'\t'}] = kind_blank;
-        kind[int{'\n'}] = kind[int{'\r'}] = kind_line_end;
-        kind[int{'$'}] = kind_dollar;
-        const struct {
-            char byte;
-            command_token token;
-        } marks[] = {{'{', LBRACE}, {'}', RBRACE}, {'(', LPAREN}, {')', RPAREN},
-                     {'=', EQUALS}, {';', SEMICOLON}, {',', COMMA}};
-        for (const auto& mark : marks) {
-            kind[static_cast<unsigned char>(mark.byte)] = kind_punctuation;
-            punctuation[static_cast<unsigned char>(mark.byte)] = mark.token;
-        }
-    }
-};
-constexpr byte_table bytes{};
-
-byte_kind kind_of(char c) { return bytes.kind[static_cast<unsigned char>(c)]; }
-
-bool is_label_byte(unsigned char c) { return is_word_byte(c) || c == '-'; }
-
-/// A keyword or a host name that ends before the held bytes do; no_rule when it may not.
-scan_match held_word(const char* p, std::size_t n)
-{
-    // The host name, label by label; each look stays inside the held bytes.
-    std::size_t host = 0;
-    for (;;) {
-        ++host;
-        while (host < n && is_label_byte(static_cast<unsigned char>(p[host]))) ++host;
-        if (host >= n) return {no_rule, 0};
-        if (p[host] != '.') break;
-        // A dot belongs to the name only when another label follows it.
-        if (host + 1 >= n) return {no_rule, 0};
-        if (!is_letter(static_cast<unsigned char>(p[host + 1]))) break;
-        ++host;
-    }
-    std::size_t word = 1;
-    while (is_word_byte(static_cast<unsigned char>(p[word]))) ++word;
-    if (word + 1 >= host) {
-        if (int rule = keyword_rule(p, word)) return {rule, word};
-    }
-    return {rule_host_name, host};
-}
-
-/// A variable that ends before the held bytes do (p[0] is "$"); no_rule when it may not.
-scan_match held_variable(const char* p, std::size_t n)
-{
-    if (n < 2 || !is_letter(static_cast<unsigned char>(p[1]))) return {no_rule, 0};
-    std::size_t i = 2;
-    while (i < n && (is_word_byte(static_cast<unsigned char>(p[i])) || p[i] == '_')) ++i;
-    if (i >= n || i < 3) return {no_rule, 0};
-    return {rule_variable, i};
-}
-
-/// The rule of an address literal read from the held bytes, when these decide it.
-scan_match held_literal_match(const address_literal& literal)
-{
-    if (literal.reached_end) return {no_rule, 0};
-    switch (literal.form) {
-    case literal_form::cidr: return {rule_cidr, literal.length};
-    case literal_form::range: return {rule_range, literal.length};
-    case literal_form::address: return {rule_address, literal.length};
-    default: return {no_rule, 0};
-    }
-}
-
-/// Keeps what a literal read while matching it adds.
-void keep_numbers(const address_literal& literal, command_token_value& value)
-{
-    value.read = true;
-    value.adds = literal.in_bounds;
-    // A prefix length above 32 has no block: the literal adds nothing then.
-    if (value.adds) value.range = literal_range(literal);
-}
-
-/// The address literal at p, of the n held bytes, as read_address_literal reads it.
-address_literal held_address_literal(const char* p, std::size_t n)
-{
-    return read_address_literal({p, n});
-}
-
-/// The next token when the held bytes decide it and the blanks and line ends before it,
-/// which are consumed and their line feeds counted; END_OF_INPUT when they do not decide it,
-/// and then only the blanks and line ends that they decide have been consumed.
-command_token held_token(scanner& language_scanner, command_token_value& value)
-{
-    std::string_view held = language_scanner.held();
-    const char* p = held.data();
-    std::size_t n = held.size();
-    // Blanks, line feeds and carriage returns: each run of blanks is one match, which the
-    // first other byte ends, and each line end one more.
-    std::size_t skipped = 0;
-    int line_feeds = 0;
-    for (; skipped < n && (kind_of(p[skipped]) == kind_blank || kind_of(p[skipped]) == kind_line_end); ++skipped) {
-        line_feeds += p[skipped] == '\n';
-    }
-    if (skipped == n) return END_OF_INPUT;
-    if (skipped > 0) {
-        language_scanner.consume_lines(skipped, line_feeds);
-        p += skipped;
-        n -= skipped;
-    }
-    scan_match match;
-    switch (kind_of(p[0])) {
-    case kind_punctuation:
-        language_scanner.consume(1);
-        return bytes.punctuation[static_cast<unsigned char>(p[0])];
-    case kind_dollar:
-        match = held_variable(p, n);
-        if (match.rule == no_rule) return END_OF_INPUT;
-        language_scanner.consume(match.length);
-        value.text = {p, match.length};
-        return VARIABLE;
-    case kind_letter:
-        match = held_word(p, n);
-        if (match.rule == no_rule) return END_OF_INPUT;
-        language_scanner.consume(match.length);
-        if (match.rule != rule_host_name) return keyword_table[match.rule - rule_keyword_first].token;
-        value.text = {p, match.length};
-        return HOST_NAME;
-    case kind_digit: {
-        address_literal literal = held_address_literal(p, n);
-        match = held_literal_match(literal);
-        if (match.rule == no_rule) return END_OF_INPUT;
-        language_scanner.consume(match.length);
-        keep_numbers(literal, value);
-        value.text = {p, match.length};
-        return match.rule == rule_cidr ? CIDR_LITERAL : match.rule == rule_range ? RANGE_LITERAL : ADDRESS_LITERAL;
-    }
+    value.text = text;
+    switch (match.rule) {
+    case rule_cidr:
+    case rule_range:
+    case rule_address:
+        keep_numbers(read_address_literal(text), value);
+        return static_cast<command_token>(CIDR_LITERAL + (match.rule - rule_cidr));
+    case rule_host_name: return HOST_NAME;
+    case rule_variable: return VARIABLE;
+    case rule_string: value.text = text.substr(1, text.size() - 2); return STRING;
+    case rule_newline:
+    case rule_carriage_return:
+    case rule_slash_comment:
+    case rule_hash_comment:
+    case rule_blanks: return END_OF_INPUT;
     default:
-        return END_OF_INPUT;
+        if (match.rule >= rule_punctuation_first) {
+            return static_cast<command_token>(LBRACE + (match.rule - rule_punctuation_first));
+        }
+        return static_cast<command_token>(KW_LOAD + (match.rule - rule_keyword_first));
     }
 }
-
-} // namespace
-
-scan_match command_scan_held(std::string_view held)
-{
-    const char* p = held.data();
-    std::size_t n = held.size();
-    if (n == 0) return {no_rule, 0};
-    switch (kind_of(p[0])) {
-    case kind_letter: return held_word(p, n);
-    case kind_digit: return held_literal_match(held_address_literal(p, n));
-    case kind_dollar: return held_variable(p, n);
-    case kind_punctuation: return {rule_punctuation, 1};
-    case kind_line_end: return {p[0] == '\n' ? rule_newline : rule_carriage_return, 1};
-    case kind_blank: {
-        std::size_t i = 1;
-        while (i < n && kind_of(p[i]) == kind_blank) ++i;
-        if (i >= n) return {no_rule, 0};
-        return {rule_blanks, i};
-    }
-    default: return {no_rule, 0};
-    }
-}
-
-namespace {
-
-command_token punctuation_token(char c) { return bytes.punctuation[static_cast<unsigned char>(c)]; }
 
 } // namespace
 
@@ -337,37 +164,26 @@ scanner& command_scanner()
     return instance;
 }
 
-command_token command_scanner_next_token(scanner& language_scanner, command_token_value& value)
+command_token command_scanner_next_token(scanner& language_scanner, token_value& value)
 {
     value.read = false;
     for (;;) {
-        // Most tokens are decided by the bytes already held and consumed here, an address
-        // literal with the numbers read while matching it; the rest go through the scanner's
-        // loop, which reads more input or echoes a byte that no rule takes.
-        if (command_token token = held_token(language_scanner, value)) return token;
-        scan_match match;
+        // Most matches are decided by the bytes already held, whatever may follow them: the
+        // rules match those there; the rest go through the scanner's loop, which reads more
+        // input and echoes bytes that no rule takes.
+        std::string_view held = language_scanner.held();
+        bool needs_more = false;
+        scan_match match{no_rule, 0};
+        if (!held.empty()) match = command_scan_rules(held, false, needs_more);
         std::string_view text;
-        if (!language_scanner.next_match(match, text)) break;
-        switch (match.rule) {
-        case rule_cidr: value.text = text; return CIDR_LITERAL;
-        case rule_range: value.text = text; return RANGE_LITERAL;
-        case rule_address: value.text = text; return ADDRESS_LITERAL;
-        case rule_host_name: value.text = text; return HOST_NAME;
-        case rule_variable: value.text = text; return VARIABLE;
-        case rule_string: value.text = text.substr(1, text.size() - 2); return STRING;
-        case rule_punctuation: return punctuation_token(text[0]);
-        case rule_newline:
-        case rule_slash_comment:
-        case rule_hash_comment:
-        case rule_carriage_return:
-        case rule_blanks:
-            // Skipped; a newline, alone or ending a comment, was counted as it was consumed.
-            break;
-        default:
-            return keyword_table[match.rule - rule_keyword_first].token;
+        if (match.rule != no_rule && !needs_more) {
+            text = held.substr(0, match.length);
+            language_scanner.consume(match.length);
+        } else if (!language_scanner.next_match(match, text)) {
+            return END_OF_INPUT;
         }
+        if (command_token token = token_of(match, text, value)) return token;
     }
-    return END_OF_INPUT;
 }
 
 } // namespace blockset

@@ -1,8 +1,8 @@
 #pragma once
 #include <string_view>
 
+#include "input/token_value.h"
 #include "parsing/scanner.h"
-#include "ranges/ip_range.h"
 
 namespace blockset {
 
@@ -37,34 +37,11 @@ enum command_token : int {
     COMMA,
 };
 
-/// The longest match of the command rules at the start of text, the first rule winning ties
-/// (the rules of command_scanner()).
-scan_match command_scan_rules(std::string_view text, bool input_ended, bool& needs_more);
-/// The match of command_scan_rules when the held bytes alone decide it, whatever may follow
-/// them: the usual tokens of a script and the blanks and line ends between them. no_rule
-/// otherwise: a match that might run on past the held bytes, a rarer rule, or a byte that
-/// no rule takes.
-scan_match command_scan_held(std::string_view held);
-
 /// The process's one command-language scanner (its line counter runs for the whole process).
 scanner& command_scanner();
 
-/// A token's text and, for an address literal whose numbers were read while it was matched,
-/// what the literal adds.
-struct command_token_value {
-    /// For CIDR_LITERAL, RANGE_LITERAL, ADDRESS_LITERAL, HOST_NAME and VARIABLE, the token's
-    /// text; for STRING, the text between the quotes. Valid until the next token is read.
-    std::string_view text;
-    /// The numbers were read; otherwise the literal is converted from its text.
-    bool read = false;
-    /// With read: the literal passed its checks (groups below 256, a prefix length of at most
-    /// 32) and adds range, which may still be reversed and then adds nothing.
-    bool adds = false;
-    ip_range range{};
-};
-
 /// The next token of the command scanner; blanks, line ends and comments are skipped and
 /// bytes that no rule takes echoed.
-command_token command_scanner_next_token(scanner& language_scanner, command_token_value& value);
+command_token command_scanner_next_token(scanner& language_scanner, token_value& value);
 
 } // namespace blockset

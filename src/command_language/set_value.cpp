@@ -18,32 +18,17 @@ namespace blockset {
 void variable_table_clear(variable_table& table)
 {
     table.variables.clear();
-    table.last_name = nullptr;
-    table.last = nullptr;
 }
 
 set_value* variable_table_find(variable_table& table, std::string_view name)
 {
-    if (table.last_name != nullptr && std::string_view(*table.last_name).substr(0, 32) == name.substr(0, 32)) {
-        return table.last;
-    }
     auto found = table.variables.find(name);
-    if (found == table.variables.end()) return nullptr;
-    table.last_name = &found->first;
-    table.last = found->second.get();
-    return table.last;
+    return found == table.variables.end() ? nullptr : found->second.get();
 }
 
 set_value& variable_table_insert(variable_table& table, std::string name)
 {
     return *table.variables.emplace(std::move(name), set_value_new()).first->second;
-}
-
-set_value& variable_assign(variable_table& table, std::string name, expression_value value)
-{
-    set_value* variable = variable_table_find(table, name);
-    if (variable == nullptr) variable = &variable_table_insert(table, std::move(name));
-    return variable_assign(*variable, std::move(value));
 }
 
 set_value& variable_assign(set_value& variable, expression_value value)
@@ -65,15 +50,6 @@ set_value& variable_reference(variable_table& table, std::string_view name)
 }
 
 std::unique_ptr<set_value> set_value_new() { return std::make_unique<set_value>(); }
-
-void set_value_add_cidr(set_value& value, std::string_view text) { add_cidr_literal(value.ranges, text); }
-
-void set_value_add_range(set_value& value, std::string_view text) { add_range_literal(value.ranges, text); }
-
-void set_value_add_address(set_value& value, std::string_view text)
-{
-    add_address_literal(value.ranges, text);
-}
 
 void set_value_add_host(set_value& value, std::string_view text) { host_lookup(value.ranges, text); }
 
@@ -129,14 +105,18 @@ std::unique_ptr<set_value> set_value_union(expression_value a, expression_value 
     return result;
 }
 
-set_value& set_value_union_into(set_value& variable, expression_value other)
+set_value& variable_union_assign(set_value& variable, expression_value a, expression_value b)
 {
-    std::span<const ip_range> added = range_list_view(other.get().ranges);
+    if (&b.get() == &variable) std::swap(a, b);
+    if (&a.get() != &variable) return variable_assign(variable, expression_value(set_value_union(std::move(a), std::move(b))));
+    if (&b.get() == &variable) return variable;
+    // Nothing reads the variable before it is replaced: the union may be made in it.
+    std::span<const ip_range> added = range_list_view(b.get().ranges);
     if (added.size() <= added_in_place) {
         for (const ip_range& range : added) range_list_insert(variable.ranges, range);
     } else {
         range_list result;
-        range_list_union(variable.ranges, other.get().ranges, result);
+        range_list_union(variable.ranges, b.get().ranges, result);
         variable.ranges = std::move(result);
     }
     return variable;

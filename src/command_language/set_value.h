@@ -42,10 +42,6 @@ struct variable_name_less {
 /// A run's variables by name. Variables live until the table is cleared.
 struct variable_table {
     std::map<std::string, std::unique_ptr<set_value>, variable_name_less> variables;
-    /// The variable last found, with its name (a key of the map): a script names the same
-    /// variable statement after statement.
-    const std::string* last_name = nullptr;
-    set_value* last = nullptr;
 };
 
 void variable_table_clear(variable_table& table);
@@ -54,18 +50,14 @@ set_value* variable_table_find(variable_table& table, std::string_view name);
 /// Makes an empty variable of a name that is not in the table yet.
 set_value& variable_table_insert(variable_table& table, std::string name);
 
-/// Gives the variable (made if new) the value's set: a temporary's ranges are moved in, a
-/// variable's are copied (assigning a variable to itself changes nothing). Returns the variable.
-set_value& variable_assign(variable_table& table, std::string name, expression_value value);
-/// The same for a variable already found in its table.
+/// Gives the variable the value's set: a temporary's ranges are moved in, a variable's are
+/// copied (assigning a variable to itself changes nothing). Returns the variable.
 set_value& variable_assign(set_value& variable, expression_value value);
 /// The variable of that name; a name not seen before is warned about once and made empty.
 set_value& variable_reference(variable_table& table, std::string_view name);
 
 std::unique_ptr<set_value> set_value_new();
-void set_value_add_cidr(set_value& value, std::string_view text);
-void set_value_add_range(set_value& value, std::string_view text);
-void set_value_add_address(set_value& value, std::string_view text);
+/// Adds the addresses the host name resolves to (a name that does not resolve is reported).
 void set_value_add_host(set_value& value, std::string_view text);
 /// Adds first..last, the numbers of a literal read while it was matched (nothing when
 /// first lies above last).
@@ -77,10 +69,9 @@ std::unique_ptr<set_value> set_value_load_p2b(const char* path);
 std::unique_ptr<set_value> set_value_load_auto(const char* path);
 
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b);
-/// Makes the variable the union of itself and the other value, which is not the variable;
-/// for a union that an assignment is about to store in one of its own operands, as in
-/// `$a = union($a, {...})`, where nothing reads the variable before it is replaced.
-set_value& set_value_union_into(set_value& variable, expression_value other);
+/// Gives the variable the union of a and b, either of which may be the variable itself, as
+/// in `$a = union($a, {...})`: the union is then made in the variable. Returns the variable.
+set_value& variable_union_assign(set_value& variable, expression_value a, expression_value b);
 std::unique_ptr<set_value> set_value_intersection(expression_value a, expression_value b);
 /// a minus b.
 std::unique_ptr<set_value> set_value_difference(expression_value a, expression_value b);

@@ -18,7 +18,7 @@
 
 namespace blockset {
 
-void text_entry_add(range_list& list, int token, const text_token_value& value)
+void text_entry_add(range_list& list, int token, const token_value& value)
 {
     if (value.read) {
         if (value.adds) range_list_insert(list, value.range);
@@ -60,7 +60,7 @@ void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead)
     if (in.offset() == ahead.cut()) {
         ahead.stop_reading();
         lines_ahead::found found = ahead.finish();
-        if (in.skip(found.end - ahead.cut(), found.line_feeds)) {
+        if (in.skip(found.end - ahead.cut())) {
             ahead.add_found_to(list);
             return;
         }
@@ -75,7 +75,7 @@ int text_parser_run(range_list& list, lines_ahead& ahead)
 {
     scanner& in = text_scanner();
     add_to_list add{list};
-    text_token_value value;
+    token_value value;
     for (;;) {
         // At a line start: what was read ahead, once the cut is reached; the usual lines in
         // bulk, up to the cut; then a token the general way.
@@ -84,7 +84,7 @@ int text_parser_run(range_list& list, lines_ahead& ahead)
         if (ahead.running()) held = held.substr(0, std::min<std::uint64_t>(held.size(), ahead.cut() - in.offset()));
         if (held.size() >= plain_line_room) {
             plain_lines taken = read_plain_lines(held, add);
-            in.consume_lines(taken.bytes, taken.line_feeds);
+            in.consume(taken.bytes);
         }
         int token = text_scanner_next_token(in, value);
         if (token == TEXT_END) return 0;

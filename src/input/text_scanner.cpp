@@ -47,7 +47,7 @@ scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_
 namespace {
 
 /// The token of a match, or 0 for one that is skipped (a comment, blanks).
-int token_of(scan_match match, std::string_view text, text_token_value& value)
+int token_of(scan_match match, std::string_view text, token_value& value)
 {
     value.text = text.substr(0, match.length);
     value.read = false;
@@ -67,7 +67,7 @@ int token_of(scan_match match, std::string_view text, text_token_value& value)
 }
 
 /// An address literal that the held bytes decide, with the numbers read while matching it.
-int held_literal(scanner& text_scanner, std::string_view held, text_token_value& value)
+int held_literal(scanner& text_scanner, std::string_view held, token_value& value)
 {
     address_literal literal = read_address_literal(held);
     if (literal.reached_end || literal.form == literal_form::none) return 0;
@@ -86,7 +86,7 @@ int held_literal(scanner& text_scanner, std::string_view held, text_token_value&
 
 } // namespace
 
-int text_scanner_next_token(scanner& text_scanner, text_token_value& value)
+int text_scanner_next_token(scanner& text_scanner, token_value& value)
 {
     // The usual tokens, straight from the held bytes when these decide them: an address
     // literal, whose numbers are kept from matching it, and a line feed. Both are the rules'

@@ -1,6 +1,7 @@
 #pragma once
 #include <string_view>
 
+#include "input/token_value.h"
 #include "parsing/scanner.h"
 #include "ranges/range_list.h"
 
@@ -32,22 +33,9 @@ enum text_rule : int {
 /// The longest match of the text rules at the start of text; no_rule means the byte is echoed.
 scan_match text_scan_rules(std::string_view text, bool input_ended, bool& needs_more);
 
-/// A token's text and, for an address literal whose numbers were read while it was matched,
-/// what the literal adds.
-struct text_token_value {
-    /// For CIDR, RANGE, ADDRESS and HOST: the token, valid until the next token is read.
-    std::string_view text;
-    /// The numbers were read; otherwise the literal is converted from its text.
-    bool read = false;
-    /// With read: the literal passed its checks (groups below 256, a prefix length of at
-    /// most 32) and adds range, which may still be reversed and then adds nothing.
-    bool adds = false;
-    ip_range range{};
-};
-
 /// The next token of a scanner that runs the text rules: blanks and comments are skipped,
 /// unmatched bytes echoed, and line feeds (alone or after a carriage return) counted.
-int text_scanner_next_token(scanner& text_scanner, text_token_value& value);
+int text_scanner_next_token(scanner& text_scanner, token_value& value);
 
 /// The one scanner of the text format; its line counter runs on across reads.
 scanner& text_scanner();

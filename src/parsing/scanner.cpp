@@ -39,7 +39,8 @@ void scanner::restart(int fd)
     errno = saved_errno;
     stream_ended_ = false;
     ended_ = false;
-    count_ = position_ = 0;
+    count_lines();
+    count_ = position_ = counted_ = 0;
     block_begin_ = block_end_ = 0;
     taken_ = 0;
     if (storage_ == nullptr) {
@@ -103,35 +104,49 @@ std::size_t scanner::read_stream(char* into, std::size_t amount)
     }
 }
 
-bool scanner::skip(std::uint64_t n, int line_feeds)
+int scanner::line_feeds(std::size_t from, std::size_t to) const
+{
+    int lines = 0;
+    while (from < to) {
+        // At most 255 bytes at a time, whose count fits in a byte: the compiler then counts
+        // many bytes at once.
+        std::size_t end = std::min(to, from + 255);
+        unsigned char in_part = 0;
+        for (std::size_t i = from; i < end; ++i) in_part += storage_[i] == '\n';
+        lines += in_part;
+        from = end;
+    }
+    return lines;
+}
+
+bool scanner::skip(std::uint64_t n)
 {
     std::size_t held = count_ - position_;
     if (n <= held) {
-        position_ += n;
-    } else {
-        std::uint64_t rest = n - held;
-        std::size_t ahead = block_end_ - block_begin_;
-        if (rest <= ahead) {
-            block_begin_ += rest;
-        } else {
-            std::uint64_t beyond = rest - ahead;
-            if (stream_ended_ || ::lseek(fd_, static_cast<off_t>(beyond), SEEK_CUR) < 0) return false;
-            block_begin_ = block_end_;
-            taken_ += beyond;
-        }
-        count_ = position_ = 0;
+        consume(static_cast<std::size_t>(n));
+        return true;
     }
-    line_number_ += line_feeds;
+    consume(held);
+    n -= held;
+    count_lines();
+    count_ = position_ = counted_ = 0;
+    while (n > 0) {
+        std::size_t got = read_some(storage_, static_cast<std::size_t>(std::min<std::uint64_t>(n, capacity_)));
+        if (got == 0) return false;
+        line_number_ += line_feeds(0, got);
+        n -= got;
+    }
     return true;
 }
 
 bool scanner::fill()
 {
     // Keep the unfinished token: it is matched again from its start.
+    count_lines();
     std::size_t held = count_ - position_;
     if (position_ > 0 && held > 0) std::memmove(storage_, storage_ + position_, held);
     count_ = held;
-    position_ = 0;
+    position_ = counted_ = 0;
     // A long token is rescanned after each refill, so take in at least as much again as is
     // held: the total rescanning then stays linear in the token's length.
     std::size_t wanted = held > 0 ? held : 1;
@@ -163,7 +178,8 @@ bool scanner::next_match(scan_match& match, std::string_view& text)
             if (!ended_ && fill()) continue;
             // End of input: the buffer starts afresh over the same stream.
             ended_ = false;
-            count_ = position_ = 0;
+            count_lines();
+            count_ = position_ = counted_ = 0;
             return false;
         }
         bool needs_more = false;
@@ -173,8 +189,10 @@ bool scanner::next_match(scan_match& match, std::string_view& text)
             continue;
         }
         if (match.rule == no_rule) {
+            // An echoed byte is no match: it counts no line.
             standard_output().put(rest[0]);
-            ++position_;
+            count_lines();
+            counted_ = ++position_;
             continue;
         }
         text = rest.substr(0, match.length);

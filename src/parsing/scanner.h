@@ -44,37 +44,31 @@ public:
     /// The bytes held from the scan position on. A language may match a token here itself
     /// when these bytes alone decide it, and consume() it; all else goes through next_match().
     std::string_view held() const { return {storage_ + position_, count_ - position_}; }
-    /// Moves the scan position past the first n held bytes (n > 0), a match of a rule. The one
-    /// place that counts lines: a match that ends with a line feed counts one (rules match a
-    /// line feed nowhere else), and an echoed byte is never counted.
-    void consume(std::size_t n)
-    {
-        position_ += n;
-        if (storage_[position_ - 1] == '\n') ++line_number_;
-    }
-
-    /// Moves the scan position past the first n held bytes, matches of rules that hold the
-    /// given number of line feeds between them.
-    void consume_lines(std::size_t n, int line_feeds)
-    {
-        position_ += n;
-        line_number_ += line_feeds;
-    }
+    /// Moves the scan position past the first n held bytes, matches of rules. Their line
+    /// feeds count lines: the scanner counts them itself, in bulk, before it lets bytes go.
+    void consume(std::size_t n) { position_ += n; }
 
     /// Bytes of the stream from the restart to the scan position.
     std::uint64_t offset() const { return taken_ - (block_end_ - block_begin_) - (count_ - position_); }
-    /// Moves the scan position n bytes further on in a regular file, over bytes that another
-    /// reader has read and that hold line_feeds line feeds, ending at a line start. False,
-    /// changing nothing, when the file cannot be moved in.
-    bool skip(std::uint64_t n, int line_feeds);
+    /// Moves the scan position n bytes further on, over bytes that another reader has read,
+    /// ending at a line start; their line feeds are counted as the bytes are passed. False
+    /// when the input ends first.
+    bool skip(std::uint64_t n);
 
-    /// 1 at the start of the process, one more for each line end consumed. Never reset.
-    int line_number() const { return line_number_; }
+    /// 1 at the start of the process, one more for each line feed consumed. Never reset.
+    int line_number() const { return line_number_ + line_feeds(counted_, position_); }
 
     /// Capacity of the held-input storage (grows for long tokens).
     std::size_t capacity() const { return capacity_; }
 
 private:
+    int line_feeds(std::size_t from, std::size_t to) const;
+    /// Adds the line feeds consumed since the last count to line_number_.
+    void count_lines()
+    {
+        line_number_ += line_feeds(counted_, position_);
+        counted_ = position_;
+    }
     bool fill();
     std::size_t read_some(char* into, std::size_t amount);
     std::size_t read_stream(char* into, std::size_t amount);
@@ -95,6 +89,8 @@ private:
     std::size_t capacity_ = 0;
     std::size_t count_ = 0;
     std::size_t position_ = 0;
+    /// The held bytes before this have had their line feeds counted in line_number_.
+    std::size_t counted_ = 0;
     /// Bytes of a file or pipe read ahead of the storage; block_begin_ is the next to take.
     char* block_ = nullptr;
     std::size_t block_begin_ = 0;

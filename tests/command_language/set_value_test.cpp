@@ -23,6 +23,14 @@ std::unique_ptr<set_value> temporary_with(const ranges& items)
     return value;
 }
 
+/// Assigns to the variable of that name, made empty first if new.
+set_value& variable_assign(variable_table& table, std::string name, expression_value value)
+{
+    set_value* variable = variable_table_find(table, name);
+    if (variable == nullptr) variable = &variable_table_insert(table, std::move(name));
+    return variable_assign(*variable, std::move(value));
+}
+
 TEST(set_value, assign_moves_a_temporary_and_copies_a_variable)
 {
     variable_table table;
@@ -85,22 +93,29 @@ TEST(set_value, operations_read_variables_and_consume_temporaries)
     EXPECT_EQ(ranges_of(aa.ranges), (ranges{{10, 20}, {30, 40}}));
 }
 
-TEST(set_value, union_into_a_variable_gives_the_union_whatever_the_operand_size)
+TEST(set_value, union_assigned_to_a_variable_gives_the_union_wherever_the_variable_stands)
 {
     // Every other address from 100 on: 2000 ranges, more than are added one by one.
     ranges many;
     for (std::uint32_t a = 100; a < 4100; a += 2) many.push_back({a, a});
     ranges joined = many;
     joined.front() = {50, 100};
+    enum place { first, second, both, neither };
     for (const ranges& operand : {ranges{{50, 99}}, many}) {
-        variable_table table;
-        set_value& aa = variable_assign(table, "$aa", expression_value(temporary_with({{50, 60}, {61, 99}})));
-        set_value& bb = variable_assign(table, "$bb", expression_value(temporary_with(operand)));
-        EXPECT_EQ(&set_value_union_into(aa, expression_value(bb)), &aa);
-        EXPECT_EQ(ranges_of(aa.ranges), operand.size() == 1 ? (ranges{{50, 99}}) : joined);
-        EXPECT_EQ(ranges_of(bb.ranges), operand);
-        set_value_union_into(aa, expression_value(temporary_with({{4200, 4300}})));
-        EXPECT_EQ(ranges_of(aa.ranges).back(), (ip_range{4200, 4300}));
+        for (place where : {first, second, both, neither}) {
+            variable_table table;
+            set_value& aa = variable_assign(table, "$aa", expression_value(temporary_with({{50, 60}, {61, 99}})));
+            set_value& bb = variable_assign(table, "$bb", expression_value(temporary_with(operand)));
+            set_value& cc = variable_assign(table, "$cc", expression_value(aa));
+            expression_value a(where == neither ? cc : aa);
+            expression_value b(where == both ? aa : bb);
+            if (where == second) std::swap(a, b);
+            EXPECT_EQ(&variable_union_assign(aa, std::move(a), std::move(b)), &aa);
+            const ranges expected = where == both ? ranges{{50, 99}} : operand.size() == 1 ? ranges{{50, 99}} : joined;
+            EXPECT_EQ(ranges_of(aa.ranges), expected) << where;
+            EXPECT_EQ(ranges_of(bb.ranges), operand);
+            EXPECT_EQ(ranges_of(cc.ranges), (ranges{{50, 99}}));
+        }
     }
 }
 

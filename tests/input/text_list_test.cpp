@@ -40,7 +40,7 @@ scan_outcome scan(const std::string& input, bool general_loop)
     in.restart(input);
     range_list list;
     testing::output_capture echo;
-    text_token_value value;
+    token_value value;
     for (;;) {
         int token;
         if (general_loop) {

@@ -161,6 +161,31 @@ struct sigaction alarm_soon(void (*handler)(int))
 
 int interrupted_pipe_writer = -1;
 
+TEST(scanner, skip_counts_the_line_feeds_it_passes_wherever_they_are_held)
+{
+    // 100,000 lines of "ab": more than the storage holds and more than one read takes.
+    std::string text;
+    for (int n = 0; n < 100000; ++n) text += "ab\n";
+    text += "end\n";
+    const struct {
+        std::uint64_t lines_skipped;
+        bool reaches;
+    } rows[] = {{0, true}, {1, true}, {2000, true}, {50000, true}, {99999, true}, {100001, false}};
+    for (const auto& row : rows) {
+        anonymous_file file(text);
+        scanner in(toy_rules);
+        in.restart(file.fd());
+        ASSERT_EQ(next_token(in), "word:ab");
+        ASSERT_EQ(next_token(in), "lf:\n");
+        const int first_line = in.line_number();
+        EXPECT_EQ(in.skip(3 * row.lines_skipped), row.reaches) << row.lines_skipped;
+        if (!row.reaches) continue;
+        EXPECT_EQ(in.line_number() - first_line, static_cast<int>(row.lines_skipped));
+        EXPECT_EQ(in.offset(), 3 * (row.lines_skipped + 1));
+        EXPECT_EQ(next_token(in), row.lines_skipped == 99999 ? "word:end" : "word:ab") << row.lines_skipped;
+    }
+}
+
 TEST(scanner, interrupted_read_is_made_again_from_a_pipe_and_fatal_from_a_terminal)
 {
     int ends[2];
