@@ -1,7 +1,6 @@
 #include "ranges/ipv6_list.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include "ranges/range_sweeps.h"
 
@@ -12,8 +11,6 @@ namespace {
 /// Pending additions merge once they outnumber both the merged ranges and this many, so
 /// memory stays bounded by the distinct ranges, not by the additions.
 constexpr std::size_t pending_batch = 1 << 16;
-
-bool starts_before(const ipv6_range& a, const ipv6_range& b) { return a.first < b.first; }
 
 /// Extends the last range when range reaches it, or appends range. Range starts at or after
 /// the last one's start.
@@ -26,26 +23,34 @@ void extend_or_append(std::vector<ipv6_range>& ranges, const ipv6_range& range)
     }
 }
 
-/// Sorts the pending additions into the merged ranges in one pass.
+/// Sorts the pending additions into the merged ranges in one pass, in place: the merge
+/// fills the grown vector from its end, where it never overwrites a range not yet taken.
 void merge_pending(ipv6_list& list)
 {
-    std::sort(list.pending.begin(), list.pending.end(), starts_before);
-    std::vector<ipv6_range> merged;
-    merged.reserve(list.ranges.size() + list.pending.size());
-    std::merge(list.ranges.begin(), list.ranges.end(), list.pending.begin(), list.pending.end(),
-               std::back_inserter(merged), starts_before);
-    // Coalesce in place: the write cursor never passes the read cursor.
-    std::size_t kept = 0;
-    for (const ipv6_range& range : merged) {
-        if (kept != 0 && reaches(merged[kept - 1], range)) {
-            merged[kept - 1].last = std::max(merged[kept - 1].last, range.last);
+    auto starts_before = [](const ipv6_range& a, const ipv6_range& b) { return a.first < b.first; };
+    std::vector<ipv6_range>& ranges = list.ranges;
+    std::vector<ipv6_range>& pending = list.pending;
+    std::sort(pending.begin(), pending.end(), starts_before);
+    std::size_t merged = ranges.size(), waiting = pending.size();
+    ranges.resize(merged + waiting);
+    for (std::size_t to = ranges.size(); waiting != 0;) {
+        if (merged != 0 && starts_before(pending[waiting - 1], ranges[merged - 1])) {
+            ranges[--to] = ranges[--merged];
         } else {
-            merged[kept++] = range;
+            ranges[--to] = pending[--waiting];
         }
     }
-    merged.resize(kept);
-    list.ranges = std::move(merged);
-    list.pending.clear();
+    pending.clear();
+    // Coalesce in place: the write cursor never passes the read cursor.
+    std::size_t kept = 0;
+    for (const ipv6_range& range : ranges) {
+        if (kept != 0 && reaches(ranges[kept - 1], range)) {
+            ranges[kept - 1].last = std::max(ranges[kept - 1].last, range.last);
+        } else {
+            ranges[kept++] = range;
+        }
+    }
+    ranges.resize(kept);
 }
 
 /// Runs a sweep into result, which it empties first, once the operands are merged.
