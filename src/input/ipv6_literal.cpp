@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "input/dotted_quad.h"
+#include "input/entry_text.h"
 
 namespace blockset {
 
@@ -21,26 +22,6 @@ constexpr std::array<std::uint8_t, 256> hex_values = [] {
 }();
 
 unsigned hex_at(const char* p) { return hex_values[static_cast<unsigned char>(*p)]; }
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_line_end(char c) { return c == '\n' || c == '\r'; }
-
-bool starts_comment(const char* p, const char* end)
-{
-    return *p == '#' || *p == ';' || (*p == '/' && p + 1 < end && p[1] == '/');
-}
-
-/// An entry ends at the end of its text, a blank, a line end or where a comment starts.
-bool ends_entry(const char* p, const char* end)
-{
-    return p == end || is_blank(*p) || is_line_end(*p) || starts_comment(p, end);
-}
-
-const char* skip_blanks(const char* p, const char* end)
-{
-    while (p < end && is_blank(*p)) ++p;
-    return p;
-}
 
 /// True when the field at p (up to where the entry would end) is written in the bytes of
 /// IPv6 text and holds two ':' at least: an IPv6 entry, readable or not. A zone id after "%"
@@ -161,7 +142,7 @@ ipv6_entry read_entry_forms(std::string_view text, const char* p, bool ranges_on
         const char* stop = read_prefix_length(after_first + 1, end, prefix);
         if (stop == nullptr || prefix > 128 || !ends_entry(stop, end)) return malformed;
         ipv6_address start = ipv6_block_first(first, prefix);
-        return entry_of({start, ipv6_block_last(start, prefix)}, text, stop);
+        return entry_of({start, block_last_address(start, prefix)}, text, stop);
     }
     const char* next = skip_blanks(after_first, end);
     ipv6_address last = 0;

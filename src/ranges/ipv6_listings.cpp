@@ -7,6 +7,7 @@
 
 #include "io/output_stream.h"
 #include "ranges/address_format.h"
+#include "ranges/cidr_walk.h"
 #include "ranges/ipv6_list.h"
 
 namespace blockset {
@@ -19,31 +20,6 @@ constexpr std::size_t most_cidr_line = max_ipv6_text + 5;
 constexpr std::size_t most_range_line = 2 * max_ipv6_text + 2;
 /// Room an address line takes.
 constexpr std::size_t most_address_line = max_ipv6_text + 1;
-
-/// Calls block(address, prefix_length) for each of the fewest aligned blocks that cover the
-/// ranges, in ascending order.
-template <typename on_block>
-void for_each_cidr_block(std::span<const ipv6_range> ranges, on_block block)
-{
-    for (const ipv6_range& range : ranges) {
-        // The whole space is one block, and its size does not fit in 128 bits.
-        if (range.first == 0 && range.last == ipv6_top_address) {
-            block(0, 0);
-            continue;
-        }
-        ipv6_address start = range.first;
-        for (;;) {
-            // The largest block that starts at start and does not pass the range's end.
-            unsigned size_prefix = 128 - highest_bit_index(range.last - start + 1);
-            unsigned alignment_prefix = 128 - std::min(128u, trailing_zero_bits(start));
-            unsigned prefix = std::max(size_prefix, alignment_prefix);
-            block(start, prefix);
-            ipv6_address block_end = ipv6_block_last(start, prefix);
-            if (block_end >= range.last) break;
-            start = block_end + 1;
-        }
-    }
-}
 
 /// Writes the number in decimal and returns the end.
 char* format_decimal(char* out, std::uint64_t value)
@@ -121,7 +97,7 @@ char* format_ipv6_address(char* out, ipv6_address address)
 
 void ipv6_list_write_cidr(output_stream& out, ipv6_list& list)
 {
-    for_each_cidr_block(ipv6_list_view(list), [&out](ipv6_address address, unsigned prefix_length) {
+    for_each_cidr_block<ipv6_range>(ipv6_list_view(list), [&out](ipv6_address address, unsigned prefix_length) {
         char* p = out.reserve(most_cidr_line);
         p = format_ipv6_address(p, address);
         *p++ = '/';
@@ -178,7 +154,7 @@ void ipv6_list_write_count(output_stream& out, ipv6_list& list)
 {
     auto ranges = ipv6_list_view(list);
     std::uint64_t blocks = 0;
-    for_each_cidr_block(ranges, [&blocks](ipv6_address, unsigned) { ++blocks; });
+    for_each_cidr_block<ipv6_range>(ranges, [&blocks](ipv6_address, unsigned) { ++blocks; });
     // Disjoint ranges hold at most 2^128 addresses together, and exactly that many only when
     // the list is the whole space: then, and only then, the sum wraps to 0.
     ipv6_address addresses = 0;

@@ -32,20 +32,24 @@ inline bool reaches(const ipv6_range& current, const ipv6_range& next)
     return current.last == ipv6_top_address || next.first <= current.last + 1;
 }
 
-/// The number of low zero bits of an address; 128 for ::.
-inline unsigned trailing_zero_bits(ipv6_address value)
-{
-    auto low = static_cast<std::uint64_t>(value);
-    if (low != 0) return static_cast<unsigned>(std::countr_zero(low));
-    return 64 + static_cast<unsigned>(std::countr_zero(static_cast<std::uint64_t>(value >> 64)));
-}
+// The block arithmetic of the CIDR walk, named as for IPv4 addresses.
 
-/// The index of the highest set bit (0 for the lowest); value must not be 0.
+/// Index of the highest one bit; 0 for the value 0.
 inline unsigned highest_bit_index(ipv6_address value)
 {
     auto high = static_cast<std::uint64_t>(value >> 64);
+    auto low = static_cast<std::uint64_t>(value);
     if (high != 0) return 127 - static_cast<unsigned>(std::countl_zero(high));
-    return 63 - static_cast<unsigned>(std::countl_zero(static_cast<std::uint64_t>(value)));
+    return low == 0 ? 0 : 63 - static_cast<unsigned>(std::countl_zero(low));
+}
+
+/// Shortest prefix length at which the address starts a block; 0 for ::.
+inline unsigned alignment_prefix(ipv6_address address)
+{
+    auto high = static_cast<std::uint64_t>(address >> 64);
+    auto low = static_cast<std::uint64_t>(address);
+    if (low != 0) return 128 - static_cast<unsigned>(std::countr_zero(low));
+    return high == 0 ? 0 : 64 - static_cast<unsigned>(std::countr_zero(high));
 }
 
 /// The host bits of a /prefix_length block (prefix_length from 0 to 128).
@@ -55,10 +59,10 @@ inline ipv6_address ipv6_host_mask(unsigned prefix_length)
     return prefix_length == 128 ? 0 : ipv6_top_address >> prefix_length;
 }
 
-/// The last address of the /prefix_length block that starts at first (host bits clear).
-inline ipv6_address ipv6_block_last(ipv6_address first, unsigned prefix_length)
+/// address OR the host mask of the prefix length: the last address of its block.
+inline ipv6_address block_last_address(ipv6_address address, unsigned prefix_length)
 {
-    return first | ipv6_host_mask(prefix_length);
+    return address | ipv6_host_mask(prefix_length);
 }
 
 /// The first address of the /prefix_length block that holds address.
