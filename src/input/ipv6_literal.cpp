@@ -40,6 +40,44 @@ bool looks_like_ipv6(const char* p, const char* end)
     return colons >= 2;
 }
 
+/// One group of an address: one to four hexadecimal digits, or a dotted quad, which counts as
+/// two groups and ends the address. end is null where there is neither.
+struct address_group {
+    const char* end = nullptr;
+    std::uint32_t value = 0;
+    int width = 1;
+    bool last = false;
+};
+
+address_group read_group(const char* p, const char* end)
+{
+    const char* start = p;
+    std::uint32_t value = 0;
+    for (; p < end && hex_at(p) != not_hex; ++p) {
+        if (p - start == 4) return {};
+        value = value << 4 | hex_at(p);
+    }
+    if (p < end && *p == '.') {
+        dotted_quad quad = read_dotted_quad({start, static_cast<std::size_t>(end - start)});
+        if (quad.length == 0 || !quad.in_bounds) return {};
+        return {start + quad.length, quad.address, 2, true};
+    }
+    if (p == start) return {};
+    return {p, value, 1, false};
+}
+
+/// The address of count groups, those after the gap (at group gap; -1 for none) filled up to
+/// eight with zero groups; false where the groups do not make eight.
+bool join_groups(ipv6_address before_gap, ipv6_address after_gap, int count, int gap, ipv6_address& address)
+{
+    if (gap < 0) {
+        address = before_gap;
+        return count == 8;
+    }
+    address = gap == 0 ? after_gap : before_gap << (16 * (8 - gap)) | after_gap;
+    return count < 8;
+}
+
 /// Reads the address at p: up to eight groups of one to four hexadecimal digits joined by
 /// ':', at most one "::" standing for one or more zero groups, and in place of the last two
 /// groups a dotted quad. Returns its end, or null when there is none.
@@ -56,29 +94,13 @@ const char* read_address(const char* p, const char* end, ipv6_address& address)
     // After a leading "::" the address may end at once.
     bool more = gap != 0 || (p < end && hex_at(p) != not_hex);
     while (more) {
-        const char* start = p;
-        std::uint32_t value = 0;
-        for (; p < end && hex_at(p) != not_hex; ++p) {
-            if (p - start == 4) return nullptr;
-            value = value << 4 | hex_at(p);
-        }
-        int width = 1;
-        if (p < end && *p == '.') {
-            // The group began a dotted quad, which ends the address.
-            dotted_quad quad = read_dotted_quad({start, static_cast<std::size_t>(end - start)});
-            if (quad.length == 0 || !quad.in_bounds) return nullptr;
-            value = quad.address;
-            width = 2;
-            p = start + quad.length;
-            more = false;
-        } else if (p == start) {
-            return nullptr;
-        }
-        if (count + width > 8) return nullptr;
-        count += width;
+        address_group group = read_group(p, end);
+        if (group.end == nullptr || count + group.width > 8) return nullptr;
+        p = group.end;
+        count += group.width;
         ipv6_address& part = gap < 0 ? before_gap : after_gap;
-        part = part << (16 * width) | value;
-        if (!more || p == end || *p != ':') break;
+        part = part << (16 * group.width) | group.value;
+        if (group.last || p == end || *p != ':') break;
         ++p;
         if (p < end && *p == ':') {
             if (gap >= 0) return nullptr;
@@ -88,14 +110,7 @@ const char* read_address(const char* p, const char* end, ipv6_address& address)
             more = p < end && hex_at(p) != not_hex;
         }
     }
-    if (gap < 0) {
-        if (count != 8) return nullptr;
-        address = before_gap;
-    } else {
-        if (count == 8) return nullptr;
-        address = gap == 0 ? after_gap : before_gap << (16 * (8 - gap)) | after_gap;
-    }
-    return p;
+    return join_groups(before_gap, after_gap, count, gap, address) ? p : nullptr;
 }
 
 /// A prefix length of one to three digits at p: its end, or null.

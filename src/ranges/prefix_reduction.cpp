@@ -85,55 +85,69 @@ std::uint64_t prefix_plan_entries(const prefix_counts& counts, const prefix_plan
     return entries;
 }
 
+namespace {
+
+/// The lengths that occur, and for each number of lengths written the best choice of them.
+/// best[k][j]: the fewest entries for the blocks up to present[j] when k + 1 lengths are
+/// written, the longest of them present[j]; from[k][j] the index of the next shorter one.
+struct length_choices {
+    unsigned present[33];
+    unsigned kinds = 0;
+    std::uint64_t best[33][33];
+    int from[33][33];
+};
+
+/// Fills level k (k + 1 lengths written) from level k - 1.
+void choose_level(length_choices& c, const prefix_counts& counts, unsigned k)
+{
+    for (unsigned j = 0; j < c.kinds; ++j) {
+        c.best[k][j] = saturated;
+        c.from[k][j] = -1;
+        for (unsigned i = k - 1; i < j; ++i) {
+            if (c.best[k - 1][i] == saturated) continue;
+            std::uint64_t entries = add_saturating(c.best[k - 1][i], written_at(counts, static_cast<int>(c.present[i]), c.present[j]));
+            if (entries < c.best[k][j]) {
+                c.best[k][j] = entries;
+                c.from[k][j] = static_cast<int>(i);
+            }
+        }
+    }
+}
+
+/// The plan of level k's best choice: each length up to a written one is written at that one.
+prefix_plan plan_of_level(const length_choices& c, unsigned k)
+{
+    prefix_plan plan = prefix_plan_plain();
+    int j = static_cast<int>(c.kinds - 1);
+    for (int level = static_cast<int>(k); j >= 0; --level) {
+        int shorter = c.from[level][j];
+        for (int length = shorter < 0 ? 0 : static_cast<int>(c.present[shorter]) + 1; length <= static_cast<int>(c.present[j]);
+             ++length)
+            plan[static_cast<unsigned>(length)] = static_cast<unsigned char>(c.present[j]);
+        j = shorter;
+    }
+    return plan;
+}
+
+} // namespace
+
 prefix_plan prefix_plan_reduced(const prefix_counts& counts, std::uint64_t most_entries)
 {
     // Only lengths that occur are worth writing at: a length between two that occur only
     // makes the blocks below it larger in number than the next occurring length would.
-    unsigned present[33];
-    unsigned kinds = 0;
+    length_choices c;
     for (unsigned length = 0; length <= 32; ++length)
-        if (counts[length] != 0) present[kinds++] = length;
-    prefix_plan plan = prefix_plan_plain();
-    if (kinds < 2) return plan;
-
-    // best[k][j]: the fewest entries for the blocks up to present[j] when k + 1 lengths are
-    // written, the longest of them present[j]; from[k][j] the index of the next shorter one.
-    std::uint64_t best[33][33];
-    int from[33][33];
-    for (unsigned j = 0; j < kinds; ++j) {
-        best[0][j] = written_at(counts, -1, present[j]);
-        from[0][j] = -1;
+        if (counts[length] != 0) c.present[c.kinds++] = length;
+    if (c.kinds < 2) return prefix_plan_plain();
+    for (unsigned j = 0; j < c.kinds; ++j) {
+        c.best[0][j] = written_at(counts, -1, c.present[j]);
+        c.from[0][j] = -1;
     }
-    const unsigned last = kinds - 1;
-    for (unsigned k = 0; k < kinds; ++k) {
-        if (k > 0) {
-            for (unsigned j = 0; j < kinds; ++j) {
-                best[k][j] = saturated;
-                from[k][j] = -1;
-                for (unsigned i = k - 1; i < j; ++i) {
-                    if (best[k - 1][i] == saturated) continue;
-                    std::uint64_t entries =
-                        add_saturating(best[k - 1][i], written_at(counts, static_cast<int>(present[i]), present[j]));
-                    if (entries < best[k][j]) {
-                        best[k][j] = entries;
-                        from[k][j] = static_cast<int>(i);
-                    }
-                }
-            }
-        }
-        if (best[k][last] > most_entries) continue;
-        // Each length up to a written one is written at that one.
-        int j = static_cast<int>(last);
-        for (int level = static_cast<int>(k); j >= 0; --level) {
-            int shorter = from[level][j];
-            for (int length = shorter < 0 ? 0 : static_cast<int>(present[shorter]) + 1;
-                 length <= static_cast<int>(present[j]); ++length)
-                plan[static_cast<unsigned>(length)] = static_cast<unsigned char>(present[j]);
-            j = shorter;
-        }
-        return plan;
+    for (unsigned k = 0; k < c.kinds; ++k) {
+        if (k > 0) choose_level(c, counts, k);
+        if (c.best[k][c.kinds - 1] <= most_entries) return plan_of_level(c, k);
     }
-    return plan;
+    return prefix_plan_plain();
 }
 
 void range_list_write_reduced(output_stream& out, range_list& list, const entry_budget& budget)
