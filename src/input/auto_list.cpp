@@ -691,6 +691,7 @@ int auto_list_read(const char* path, range_list& list)
         bool plain = ::pread(fd, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) && !(start[0] == 0x1F && start[1] == 0x8B)
                      && std::memcmp(start, p2b_magic, sizeof start) != 0;
         if (plain) ahead.start(fd, read_lines_ahead, smallest_file_ahead);
+        ahead.reserve_room_in(list);
     }
     if (file == nullptr) {
         diagnostic("Error opening file '%s'.\n", shown);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/helper_thread.h"
+#include "platform/pages.h"
 #include "ranges/range_storage.h"
 
 namespace blockset {
@@ -74,7 +75,10 @@ struct lines_ahead::job {
 bool lines_ahead::job::take_memory()
 {
     result.end = cut - start;
-    buffer = static_cast<char*>(std::malloc(read_block));
+    // From the page layer rather than the heap: a freed block of this size would raise the
+    // C library's threshold for mapping blocks, and the reader's own blocks would then stay
+    // in the heap after they are freed.
+    buffer = static_cast<char*>(page_block_map(read_block));
     // In huge pages where the system has them: few, large pages suit a block that fills
     // from its start.
     return buffer != nullptr && ranges.grow(static_cast<std::size_t>((file_end - cut) / shortest_plain_line + 1), 0, true);
@@ -148,12 +152,17 @@ void lines_ahead::start(int fd, plain_lines_reader<range_run> read, std::size_t 
             && work->reader.start([](void* argument) { static_cast<job*>(argument)->read_plain_lines(); }, work)) {
             job_ = work;
         } else {
-            std::free(work->buffer);
+            if (work->buffer != nullptr) page_block_unmap(work->buffer, read_block);
             work->~job();
             std::free(place);
         }
     }
     errno = saved_errno;
+}
+
+void lines_ahead::reserve_room_in(range_list& list)
+{
+    if (running() && !range_list_reserve(list, static_cast<std::size_t>(length() / shortest_plain_line) + 1)) release();
 }
 
 void lines_ahead::add_found_to(range_list& list)
@@ -207,7 +216,7 @@ void lines_ahead::release()
     if (job_ == nullptr) return;
     job_->stop.store(job::drop, std::memory_order_relaxed);
     job_->reader.join();
-    std::free(job_->buffer);
+    page_block_unmap(job_->buffer, read_block);
     job_->~job();
     std::free(job_);
     job_ = nullptr;

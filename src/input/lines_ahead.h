@@ -49,6 +49,11 @@ public:
     /// to the main thread, and counts them as line_feeds. The memory the second thread uses is
     /// taken here, so that it allocates nothing itself.
     void start(int fd, plain_lines_reader<range_run> read, std::size_t smallest);
+    /// Gives the list room for a range per shortest line of the bytes read ahead and before,
+    /// once started: it then fills one block and takes the second half's ranges without
+    /// growing while their block is held. Where that room cannot be had, memory is short:
+    /// releases, and the reader reads in turn, which needs the least.
+    void reserve_room_in(range_list& list);
     /// Started, and neither finished nor released.
     bool running() const { return job_ != nullptr && !finished_; }
     /// Where the second half starts, in bytes from the start offset: right after a line feed.

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "platform/pages.h"
+
 #if defined(__linux__)
 #include <sched.h>
 #elif defined(__FreeBSD__)
@@ -17,8 +19,9 @@ namespace blockset {
 
 namespace {
 
-/// The thread's stack: its work is loops a few calls deep.
+/// The thread's stack: its work is loops a few calls deep. Its lowest page guards it.
 constexpr std::size_t stack_bytes = 256 * 1024;
+constexpr std::size_t stack_block = stack_bytes + small_page;
 
 int count_usable_processors()
 {
@@ -60,20 +63,30 @@ bool helper_thread::start(void (*work)(void*), void* argument)
     if (running_ || usable_processors() < 2) return false;
     work_ = work;
     argument_ = argument;
+    // A stack of the library's own would be kept for another thread after this one ends.
+    stack_ = page_block_map(stack_block);
+    if (stack_ == nullptr) return false;
+    page_block_guard(stack_, small_page);
     pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) return false;
-    pthread_attr_setstacksize(&attributes, stack_bytes);
-    keep_apart(attributes);
-    sigset_t every, kept;
-    sigfillset(&every);
-    pthread_sigmask(SIG_SETMASK, &every, &kept);
-    running_ = pthread_create(&thread_, &attributes, [](void* self) -> void* {
-        auto* helper = static_cast<helper_thread*>(self);
-        helper->work_(helper->argument_);
-        return nullptr;
-    }, this) == 0;
-    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
-    pthread_attr_destroy(&attributes);
+    if (pthread_attr_init(&attributes) == 0) {
+        if (pthread_attr_setstack(&attributes, static_cast<char*>(stack_) + small_page, stack_bytes) == 0) {
+            keep_apart(attributes);
+            sigset_t every, kept;
+            sigfillset(&every);
+            pthread_sigmask(SIG_SETMASK, &every, &kept);
+            running_ = pthread_create(&thread_, &attributes, [](void* self) -> void* {
+                auto* helper = static_cast<helper_thread*>(self);
+                helper->work_(helper->argument_);
+                return nullptr;
+            }, this) == 0;
+            pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+        }
+        pthread_attr_destroy(&attributes);
+    }
+    if (!running_) {
+        page_block_unmap(stack_, stack_block);
+        stack_ = nullptr;
+    }
     return running_;
 }
 
@@ -82,6 +95,8 @@ void helper_thread::join()
     if (!running_) return;
     pthread_join(thread_, nullptr);
     running_ = false;
+    page_block_unmap(stack_, stack_block);
+    stack_ = nullptr;
 }
 
 } // namespace blockset

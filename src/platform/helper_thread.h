@@ -11,7 +11,9 @@ int usable_processors();
 /// It takes no signal (they stay with the main thread, whose handlers expect them there), and
 /// it is started only where it can help: with one usable processor, or without a thread to be
 /// had, start() starts nothing and the caller does the work itself. Starting allocates nothing
-/// through operator new, so that it cannot end the run for want of memory.
+/// through operator new, so that it cannot end the run for want of memory. The thread's stack
+/// is mapped for it and given back when it is joined, so that a run that started one needs no
+/// more address space afterwards than one that did not.
 class helper_thread {
 public:
     helper_thread() = default;
@@ -28,6 +30,7 @@ private:
     void (*work_)(void*) = nullptr;
     void* argument_ = nullptr;
     bool running_ = false;
+    void* stack_ = nullptr;
     pthread_t thread_{};
 };
 

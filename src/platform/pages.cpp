@@ -61,6 +61,8 @@ void page_block_prefer_huge_pages([[maybe_unused]] void* start, [[maybe_unused]]
 #endif
 }
 
+void page_block_guard(void* start, std::size_t bytes) { ::mprotect(start, bytes, PROT_NONE); }
+
 void page_block_discard(void* start, std::size_t bytes)
 {
 #if defined(BLOCKSET_LINUX_PAGES) || !defined(MADV_FREE)

@@ -30,6 +30,8 @@ bool page_block_move(void* from, std::size_t held, void* to);
 bool page_block_moves_pages();
 /// Asks for huge pages in part of a block, where the system takes such a request.
 void page_block_prefer_huge_pages(void* start, std::size_t bytes);
+/// Makes part of a block unreachable: a touch there ends the run (a stack's guard page).
+void page_block_guard(void* start, std::size_t bytes);
 /// Gives the pages of part of a block back to the system; their contents are lost.
 void page_block_discard(void* start, std::size_t bytes);
 
