@@ -120,13 +120,7 @@ void text_list_read(const char* path, range_list& list)
         // Standard input may be shared with the next reader, which must find it where reading
         // in turn would have left it: only a file of its own is read ahead.
         if (path != nullptr) ahead.start(fd, read_plain_lines<range_run>, smallest_file_ahead);
-        // A large file's list is given room for a range per shortest line at once: it then
-        // fills one block in huge pages rather than growing through small ones, and takes the
-        // second half's ranges without growing again. Where that room cannot be had, memory
-        // is short, and the file is read in turn, which needs the least.
-        if (ahead.running() && !range_list_reserve(list, static_cast<std::size_t>(ahead.length() / shortest_plain_line) + 1)) {
-            ahead.release();
-        }
+        ahead.reserve_room_in(list);
         text_parser_run(list, ahead);
         // Ranges read ahead out of order, before any syntax error, join with the lines after
         // them that the second processor left to this one.
