@@ -13,6 +13,8 @@ Output, the same every run (fixed seed, no time stamp in the gzip header):
     p2p-style.txt      one in the P2P text shape ("name:first-last"), both for the auto type
                        and made up from the documentation ranges 192.0.2.0/24,
                        198.51.100.0/24 and 203.0.113.0/24
+    dual-stack.txt     a list of both families, IPv4 and IPv6 entries mixed, made up from
+                       the same ranges and the IPv6 documentation prefix 2001:db8::/32
 """
 import gzip
 import os
@@ -134,6 +136,18 @@ Mail Relay, Inc.:203.0.113.0-203.0.113.63
 Open Resolvers:203.0.113.200-203.0.113.200
 """
 
+DUAL_STACK = """\
+# Example list of both families, made up from documentation address ranges.
+192.0.2.0/26 ; an IPv4 block
+2001:db8:10::/48 ; an IPv6 block
+2001:DB8:20::1 - 2001:db8:20::ff
+198.51.100.7
+2001:db8::1
+::ffff:198.51.100.8
+203.0.113.0 203.0.113.63
+2001:db8:10:1::/64
+"""
+
 
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
@@ -144,7 +158,7 @@ def main():
         handle.write(text_list(ranges))
     with open(os.path.join(folder, "blocklist.cidr"), "w") as handle:
         handle.write(cidr_listing(ranges))
-    for name, text in (("drop-style.txt", DROP_STYLE), ("p2p-style.txt", P2P_STYLE)):
+    for name, text in (("drop-style.txt", DROP_STYLE), ("p2p-style.txt", P2P_STYLE), ("dual-stack.txt", DUAL_STACK)):
         with open(os.path.join(folder, name), "w") as handle:
             handle.write(text)
 

@@ -10,6 +10,8 @@
 #include "io/diagnostics.h"
 #include "io/output_stream.h"
 #include "io/process.h"
+#include "ranges/ipv6_list.h"
+#include "ranges/ipv6_listings.h"
 #include "ranges/listings.h"
 #include "ranges/range_list.h"
 
@@ -38,7 +40,11 @@ void run_query(const char* type, const char* table)
         range_list_write_cidr(standard_output(), list);
     } else if (std::strcmp(type, "auto") == 0) {
         // A partial table is worse than none.
-        if (auto_list_read(table, list) == 0) range_list_write_cidr(standard_output(), list);
+        ipv6_list ipv6;
+        if (auto_list_read(table, list, ipv6) == 0) {
+            range_list_write_cidr(standard_output(), list);
+            ipv6_list_write_cidr(standard_output(), ipv6);
+        }
     } else {
         print_usage_and_exit();
     }

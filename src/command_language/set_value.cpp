@@ -10,6 +10,8 @@
 #include "input/text_list.h"
 #include "io/diagnostics.h"
 #include "io/output_file.h"
+#include "io/process.h"
+#include "ranges/ipv6_listings.h"
 #include "ranges/listings.h"
 #include "ranges/set_algebra.h"
 
@@ -34,9 +36,12 @@ set_value& variable_table_insert(variable_table& table, std::string name)
 set_value& variable_assign(set_value& variable, expression_value value)
 {
     if (value.is_temporary()) {
-        variable.ranges = std::move(value.release()->ranges);
+        std::unique_ptr<set_value> taken = value.release();
+        variable.ranges = std::move(taken->ranges);
+        variable.ipv6 = std::move(taken->ipv6);
     } else if (&value.get() != &variable) {
         range_list_copy(value.get().ranges, variable.ranges);
+        variable.ipv6 = value.get().ipv6;
     }
     return variable;
 }
@@ -75,7 +80,10 @@ std::unique_ptr<set_value> set_value_load_p2b(const char* path)
 std::unique_ptr<set_value> set_value_load_auto(const char* path)
 {
     auto value = set_value_new();
-    auto_list_read(path, value->ranges);
+    ipv6_list ipv6;
+    auto_list_read(path, value->ranges, ipv6);
+    // Every IPv6 entry read adds an address, so an empty list means none was read.
+    if (!ipv6_list_view(ipv6).empty()) value->ipv6 = std::move(ipv6);
     return value;
 }
 
@@ -87,6 +95,35 @@ namespace {
 /// size of the set.
 constexpr std::size_t added_in_place = 1024;
 
+/// Adds the IPv6 part of from, a set distinct from to, to the IPv6 part of to, which then
+/// holds one if from does.
+void add_ipv6_part(set_value& to, set_value& from)
+{
+    if (!from.ipv6) return;
+    if (!to.ipv6) {
+        to.ipv6 = from.ipv6;
+        return;
+    }
+    std::span<const ipv6_range> added = ipv6_list_view(*from.ipv6);
+    if (added.size() <= added_in_place) {
+        for (const ipv6_range& range : added) ipv6_list_insert(*to.ipv6, range);
+    } else {
+        ipv6_list result;
+        ipv6_list_union(*to.ipv6, *from.ipv6, result);
+        *to.ipv6 = std::move(result);
+    }
+}
+
+/// Gives result the IPv6 part op makes of the parts of a and b, when either holds one; a part
+/// not held counts as empty.
+void combine_ipv6_parts(set_value& a, set_value& b, set_value& result,
+                        ipv6_list& (*op)(ipv6_list&, ipv6_list&, ipv6_list&))
+{
+    if (!a.ipv6 && !b.ipv6) return;
+    ipv6_list none;
+    op(a.ipv6 ? *a.ipv6 : none, b.ipv6 ? *b.ipv6 : none, result.ipv6.emplace());
+}
+
 } // namespace
 
 std::unique_ptr<set_value> set_value_union(expression_value a, expression_value b)
@@ -97,11 +134,13 @@ std::unique_ptr<set_value> set_value_union(expression_value a, expression_value 
         if (small.size() <= added_in_place) {
             auto result = a.release();
             for (const ip_range& range : small) range_list_insert(result->ranges, range);
+            add_ipv6_part(*result, b.get());
             return result;
         }
     }
     auto result = set_value_new();
     range_list_union(a.get().ranges, b.get().ranges, result->ranges);
+    combine_ipv6_parts(a.get(), b.get(), *result, ipv6_list_union);
     return result;
 }
 
@@ -119,6 +158,7 @@ set_value& variable_union_assign(set_value& variable, expression_value a, expres
         range_list_union(variable.ranges, b.get().ranges, result);
         variable.ranges = std::move(result);
     }
+    add_ipv6_part(variable, b.get());
     return variable;
 }
 
@@ -126,6 +166,7 @@ std::unique_ptr<set_value> set_value_intersection(expression_value a, expression
 {
     auto result = set_value_new();
     range_list_intersection(a.get().ranges, b.get().ranges, result->ranges);
+    combine_ipv6_parts(a.get(), b.get(), *result, ipv6_list_intersection);
     return result;
 }
 
@@ -133,6 +174,7 @@ std::unique_ptr<set_value> set_value_difference(expression_value a, expression_v
 {
     auto result = set_value_new();
     range_list_difference(a.get().ranges, b.get().ranges, result->ranges);
+    combine_ipv6_parts(a.get(), b.get(), *result, ipv6_list_difference);
     return result;
 }
 
@@ -140,39 +182,67 @@ std::unique_ptr<set_value> set_value_complement(expression_value a)
 {
     auto result = set_value_new();
     range_list_complement(a.get().ranges, result->ranges);
+    if (a.get().ipv6) ipv6_list_complement(*a.get().ipv6, result->ipv6.emplace());
     return result;
 }
 
 namespace {
 
-/// Writes the value's list with the listing to the file at path, or on standard output.
-void write_value(const char* path, expression_value value, void (*listing)(output_stream&, range_list&))
+/// The listings of a save: one for each family.
+struct value_listing {
+    void (*ipv4)(output_stream&, range_list&);
+    void (*ipv6)(output_stream&, ipv6_list&);
+};
+
+/// Writes the value's parts with the listing to the file at path, or on standard output.
+void write_value(const char* path, expression_value value, value_listing listing)
 {
-    range_list& list = value.get().ranges;
-    range_list_view(list); // merging needs memory: do it before any file is touched
-    write_output_file(path, list, listing);
+    struct bound {
+        set_value* value;
+        value_listing listing;
+    } call{&value.get(), listing};
+    // Merging needs memory: do it before any file is touched.
+    range_list_view(call.value->ranges);
+    if (call.value->ipv6) ipv6_list_view(*call.value->ipv6);
+    write_output_file(
+        path,
+        [](output_stream& out, void* context) {
+            const bound* c = static_cast<const bound*>(context);
+            c->listing.ipv4(out, c->value->ranges);
+            if (c->value->ipv6) c->listing.ipv6(out, *c->value->ipv6);
+        },
+        &call);
 }
 
 } // namespace
 
 void set_value_write_cidr(const char* path, expression_value value)
 {
-    write_value(path, std::move(value), range_list_write_cidr);
+    write_value(path, std::move(value), {range_list_write_cidr, ipv6_list_write_cidr});
 }
 
 void set_value_write_ranges(const char* path, expression_value value)
 {
-    write_value(path, std::move(value), range_list_write_ranges);
+    write_value(path, std::move(value), {range_list_write_ranges, ipv6_list_write_ranges});
 }
 
 void set_value_write_addresses(const char* path, expression_value value)
 {
-    write_value(path, std::move(value), range_list_write_addresses);
+    set_value& set = value.get();
+    if (set.ipv6 && !ipv6_list_addresses_listable(*set.ipv6)) {
+        std::string place = "standard output";
+        if (path != nullptr) place.assign(1, '\'').append(path).append(1, '\'');
+        diagnostic("Too many IPv6 addresses to list one a line (more than %lu): nothing written to %s.\n",
+                   static_cast<unsigned long>(most_listed_ipv6_addresses), place.c_str());
+        note_data_error();
+        return;
+    }
+    write_value(path, std::move(value), {range_list_write_addresses, ipv6_list_write_addresses});
 }
 
 void set_value_write_count(const char* path, expression_value value)
 {
-    write_value(path, std::move(value), range_list_write_count);
+    write_value(path, std::move(value), {range_list_write_count, ipv6_list_write_count});
 }
 
 } // namespace blockset

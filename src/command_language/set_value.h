@@ -1,18 +1,27 @@
 #pragma once
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "ranges/ipv6_list.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
 
 /// The value of a script expression: a temporary made by the expression, or a variable of
 /// the run's variable_table (which holds its name).
+///
+/// A set has an IPv4 part and, once anything IPv6 reached it (an auto load that read an IPv6
+/// entry, or an operand or assigned set that holds an IPv6 part), an IPv6 part: ipv6 is then
+/// engaged, even when that part is empty. Operations act on each family separately; the
+/// complement inverts the IPv6 part only of a set that holds one, so that the complement of
+/// an empty set stays 0.0.0.0/0 and complementing twice gives the set back.
 struct set_value {
     range_list ranges;
+    std::optional<ipv6_list> ipv6;
 };
 
 /// An expression's result: either a temporary it owns, or a variable it only borrows.
@@ -77,11 +86,15 @@ std::unique_ptr<set_value> set_value_intersection(expression_value a, expression
 std::unique_ptr<set_value> set_value_difference(expression_value a, expression_value b);
 std::unique_ptr<set_value> set_value_complement(expression_value a);
 
-/// Writes the value to the file at path, or to standard output when path is null.
+/// Writes the value to the file at path, or to standard output when path is null: the IPv4
+/// part, then the IPv6 part of a set that holds one.
 void set_value_write_cidr(const char* path, expression_value value);
 void set_value_write_ranges(const char* path, expression_value value);
+/// An IPv6 part of more than 2^24 addresses is refused (reported, status 65): nothing is
+/// written and a named file keeps its bytes.
 void set_value_write_addresses(const char* path, expression_value value);
-/// Writes one line: the number of ranges, CIDR blocks and addresses of the value.
+/// Writes one line: the number of ranges, CIDR blocks and addresses of the value; a second
+/// one for the IPv6 part of a set that holds one.
 void set_value_write_count(const char* path, expression_value value);
 
 } // namespace blockset

@@ -7,13 +7,13 @@
 #include <string>
 #include <string_view>
 #include <vector>
-#include <arpa/inet.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include "input/delimited_fields.h"
 #include "input/dotted_quad.h"
 #include "input/gzip_input.h"
+#include "input/ipv6_literal.h"
 #include "input/json_addresses.h"
 #include "input/line_splitter.h"
 #include "input/lines_ahead.h"
@@ -21,6 +21,7 @@
 #include "io/diagnostics.h"
 #include "io/process.h"
 #include "ranges/cidr.h"
+#include "ranges/ipv6_list.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
@@ -139,22 +140,6 @@ entry read_p2p_entry(const char* p, const char* end)
     return read_entry(start, cut, true);
 }
 
-/// An IPv6 address, block or range: hex digits, ':', '.', '/' and '-', with two ':' at least.
-bool is_ipv6_entry(const char* p, const char* end)
-{
-    int colons = 0;
-    for (; !ends_entry(p, end); ++p) {
-        char c = *p;
-        if (c == ':') {
-            ++colons;
-        } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == '.' ||
-                     c == '/' || c == '-')) {
-            return false;
-        }
-    }
-    return colons >= 2;
-}
-
 /// The text of a line as a message shows it: at most 60 bytes, with backslashes and bytes
 /// that are not printable ASCII written as escapes, so the message stays one safe line.
 std::string shown_text(const char* p, const char* end)
@@ -185,39 +170,50 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-/// An IPv6 address, block ("a/n") or range ("a-b") written alone, as a field or a JSON value
-/// holds it. This is where such an entry is told from text that merely holds colons (a time
-/// of day, say).
-bool is_ipv6_text(std::string_view text)
-{
-    auto is_address = [](std::string_view part) {
-        char copy[64];
-        in6_addr address{};
-        if (part.empty() || part.size() >= sizeof copy) return false;
-        part.copy(copy, part.size());
-        copy[part.size()] = '\0';
-        return ::inet_pton(AF_INET6, copy, &address) == 1;
-    };
-    std::size_t cut = text.find_first_of("/-");
-    if (cut == std::string_view::npos) return is_address(text);
-    if (!is_address(text.substr(0, cut))) return false;
-    std::string_view rest = text.substr(cut + 1);
-    if (text[cut] == '-') return is_address(rest);
-    if (rest.empty() || rest.size() > 3) return false;
-    unsigned prefix = 0;
-    for (char c : rest) {
-        if (c < '0' || c > '9') return false;
-        prefix = prefix * 10 + static_cast<unsigned>(c - '0');
-    }
-    return prefix <= 128;
-}
-
 /// What a field (a column, a JSON value, a record's word) holds: one address, another entry
 /// (a block or range), an IPv6 entry, or none of these.
 struct field_entry {
     enum { none, address, entry, ipv6 } kind = none;
     ip_range range{0, 0};
+    ipv6_range range6{0, 0}; ///< when kind is ipv6
+    bool single = false;     ///< an IPv6 entry of one address written alone
 };
+
+/// The field, trimmed and not an IPv4 entry, as one IPv6 entry with nothing else in it. An
+/// IPv4-mapped entry is the IPv4 entry it carries. Text that is no such entry (a time of day,
+/// say) holds none.
+field_entry read_ipv6_field(std::string_view field)
+{
+    ipv6_entry found = read_ipv6_entry(field);
+    if (found.length != field.size()) return {};
+    bool alone = field.find_first_of("/- \t") == std::string_view::npos;
+    field_entry result;
+    if (found.kind == ipv6_entry_kind::ipv4) {
+        result.kind = alone ? field_entry::address : field_entry::entry;
+        result.range = found.ipv4_range;
+    } else if (found.kind == ipv6_entry_kind::ipv6) {
+        result.kind = field_entry::ipv6;
+        result.range6 = found.range;
+        result.single = alone;
+    }
+    return result;
+}
+
+/// Joins a field holding one address with the next one, when that holds one address of the
+/// same family too, into the range from the first to the second. False for a reversed pair.
+bool join_address_fields(field_entry& first, const field_entry& last)
+{
+    if (first.kind == field_entry::address && last.kind == field_entry::address) {
+        if (last.range.first < first.range.first) return false;
+        first.kind = field_entry::entry;
+        first.range.last = last.range.first;
+    } else if (first.kind == field_entry::ipv6 && first.single && last.kind == field_entry::ipv6 && last.single) {
+        if (last.range6.first < first.range6.first) return false;
+        first.single = false;
+        first.range6.last = last.range6.first;
+    }
+    return true;
+}
 
 /// The field as one entry, with nothing else in it.
 field_entry read_field(std::string_view field)
@@ -233,14 +229,14 @@ field_entry read_field(std::string_view field)
         if (!found.read || found.end != end || found.range.first > found.range.last) return {};
         return {field_entry::entry, found.range};
     }
-    if (is_ipv6_text(field)) return {field_entry::ipv6, {0, 0}};
-    return {};
+    return field.empty() ? field_entry{} : read_ipv6_field(field);
 }
 
 /// What a line holds.
 struct line_content {
     enum { nothing, adds, ipv6, unreadable } kind = nothing;
-    ip_range range{0, 0};
+    ip_range range{0, 0};     ///< what it adds to the IPv4 list
+    ipv6_range range6{0, 0}; ///< what it adds to the IPv6 list
     /// Where its text starts, past the blanks, and where its line end is (or region_end).
     const char* text = nullptr;
     const char* end = nullptr;
@@ -260,9 +256,14 @@ line_content read_line(const char* p, const char* region_end)
     if (empty) return line;
     if (!found.read) {
         found = read_p2p_entry(p, line_end);
-        if (!found.read && is_ipv6_entry(p, line_end)) {
-            line.kind = line_content::ipv6;
-            return line;
+        if (!found.read) {
+            ipv6_entry v6 = read_ipv6_entry({p, static_cast<std::size_t>(line_end - p)});
+            if (v6.kind == ipv6_entry_kind::ipv6) {
+                line.kind = line_content::ipv6;
+                line.range6 = v6.range;
+                return line;
+            }
+            if (v6.kind == ipv6_entry_kind::ipv4) found = {true, v6.ipv4_range, p + v6.length};
         }
     }
     // A reversed range denotes no addresses: most likely a mistake in the list.
@@ -277,7 +278,8 @@ line_content read_line(const char* p, const char* region_end)
 
 /// The reader of lines read ahead on a second processor: the lines at the start of held
 /// whose line end is in view (a carriage return with a byte after it), up to the first that
-/// holds an IPv6 entry or cannot be read, which the main thread reads and reports.
+/// holds an IPv6 entry (for the main thread's IPv6 list) or cannot be read, which the main
+/// thread reads and reports.
 plain_lines read_lines_ahead(std::string_view held, range_run& add)
 {
     const char* const start = held.data();
@@ -306,7 +308,7 @@ bool starts_json(std::string_view text) { return !text.empty() && (text[0] == '{
 /// of a JSON document, which is then read whole.
 class line_reader {
 public:
-    line_reader(const char* shown, range_list& list) : shown_(shown), list_(list) {}
+    line_reader(const char* shown, range_list& list, ipv6_list& ipv6) : shown_(shown), list_(list), ipv6_(ipv6) {}
 
     /// Handles the line at p, which ends at a line end before lines_end or at lines_end
     /// itself; returns the start of the next line.
@@ -328,7 +330,7 @@ public:
         if (line.kind == line_content::unreadable) {
             std::string_view text = trimmed({line.text, static_cast<std::size_t>(line.end - line.text)});
             if (first && starts_json(text)) return start_json(text, p, next);
-            line.kind = read_other_shape(text, first, line.range);
+            line.kind = read_other_shape(text, first, line);
         }
         count_line(line);
         return next;
@@ -385,7 +387,6 @@ public:
             diagnostic("'%s': unreadable lines not shown: %ld\n", shown_,
                        static_cast<long>(unreadable_lines_ - reported_line_limit));
         }
-        if (ipv6_entries_ != 0) diagnostic("'%s': IPv6 entries skipped: %ld\n", shown_, static_cast<long>(ipv6_entries_));
         bool complete = unreadable_lines_ == 0 && !damaged_;
         // A list that lost every entry at its source looks like an empty one: a table filled
         // from it would be emptied.
@@ -405,7 +406,7 @@ private:
             range_list_insert(list_, line.range);
             ++entries_;
         } else if (line.kind == line_content::ipv6) {
-            ++ipv6_entries_;
+            ipv6_list_insert(ipv6_, line.range6);
             ++entries_;
         } else if (line.kind == line_content::unreadable) {
             report_unreadable(line.text, line.end);
@@ -413,18 +414,18 @@ private:
     }
 
     /// A line of another shape than plain lines (text trimmed), or an unreadable line.
-    decltype(line_content::kind) read_other_shape(std::string_view text, bool first, ip_range& range)
+    decltype(line_content::kind) read_other_shape(std::string_view text, bool first, line_content& line)
     {
         if (shape_ == shape::tor || (first && starts_with(text, "ExitNode "))) {
             shape_ = shape::tor;
-            return read_tor_record(text, range);
+            return read_tor_record(text, line);
         }
         if (starts_json(text)) return read_json_line(text);
-        return read_row(text, first, range);
+        return read_row(text, first, line);
     }
 
     /// Tor's exit records: an "ExitAddress" line gives an address; the others are skipped.
-    static decltype(line_content::kind) read_tor_record(std::string_view text, ip_range& range)
+    static decltype(line_content::kind) read_tor_record(std::string_view text, line_content& line)
     {
         for (std::string_view skipped : {"ExitNode ", "Published ", "LastStatus "}) {
             if (starts_with(text, skipped)) return line_content::nothing;
@@ -433,27 +434,23 @@ private:
         if (!starts_with(text, word)) return line_content::unreadable;
         text = trimmed(text.substr(word.size()));
         field_entry found = read_field(text.substr(0, text.find_first_of(" \t")));
-        return kind_of(found, range);
+        return kind_of(found, line);
     }
 
     /// A row of delimited fields: the first field that holds an entry is the entry, joined
     /// with the next into a range when both are addresses. The first row holding none is a
     /// header, whose delimiter the rows after it are read by.
-    decltype(line_content::kind) read_row(std::string_view text, bool first, ip_range& range)
+    decltype(line_content::kind) read_row(std::string_view text, bool first, line_content& line)
     {
         char delimiter = delimiter_ != 0 ? delimiter_ : delimited_fields_delimiter(text);
         if (delimiter == 0 || !delimited_fields_split(text, delimiter, fields_)) return line_content::unreadable;
         for (std::size_t i = 0; i < fields_.size(); ++i) {
             field_entry found = read_field(fields_[i]);
             if (found.kind == field_entry::none) continue;
-            if (found.kind == field_entry::address && i + 1 < fields_.size()) {
-                field_entry last = read_field(fields_[i + 1]);
-                if (last.kind == field_entry::address) {
-                    if (last.range.first < found.range.first) return line_content::unreadable;
-                    found.range.last = last.range.first;
-                }
+            if (i + 1 < fields_.size() && (found.kind == field_entry::address || found.single)) {
+                if (!join_address_fields(found, read_field(fields_[i + 1]))) return line_content::unreadable;
             }
-            return kind_of(found, range);
+            return kind_of(found, line);
         }
         if (!first || !is_header(fields_)) return line_content::unreadable;
         shape_ = shape::delimited;
@@ -471,11 +468,14 @@ private:
         return true;
     }
 
-    static decltype(line_content::kind) kind_of(const field_entry& found, ip_range& range)
+    static decltype(line_content::kind) kind_of(const field_entry& found, line_content& line)
     {
-        if (found.kind == field_entry::ipv6) return line_content::ipv6;
         if (found.kind == field_entry::none) return line_content::unreadable;
-        range = found.range;
+        if (found.kind == field_entry::ipv6) {
+            line.range6 = found.range6;
+            return line_content::ipv6;
+        }
+        line.range = found.range;
         return line_content::adds;
     }
 
@@ -518,7 +518,7 @@ private:
         line.text = p;
         line.end = p;
         while (line.end < lines_end && !is_line_end(*line.end)) ++line.end;
-        line.kind = read_row(trimmed({p, static_cast<std::size_t>(line.end - p)}), false, line.range);
+        line.kind = read_row(trimmed({p, static_cast<std::size_t>(line.end - p)}), false, line);
         if (line.kind == line_content::unreadable) return nullptr;
         count_line(line);
         return line_splitter_step(line.end, lines_end);
@@ -561,12 +561,12 @@ private:
         field_entry first = read_field(found.first);
         if (!found.last.empty()) {
             field_entry last = read_field(found.last);
-            if (first.kind == field_entry::ipv6 && last.kind == field_entry::ipv6) first.kind = field_entry::ipv6;
-            else if (first.kind != field_entry::address || last.kind != field_entry::address || last.range.first < first.range.first) return false;
-            else first.range.last = last.range.first;
+            bool both_addresses = (first.kind == field_entry::address && last.kind == field_entry::address)
+                                  || (first.single && last.single);
+            if (!both_addresses || !join_address_fields(first, last)) return false;
         }
         line_content line;
-        line.kind = kind_of(first, line.range);
+        line.kind = kind_of(first, line);
         if (line.kind == line_content::unreadable) return false;
         count_line(line);
         return true;
@@ -608,9 +608,9 @@ private:
 
     const char* shown_;
     range_list& list_;
+    ipv6_list& ipv6_;
     std::uint64_t line_number_ = 0;
     std::uint64_t unreadable_lines_ = 0;
-    std::uint64_t ipv6_entries_ = 0;
     std::uint64_t entries_ = 0;
     bool content_seen_ = false;
     bool damaged_ = false;
@@ -650,10 +650,11 @@ void follow_shape(line_reader& reader, line_splitter& splitter, lines_ahead& ahe
 /// Reads the stream as lines, after the bytes held that were taken from it already; with
 /// ahead running, up to its cut, where it takes the lines read ahead.
 /// Returns 0 when it was read to its end and every line was readable.
-int read_lines(gzFile file, std::string_view held, const char* shown, range_list& list, lines_ahead& ahead)
+int read_lines(gzFile file, std::string_view held, const char* shown, range_list& list, ipv6_list& ipv6,
+               lines_ahead& ahead)
 {
     line_splitter splitter(file, held);
-    line_reader reader(shown, list);
+    line_reader reader(shown, list, ipv6);
     while (!splitter.ended()) {
         // Lines from the cut on are the second processor's, until its reading is taken.
         line_block block = splitter.next(ahead.running() ? ahead.cut() : no_stop);
@@ -678,7 +679,7 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
 
 } // namespace
 
-int auto_list_read(const char* path, range_list& list)
+int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6)
 {
     const char* shown = path != nullptr ? path : auto_standard_input_name;
     int fd = -1;
@@ -708,7 +709,7 @@ int auto_list_read(const char* path, range_list& list)
                 result = -1;
             }
         } else {
-            result = read_lines(file, {head, static_cast<std::size_t>(got)}, shown, list, ahead);
+            result = read_lines(file, {head, static_cast<std::size_t>(got)}, shown, list, ipv6, ahead);
         }
         gzclose(file);
     }

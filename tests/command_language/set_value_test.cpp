@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -117,6 +118,94 @@ TEST(set_value, union_assigned_to_a_variable_gives_the_union_wherever_the_variab
             EXPECT_EQ(ranges_of(cc.ranges), (ranges{{50, 99}}));
         }
     }
+}
+
+using ipv6_ranges = std::vector<ipv6_range>;
+
+/// A temporary with both parts; no IPv6 part at all when ipv6 is empty.
+std::unique_ptr<set_value> dual_with(const ranges& ipv4, const std::optional<ipv6_ranges>& ipv6)
+{
+    auto value = temporary_with(ipv4);
+    if (ipv6) {
+        value->ipv6.emplace();
+        for (const ipv6_range& range : *ipv6) ipv6_list_insert(*value->ipv6, range);
+    }
+    return value;
+}
+
+std::optional<ipv6_ranges> ipv6_part(set_value& value)
+{
+    if (!value.ipv6) return std::nullopt;
+    auto view = ipv6_list_view(*value.ipv6);
+    return ipv6_ranges(view.begin(), view.end());
+}
+
+constexpr ipv6_address big = ipv6_from_halves(0x20010db800000000, 0);
+
+TEST(set_value, operations_act_on_each_family_and_hold_an_ipv6_part_when_an_operand_does)
+{
+    using operation = std::unique_ptr<set_value> (*)(expression_value, expression_value);
+    struct row {
+        const char* name;
+        operation op;
+        std::optional<ipv6_ranges> a6, b6, expected6;
+    };
+    const ipv6_ranges a6{{1, 5}, {big, big + 9}};
+    const ipv6_ranges b6{{4, 8}};
+    const row rows[] = {
+        {"union", set_value_union, a6, b6, ipv6_ranges{{1, 8}, {big, big + 9}}},
+        {"union, IPv4 only", set_value_union, std::nullopt, std::nullopt, std::nullopt},
+        {"union with no IPv6 part", set_value_union, std::nullopt, b6, b6},
+        {"intersection", set_value_intersection, a6, b6, ipv6_ranges{{4, 5}}},
+        {"intersection with no IPv6 part", set_value_intersection, a6, std::nullopt, ipv6_ranges{}},
+        {"difference", set_value_difference, a6, b6, ipv6_ranges{{1, 3}, {big, big + 9}}},
+        {"difference from no IPv6 part", set_value_difference, std::nullopt, b6, ipv6_ranges{}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        for (bool a_is_variable : {false, true}) {
+            variable_table table;
+            set_value& aa = variable_assign(table, "$aa", expression_value(dual_with({{10, 20}}, r.a6)));
+            expression_value a = a_is_variable ? expression_value(aa) : expression_value(dual_with({{10, 20}}, r.a6));
+            auto result = r.op(std::move(a), expression_value(dual_with({{15, 30}}, r.b6)));
+            EXPECT_EQ(ipv6_part(*result), r.expected6);
+            EXPECT_EQ(ipv6_part(aa), r.a6);
+        }
+    }
+}
+
+TEST(set_value, complement_inverts_the_ipv6_part_only_when_held_and_twice_gives_the_set_back)
+{
+    struct row {
+        std::optional<ipv6_ranges> held, inverted;
+    };
+    const row rows[] = {
+        {std::nullopt, std::nullopt},
+        {ipv6_ranges{}, ipv6_ranges{{0, ipv6_top_address}}},
+        {ipv6_ranges{{0, 0}, {big, ipv6_top_address}}, ipv6_ranges{{1, big - 1}}},
+    };
+    for (const row& r : rows) {
+        auto once = set_value_complement(expression_value(dual_with({}, r.held)));
+        EXPECT_EQ(ranges_of(once->ranges), (ranges{{0, top_address}}));
+        EXPECT_EQ(ipv6_part(*once), r.inverted);
+        auto twice = set_value_complement(expression_value(std::move(once)));
+        EXPECT_TRUE(ranges_of(twice->ranges).empty());
+        EXPECT_EQ(ipv6_part(*twice), r.held);
+    }
+}
+
+TEST(set_value, assignment_and_union_in_a_variable_carry_the_ipv6_part)
+{
+    variable_table table;
+    set_value& aa = variable_assign(table, "$aa", expression_value(dual_with({}, std::nullopt)));
+    set_value& bb = variable_assign(table, "$bb", expression_value(dual_with({}, ipv6_ranges{{7, 7}})));
+    variable_union_assign(aa, expression_value(aa), expression_value(bb));
+    variable_union_assign(aa, expression_value(dual_with({}, ipv6_ranges{{1, 6}})), expression_value(aa));
+    EXPECT_EQ(ipv6_part(aa), (ipv6_ranges{{1, 7}}));
+    variable_assign(bb, expression_value(dual_with({}, std::nullopt)));
+    EXPECT_EQ(ipv6_part(bb), std::nullopt);
+    variable_assign(bb, expression_value(aa));
+    EXPECT_EQ(ipv6_part(bb), (ipv6_ranges{{1, 7}}));
 }
 
 } // namespace

@@ -36,7 +36,7 @@ def main():
         if gzip.decompress(read(os.path.join(folder, "blocklist.p2b.gz"))) != \
                 gzip.decompress(read(os.path.join(EXAMPLES, "blocklist.p2b.gz"))):
             failures.append("blocklist.p2b.gz is not what make_examples.py makes")
-        for name in ("blocklist.txt", "blocklist.cidr", "drop-style.txt", "p2p-style.txt"):
+        for name in ("blocklist.txt", "blocklist.cidr", "drop-style.txt", "p2p-style.txt", "dual-stack.txt"):
             if read(os.path.join(folder, name)) != read(os.path.join(EXAMPLES, name)):
                 failures.append(f"{name} is not what make_examples.py makes")
     for failure in failures:

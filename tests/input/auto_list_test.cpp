@@ -11,6 +11,9 @@
 
 #include "io/diagnostics.h"
 #include "io/file_opener.h"
+#include "io/output_stream.h"
+#include "ranges/ipv6_list.h"
+#include "ranges/ipv6_listings.h"
 #include "ranges/range_list.h"
 #include "test_support.h"
 
@@ -41,6 +44,7 @@ struct outcome {
     int result;
     ranges read;
     std::string messages;
+    std::string ipv6; // the IPv6 list's ranges, "first-last" one a line
 };
 
 outcome read_bytes(const std::string& bytes, const char* path = "list.txt")
@@ -50,9 +54,16 @@ outcome read_bytes(const std::string& bytes, const char* path = "list.txt")
     calls.open = &serve_list;
     path_calls_override opener(calls);
     range_list list;
+    ipv6_list ipv6;
     diagnostic_capture capture;
-    int result = auto_list_read(path, list);
-    return {result, ranges_of(list), capture.text()};
+    int result = auto_list_read(path, list, ipv6);
+    testing::anonymous_file file;
+    {
+        output_stream out(file.fd(), 1 << 16);
+        ipv6_list_write_ranges(out, ipv6);
+        out.flush();
+    }
+    return {result, ranges_of(list), capture.text(), file.text()};
 }
 
 struct line_case {
@@ -60,6 +71,7 @@ struct line_case {
     std::string bytes;
     ranges expected;
     std::string messages; // as read from "list.txt"
+    std::string ipv6 = "";
 };
 void PrintTo(const line_case& row, std::ostream* out) { *out << row.what; }
 
@@ -69,8 +81,9 @@ void expect_read(const line_case& c)
     outcome got = read_bytes(c.bytes);
     EXPECT_EQ(got.read, c.expected);
     EXPECT_EQ(got.messages, c.messages);
-    // Every message but the count of IPv6 entries tells of input that was not read.
-    EXPECT_EQ(got.result, c.messages.empty() || c.messages.find("IPv6") != std::string::npos ? 0 : -1);
+    EXPECT_EQ(got.ipv6, c.ipv6);
+    // Every message tells of input that was not read.
+    EXPECT_EQ(got.result, c.messages.empty() ? 0 : -1);
 }
 
 class auto_list_lines : public ::testing::TestWithParam<line_case> {};
@@ -134,13 +147,20 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"text shown safely and cut", "  bad\\\x01\xff'" + long_label + "  \n", {},
                   "'list.txt' line 1: cannot read 'bad\\\\\\x01\\xff'" + std::string(53, 'z') + "'\n"},
         unreadable_lines(10), unreadable_lines(14),
-        line_case{"IPv6 entries counted once", "2001:db8::/32\n::1 ; x\n2001:db8::1-2001:db8::5\n1.2.3.4\n",
-                  {one("1.2.3.4")}, "'list.txt': IPv6 entries skipped: 3\n"},
-        line_case{"one IPv6 entry", "::ffff:1.2.3.4\n", {}, "'list.txt': IPv6 entries skipped: 1\n"},
+        line_case{"IPv6 entries beside IPv4", "2001:db8::/32\n::1 ; x\n2001:DB8::1 - 2001:db9::5\n1.2.3.4\n",
+                  {one("1.2.3.4")}, "", "::1-::1\n2001:db8::-2001:db9::5\n"},
+        line_case{"IPv4-mapped entries", "::ffff:1.2.3.4\n::ffff:c000:200/120\nbl:::ffff:5.0.0.1-::ffff:5.0.0.9\n",
+                  {one("1.2.3.4"), span("5.0.0.1", "5.0.0.9"), span("192.0.2.0", "192.0.2.255")}, ""},
+        line_case{"IPv6 forms refused", "fe80::1%eth0\n[::1]\n:::1\n::/129\n12345::\n2001:db8::2 2001:db8::1\n::1\n",
+                  {},
+                  "'list.txt' line 1: cannot read 'fe80::1%eth0'\n'list.txt' line 2: cannot read '[::1]'\n"
+                  "'list.txt' line 3: cannot read ':::1'\n'list.txt' line 4: cannot read '::/129'\n"
+                  "'list.txt' line 5: cannot read '12345::'\n'list.txt' line 6: cannot read '2001:db8::2 2001:db8::1'\n",
+                  "::1-::1\n"},
         // Shapes shown by a line the plain forms cannot read.
         line_case{"JSON lines", "{\"cidr\":\"192.0.2.0/25\",\"sblid\":\"SBL1\"}\r\n{\"cidr\":\"2001:db8::/32\"}\n"
                                 "{\"type\":\"metadata\",\"size\":2}\n",
-                  {span("192.0.2.0", "192.0.2.127")}, "'list.txt': IPv6 entries skipped: 1\n"},
+                  {span("192.0.2.0", "192.0.2.127")}, "", "2001:db8::-2001:db8:ffff:ffff:ffff:ffff:ffff:ffff\n"},
         line_case{"JSON document", "{\r\n \"prefixes\": [{\"ip_prefix\": \"198.51.100.0/24\", \"s\": \"A\"},\n"
                                    "  {\"ip_prefix\": \"198.51.100.0/24\", \"s\": \"B\"}],\n"
                                    " \"x\": {\"deep\": [[{\"start\": \"192.0.2.9\", \"end\": \"192.0.2.10\"}]]}}\n",
@@ -161,7 +181,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "'list.txt' line 3: cannot read '192.0.2.9,192.0.2.1'\n"},
         line_case{"tab header over rows with empty fields", "Start\tEnd\tNetblock\tName\n192.0.2.0\t192.0.2.255\t24\t\n"
                                                                   "2001:db8::\t2001:db8::ff\t120\t\n# END\n",
-                  {span("192.0.2.0", "192.0.2.255")}, "'list.txt': IPv6 entries skipped: 1\n"},
+                  {span("192.0.2.0", "192.0.2.255")}, "", "2001:db8::-2001:db8::ff\n"},
+        line_case{"IPv6 in fields and JSON", "2001:db8::9,2001:db8::1,x\n12:00:00,2001:db8::/127,x\n"
+                                             "{\"start\": \"::5\", \"end\": \"::7\"}\n",
+                  {}, "'list.txt' line 1: cannot read '2001:db8::9,2001:db8::1,x'\n", "::5-::7\n2001:db8::-2001:db8::1\n"},
         line_case{"Tor exit records", "ExitNode 00AA\nPublished 2024-01-01 12:00:00\nLastStatus 2024-01-01 13:00:00\n"
                                       "ExitAddress 192.0.2.44 2024-01-01 13:05:00\nExitAddress x\n",
                   {one("192.0.2.44")}, "'list.txt' line 5: cannot read 'ExitAddress x'\n"},
