@@ -12,6 +12,7 @@
 #include "command_language/loader_saves.h"
 #include "command_language/set_value.h"
 #include "parsing/scanner.h"
+#include "ranges/range_list.h"
 
 namespace blockset {
 
@@ -212,7 +213,16 @@ private:
             // A union that an assignment takes at once is made for that variable.
             if (open_.size() >= 2 && open_[open_.size() - 2].kind == EQUALS) {
                 set_value& variable = assigned_variable(open_[open_.size() - 2]);
-                return expression_value(variable_union_assign(variable, std::move(open.first), std::move(operand)));
+                if (!operand.is_temporary()) {
+                    return expression_value(variable_union_assign(variable, std::move(open.first), std::move(operand)));
+                }
+                // The second operand is only read: it is lent, and its value kept for the next
+                // set literal, which is then made without a new allocation.
+                std::unique_ptr<set_value> lent = operand.release();
+                set_value& result = variable_union_assign(variable, std::move(open.first), expression_value(*lent));
+                range_list_clear(lent->ranges);
+                spare_ = std::move(lent);
+                return expression_value(result);
             }
             return expression_value(set_value_union(std::move(open.first), std::move(operand)));
         case KW_DIFFERENCE: return expression_value(set_value_difference(std::move(open.first), std::move(operand)));
@@ -242,7 +252,7 @@ private:
     expression_value parse_set_literal()
     {
         shift(); // "{"
-        std::unique_ptr<set_value> made = set_value_new();
+        std::unique_ptr<set_value> made = spare_ ? std::move(spare_) : set_value_new();
         if (peek() == RBRACE) {
             shift();
             reduce(2); // set_literal -> "{" "}"
@@ -333,6 +343,8 @@ private:
     bool has_lookahead_ = false;
     token_value token_;
     std::vector<open_expression> open_;
+    /// An empty value, kept to make the next set literal in.
+    std::unique_ptr<set_value> spare_;
 };
 
 } // namespace

@@ -2,10 +2,12 @@
 
 namespace blockset {
 
-scan_match match_address_rules(std::string_view text, bool input_ended, bool& needs_more, int cidr_rule)
+scan_match match_address_rules(std::string_view text, bool input_ended, bool& needs_more, int cidr_rule,
+                               address_literal* read)
 {
     address_literal literal = read_address_literal(text);
     if (literal.reached_end && !input_ended) needs_more = true;
+    if (read != nullptr) *read = literal;
     switch (literal.form) {
     case literal_form::cidr: return {cidr_rule, literal.length};
     case literal_form::range: return {cidr_rule + 1, literal.length};

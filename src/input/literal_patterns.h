@@ -31,8 +31,8 @@ private:
     bool& needs_more_;
 };
 
-inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
-inline bool is_letter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
+constexpr bool is_letter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 enum class literal_form { none, cidr, range, address };
 
@@ -101,8 +101,10 @@ inline address_literal read_address_literal(std::string_view text)
 /// The three literal rules of a scanner, which both languages list in this order from
 /// cidr_rule on: a CIDR block, a range (cidr_rule + 1), a single address (cidr_rule + 2);
 /// no_rule when none matches. Sets needs_more when more input could lengthen the literal
-/// and the input has not ended.
-scan_match match_address_rules(std::string_view text, bool input_ended, bool& needs_more, int cidr_rule);
+/// and the input has not ended. With read, the literal read while matching is kept there,
+/// so that its numbers need not be read again.
+scan_match match_address_rules(std::string_view text, bool input_ended, bool& needs_more, int cidr_rule,
+                               address_literal* read = nullptr);
 
 /// Length of the host name at the start (labels of a letter, then letters, digits and "-",
 /// joined by single dots), or 0.

@@ -53,6 +53,10 @@ TEST(command_parser, a_set_literal_unioned_into_the_variable_it_is_assigned_to_a
         {"$aa = {10.0.0.1}; $bb = $aa = union($aa, {10.0.0.2}); $aa = {}; $aa = $bb;", "10.0.0.1-10.0.0.2\n"},
         {"$aa = {10.0.0.1}; $bb = union($aa, {10.0.0.2}); $aa = union($aa, {10.0.0.3}); $aa = union($aa, $bb);",
          "10.0.0.1-10.0.0.3\n"},
+        // Set literals read after one that was unioned in start empty.
+        {"$aa = {10.0.0.1}; $aa = union($aa, {10.0.0.2}); $aa = {10.0.0.9};", "10.0.0.9-10.0.0.9\n"},
+        {"$aa = {10.0.0.1}; $bb = union($aa, {10.0.0.2}); $aa = union($aa, {10.0.0.5}); $aa = union($aa, {});",
+         "10.0.0.1-10.0.0.1\n10.0.0.5-10.0.0.5\n"},
     };
     for (const auto& c : cases) {
         testing::output_capture output;
