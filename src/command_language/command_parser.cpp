@@ -221,6 +221,7 @@ private:
                 std::unique_ptr<set_value> lent = operand.release();
                 set_value& result = variable_union_assign(variable, std::move(open.first), expression_value(*lent));
                 range_list_clear(lent->ranges);
+                lent->ipv6.reset();
                 spare_ = std::move(lent);
                 return expression_value(result);
             }
