@@ -6,6 +6,7 @@
 #include "io/diagnostics.h"
 #include "io/output_file.h"
 #include "io/process.h"
+#include "ranges/ipv6_list.h"
 #include "ranges/loader_listings.h"
 #include "ranges/prefix_reduction.h"
 
@@ -119,6 +120,15 @@ void set_value_write_loader(const char* path, expression_value value, std::strin
     std::string problem = read_listing(text, listing);
     if (!problem.empty()) {
         diagnostic("Invalid listing '%s': %s.\n", std::string(text).c_str(), problem.c_str());
+        note_data_error();
+        return;
+    }
+    // These listings hold IPv4 blocks only: writing one of a set with IPv6 addresses would
+    // lose those addresses without a word.
+    set_value& set = value.get();
+    if (set.ipv6 && !ipv6_list_view(*set.ipv6).empty()) {
+        diagnostic("Invalid listing '%s': the set holds IPv6 addresses and the listing names no IPv6 set.\n",
+                   std::string(text).c_str());
         note_data_error();
         return;
     }
