@@ -6,6 +6,7 @@
 #include "io/diagnostics.h"
 #include "io/output_file.h"
 #include "io/process.h"
+#include "ranges/ipv6_list.h"
 #include "ranges/loader_listings.h"
 #include "ranges/prefix_reduction.h"
 
@@ -81,26 +82,33 @@ std::string read_listing(std::string_view text, loader_listing& listing)
     std::vector<std::string_view> words = words_of(text);
     if (words[0] == "nft") {
         listing.what = loader_listing::kind::nft;
-        if (words.size() != 4) return "expected nft FAMILY TABLE SET";
+        if (words.size() != 4 && words.size() != 5) return "expected nft FAMILY TABLE SET, or nft inet TABLE SET SET6";
         if (!nft_family_valid(words[1]))
             return "nft family '" + std::string(words[1]) + "' is none of ip, ip6, inet, arp, bridge, netdev";
-        for (std::size_t i = 2; i < 4; ++i)
+        if (words.size() == 5 && words[1] != "inet")
+            return "nft family '" + std::string(words[1]) + "' cannot hold an IPv4 and an IPv6 set; inet can";
+        for (std::size_t i = 2; i < words.size(); ++i)
             if (!nft_name_valid(words[i]))
                 return "nft name '" + std::string(words[i]) +
                        "' is not a letter followed by letters, digits, '_', '-' or '.'";
-        listing.nft = {std::string(words[1]), std::string(words[2]), std::string(words[3])};
+        listing.nft = {std::string(words[1]), std::string(words[2]), std::string(words[3]),
+                       words.size() == 5 ? std::string(words[4]) : std::string()};
         return {};
     }
     if (words[0] == "ipset") {
         listing.what = loader_listing::kind::ipset;
-        if (words.size() < 2 || (words.size() > 2 && words[2] != "reduced"))
-            return "expected ipset SET, or ipset SET reduced BUDGET";
-        if (!ipset_name_valid(words[1]))
-            return "ipset name '" + std::string(words[1]) +
-                   "' is not 1 to 27 letters, digits, '_', '-' or '.', the first no '-'";
+        std::size_t next = 2;
+        if (words.size() > 2 && words[2] != "reduced") next = 3; // the IPv6 set's name
+        if (words.size() < 2 || (words.size() > next && words[next] != "reduced"))
+            return "expected ipset SET [SET6], or ipset SET [SET6] reduced BUDGET";
+        for (std::size_t i = 1; i < next; ++i)
+            if (!ipset_name_valid(words[i]))
+                return "ipset name '" + std::string(words[i]) +
+                       "' is not 1 to 27 letters, digits, '_', '-' or '.', the first no '-'";
         listing.ipset.set = std::string(words[1]);
-        listing.ipset.reduced = words.size() > 2;
-        return listing.ipset.reduced ? read_budget(words, 3, listing.ipset.budget) : std::string();
+        if (next == 3) listing.ipset.set6 = std::string(words[2]);
+        listing.ipset.reduced = words.size() > next;
+        return listing.ipset.reduced ? read_budget(words, next + 1, listing.ipset.budget) : std::string();
     }
     return read_budget(words, 1, listing.ipset.budget);
 }
@@ -122,18 +130,31 @@ void set_value_write_loader(const char* path, expression_value value, std::strin
         note_data_error();
         return;
     }
+    // A listing without an IPv6 set holds IPv4 blocks only: writing one of a set with IPv6
+    // addresses would lose those addresses without a word.
+    set_value& set = value.get();
+    bool holds_ipv6_set = (listing.what == loader_listing::kind::nft && !listing.nft.set6.empty()) ||
+                          (listing.what == loader_listing::kind::ipset && !listing.ipset.set6.empty());
+    if (!holds_ipv6_set && set.ipv6 && !ipv6_list_view(*set.ipv6).empty()) {
+        diagnostic("Invalid listing '%s': the set holds IPv6 addresses and the listing names no IPv6 set.\n",
+                   std::string(text).c_str());
+        note_data_error();
+        return;
+    }
     struct bound {
         range_list* list;
+        ipv6_list* ipv6;
         const loader_listing* listing;
-    } call{&value.get().ranges, &listing};
+    } call{&set.ranges, set.ipv6 ? &*set.ipv6 : nullptr, &listing};
     range_list_view(*call.list); // merging needs memory: do it before any file is touched
+    if (call.ipv6) ipv6_list_view(*call.ipv6);
     write_output_file(
         path,
         [](output_stream& out, void* context) {
             const bound* c = static_cast<const bound*>(context);
             switch (c->listing->what) {
-            case loader_listing::kind::nft: range_list_write_nft(out, *c->list, c->listing->nft); break;
-            case loader_listing::kind::ipset: range_list_write_ipset(out, *c->list, c->listing->ipset); break;
+            case loader_listing::kind::nft: range_list_write_nft(out, *c->list, c->ipv6, c->listing->nft); break;
+            case loader_listing::kind::ipset: range_list_write_ipset(out, *c->list, c->ipv6, c->listing->ipset); break;
             case loader_listing::kind::reduced: range_list_write_reduced(out, *c->list, c->listing->ipset.budget); break;
             }
         },

@@ -6,6 +6,9 @@
 
 #include "io/output_stream.h"
 #include "ranges/address_format.h"
+#include "ranges/cidr_walk.h"
+#include "ranges/ipv6_list.h"
+#include "ranges/ipv6_listings.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
@@ -40,14 +43,80 @@ void write_nft_element(output_stream& out, const ip_range& range)
     write_address(out, range.last);
 }
 
+/// Writes an IPv6 block "address/length".
+void write_ipv6_block(output_stream& out, ipv6_address address, unsigned length)
+{
+    char* p = out.reserve(max_ipv6_text + 5);
+    p = format_ipv6_address(p, address);
+    *p++ = '/';
+    if (length >= 100) {
+        *p++ = '1';
+        length -= 100;
+        if (length < 10) *p++ = '0';
+    }
+    out.commit(format_small_number(p, length));
+}
+
+std::string nft_set_declaration(const std::string& set, const char* type)
+{
+    return "\tset " + set + " {\n\t\ttype " + type + "\n\t\tflags interval\n\t\tauto-merge\n\t}\n";
+}
+
+/// Adds the IPv6 list's blocks to the nft set, in commands of bounded size.
+void write_nft_ipv6_elements(output_stream& out, ipv6_list& list, const std::string& set)
+{
+    std::size_t in_command = 0;
+    for_each_cidr_block<ipv6_range>(ipv6_list_view(list), [&](ipv6_address address, unsigned length) {
+        if (in_command == nft_elements_per_command) {
+            out.write("\n}\n");
+            in_command = 0;
+        }
+        out.write(in_command == 0 ? "add element " + set + " {\n\t" : std::string(",\n\t"));
+        write_ipv6_block(out, address, length);
+        ++in_command;
+    });
+    if (in_command > 0) out.write("\n}\n");
+}
+
+/// Loads the IPv6 list into the family inet6 set through a temporary and a swap.
+void write_ipset_ipv6(output_stream& out, ipv6_list* list, const std::string& set)
+{
+    std::uint64_t blocks = 0;
+    if (list) for_each_cidr_block<ipv6_range>(ipv6_list_view(*list), [&](ipv6_address, unsigned) { ++blocks; });
+    std::uint64_t hash_size = 1024;
+    while (hash_size < blocks && hash_size < (std::uint64_t{1} << 26)) hash_size *= 2;
+    const std::string temporary = set + ipset_temporary_suffix;
+    const std::string shape = " hash:net family inet6 hashsize " + std::to_string(hash_size) + " maxelem " + ipset_maxelem;
+    out.write("destroy " + temporary + " -exist\n");
+    out.write("create " + temporary + shape + "\n");
+    const std::string add = "add " + temporary + " ";
+    if (list)
+        for_each_cidr_block<ipv6_range>(ipv6_list_view(*list), [&](ipv6_address address, unsigned length) {
+            // hash:net holds no /0: the whole space goes in as its two halves.
+            if (length == 0) {
+                out.write(add + "::/1\n" + add + "8000::/1\n");
+                return;
+            }
+            out.write(add);
+            write_ipv6_block(out, address, length);
+            out.put('\n');
+        });
+    out.write("create " + set + shape + " -exist\n");
+    out.write("swap " + temporary + " " + set + "\n");
+    out.write("destroy " + temporary + "\n");
+}
+
 } // namespace
 
-void range_list_write_nft(output_stream& out, range_list& list, const nft_set_name& name)
+void range_list_write_nft(output_stream& out, range_list& list, ipv6_list* ipv6, const nft_set_name& name)
 {
     const std::string set = name.family + " " + name.table + " " + name.set;
-    out.write("table " + name.family + " " + name.table + " {\n\tset " + name.set +
-              " {\n\t\ttype ipv4_addr\n\t\tflags interval\n\t\tauto-merge\n\t}\n}\n");
+    const std::string set6 = name.family + " " + name.table + " " + name.set6;
+    out.write("table " + name.family + " " + name.table + " {\n" + nft_set_declaration(name.set, "ipv4_addr"));
+    if (!name.set6.empty()) out.write(nft_set_declaration(name.set6, "ipv6_addr"));
+    out.write("}\n");
     out.write("flush set " + set + "\n");
+    if (!name.set6.empty()) out.write("flush set " + set6 + "\n");
     auto ranges = range_list_view(list);
     for (std::size_t start = 0; start < ranges.size(); start += nft_elements_per_command) {
         std::size_t end = std::min(ranges.size(), start + nft_elements_per_command);
@@ -59,9 +128,10 @@ void range_list_write_nft(output_stream& out, range_list& list, const nft_set_na
         }
         out.write("}\n");
     }
+    if (!name.set6.empty() && ipv6) write_nft_ipv6_elements(out, *ipv6, set6);
 }
 
-void range_list_write_ipset(output_stream& out, range_list& list, const ipset_set_name& name)
+void range_list_write_ipset(output_stream& out, range_list& list, ipv6_list* ipv6, const ipset_set_name& name)
 {
     auto ranges = range_list_view(list);
     prefix_counts counts = prefix_counts_of(ranges, 1);
@@ -92,6 +162,7 @@ void range_list_write_ipset(output_stream& out, range_list& list, const ipset_se
     out.write("create " + name.set + shape + " -exist\n");
     out.write("swap " + temporary + " " + name.set + "\n");
     out.write("destroy " + temporary + "\n");
+    if (!name.set6.empty()) write_ipset_ipv6(out, ipv6, name.set6);
 }
 
 } // namespace blockset

@@ -33,7 +33,14 @@ REDUCED_RECIPE = """blockset -c 'save("ipset blocklist reduced 20% 16384", "/var
 PF_RECIPE = """blockset -c 'save(cidr, "/var/db/blocklist.cidr", load(auto, "/var/db/drop.txt"));' &&
     pfctl -t blocklist -T replace -f /var/db/blocklist.cidr"""
 CRON_LINE = """*/30 * * * * blockset -c 'save("nft inet filter blocklist", "/var/db/blocklist.nft", load(auto, "/var/db/drop.txt"));' && [ ! /var/db/blocklist.loaded -nt /var/db/blocklist.nft ] && nft -f /var/db/blocklist.nft && touch /var/db/blocklist.loaded"""
-PRINTED = [NFT_RECIPE, IPSET_RECIPE, REDUCED_RECIPE, PF_RECIPE, CRON_LINE]
+NFT_BOTH_RECIPE = """blockset -c 'save("nft inet filter bl4 bl6", "/var/db/blocklist.nft", load(auto, "/var/db/drop.txt"));' &&
+    nft -f /var/db/blocklist.nft"""
+IPSET_BOTH_RECIPE = """blockset -c 'save("ipset bl4 bl6", "/var/db/blocklist.ipset", load(auto, "/var/db/drop.txt"));' &&
+    ipset restore < /var/db/blocklist.ipset"""
+PRINTED = [NFT_RECIPE, IPSET_RECIPE, REDUCED_RECIPE, PF_RECIPE, CRON_LINE, NFT_BOTH_RECIPE, IPSET_BOTH_RECIPE]
+# A list of both families, loaded over a stale one; the IPv6 set then holds exactly its IPv6 part.
+BOTH_STALE = "192.0.2.1\n2001:db8:ffff::/48\n"
+BOTH_LIST = "10.0.0.0/8\n::\n::1\n2001:db8::1-2001:db8::3\n2001:db8:1::/64\nffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff\n"
 
 
 def many_blocks(count):
@@ -192,6 +199,52 @@ def cron_reloads_only_changes(folder, binary, failures):
         failures.append(f"cron line: expected {wanted}, got {got}")
 
 
+def any_range(text):
+    network = ipaddress.ip_network(text, strict=False)
+    return network.version, int(network.network_address), int(network.broadcast_address)
+
+
+def families(ranges):
+    return {version: merged((first, last) for v, first, last in ranges if v == version) for version in (4, 6)}
+
+
+def both_families(tool, recipe, folder, binary, failures):
+    """Loads a list of both families over a stale one and lists both sets back."""
+    if tool == "nft":
+        listing = "nft -j list set inet filter bl4; nft -j list set inet filter bl6"
+    else:
+        listing = "ipset list bl4 -o save; ipset list bl6 -o save; ipset list -n"
+    write(folder, "drop.txt", BOTH_STALE)
+    write(folder, "list.txt", BOTH_LIST)
+    run = in_namespace(f"set -e\n{as_run(recipe, folder)}\ncp list.txt drop.txt\n{as_run(recipe, folder)}\n{listing}\n",
+                       folder, binary)
+    if run.returncode != 0:
+        failures.append(f"{tool}, both families: status {run.returncode}: {run.stderr.strip()[:500]}")
+        return
+    ranges = []
+    if tool == "nft":
+        for output in run.stdout.splitlines():
+            for item in json.loads(output)["nftables"]:
+                for element in item.get("set", {}).get("elem", []):
+                    if isinstance(element, str):
+                        ranges.append(any_range(element))
+                    elif "prefix" in element:
+                        ranges.append(any_range(f"{element['prefix']['addr']}/{element['prefix']['len']}"))
+                    else:
+                        first, last = (ipaddress.ip_address(a) for a in element["range"])
+                        ranges.append((first.version, int(first), int(last)))
+    else:
+        ranges = [any_range(line.split()[2]) for line in run.stdout.splitlines() if line.startswith("add ")]
+        if run.stdout.splitlines()[-2:] != ["bl4", "bl6"]:
+            failures.append(f"ipset, both families: sets left: {run.stdout.splitlines()[-3:]}")
+    saved = subprocess.run([binary, "-c", 'save(range, stdout, load(auto, "list.txt"));'], cwd=folder,
+                           capture_output=True, text=True, check=True).stdout.split()
+    expected = [(ipaddress.ip_address(line.split("-")[0]).version,) +
+                tuple(int(ipaddress.ip_address(a)) for a in (line.split("-") * 2)[:2]) for line in saved]
+    if families(ranges) != families(expected):
+        failures.append(f"{tool}, both families: loaded {families(ranges)}, blockset has {families(expected)}")
+
+
 def main():
     binary = os.path.abspath(sys.argv[1])
     failures = []
@@ -215,6 +268,8 @@ def main():
                 print(f"SKIP {tool}: {tool} does not work in a private network namespace here: {probe.stderr.strip()}")
                 continue
             load_recipe(tool, recipe, folder, binary, failures)
+            if recipe != REDUCED_RECIPE:
+                both_families(tool, NFT_BOTH_RECIPE if tool == "nft" else IPSET_BOTH_RECIPE, folder, binary, failures)
             if recipe == NFT_RECIPE:
                 cron_reloads_only_changes(folder, binary, failures)
     return report(failures)
