@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "input/lines_ahead.h"
 #include "io/diagnostics.h"
 #include "io/file_opener.h"
 #include "io/output_stream.h"
+#include "platform/helper_thread.h"
 #include "ranges/ipv6_list.h"
 #include "ranges/ipv6_listings.h"
 #include "ranges/range_list.h"
@@ -286,6 +288,32 @@ TEST(auto_list, reading_ahead_reads_as_reading_in_turn)
         EXPECT_EQ(ahead.messages, in_turn.messages) << name;
         EXPECT_EQ(ahead.result, in_turn.result) << name;
     }
+}
+
+// A large plain file's second half is read ahead on a second processor. Whether it was taken
+// depends on how soon that processor ran, so the file is read until it was, five times at most;
+// every read must give the list its lines make.
+TEST(auto_list, large_plain_file_is_read_ahead)
+{
+    if (usable_processors() < 2) GTEST_SKIP() << "one usable processor: nothing is read ahead";
+    std::mt19937 random(23);
+    std::string text;
+    testing::ranges expected;
+    std::uint32_t address = 0x01000000;
+    while (text.size() < (3u << 20)) {
+        address += 2 + random() % 5000;
+        text += testing::dotted(address) + '\n';
+        expected.push_back({address, address});
+    }
+    testing::temporary_file file(text);
+    const unsigned taken_before = lines_ahead::taken_count();
+    for (int attempt = 0; attempt < 5 && lines_ahead::taken_count() == taken_before; ++attempt) {
+        range_list list;
+        ipv6_list ipv6;
+        EXPECT_EQ(auto_list_read(file.path(), list, ipv6), 0);
+        EXPECT_EQ(ranges_of(list), expected);
+    }
+    EXPECT_GT(lines_ahead::taken_count(), taken_before);
 }
 
 } // namespace
