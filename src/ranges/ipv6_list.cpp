@@ -8,9 +8,10 @@ namespace blockset {
 
 namespace {
 
-/// Pending additions merge once they outnumber both the merged ranges and this many, so
-/// memory stays bounded by the distinct ranges, not by the additions.
-constexpr std::size_t pending_batch = 1 << 16;
+/// Pending additions wait for the first read, unless they reach this many and twice the merged
+/// ranges: then they merge, so memory stays bounded by the distinct ranges, not by the
+/// additions, while each range is merged only a few times however the additions come.
+constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
 /// Extends the last range when range reaches it, or appends range. Range starts at or after
 /// the last one's start.
@@ -23,34 +24,43 @@ void extend_or_append(std::vector<ipv6_range>& ranges, const ipv6_range& range)
     }
 }
 
-/// Sorts the pending additions into the merged ranges in one pass, in place: the merge
-/// fills the grown vector from its end, where it never overwrites a range not yet taken.
+/// Sorts the pending additions and merges them with the merged ranges in one forward pass
+/// into a new vector, coalescing as it goes, so no range is copied twice.
 void merge_pending(ipv6_list& list)
 {
     auto starts_before = [](const ipv6_range& a, const ipv6_range& b) { return a.first < b.first; };
-    std::vector<ipv6_range>& ranges = list.ranges;
     std::vector<ipv6_range>& pending = list.pending;
+    if (list.ranges.size() <= pending.size() / 16) {
+        // Few merged ranges (the rising tail of shuffled additions): sort them along, then
+        // coalesce in place, the write cursor never passing the read one.
+        pending.insert(pending.end(), list.ranges.begin(), list.ranges.end());
+        std::sort(pending.begin(), pending.end(), starts_before);
+        std::swap(list.ranges, pending);
+        pending.clear();
+        std::size_t kept = 0;
+        for (const ipv6_range& range : list.ranges) {
+            if (kept != 0 && reaches(list.ranges[kept - 1], range)) {
+                list.ranges[kept - 1].last = std::max(list.ranges[kept - 1].last, range.last);
+            } else {
+                list.ranges[kept++] = range;
+            }
+        }
+        list.ranges.resize(kept);
+        return;
+    }
     std::sort(pending.begin(), pending.end(), starts_before);
-    std::size_t merged = ranges.size(), waiting = pending.size();
-    ranges.resize(merged + waiting);
-    for (std::size_t to = ranges.size(); waiting != 0;) {
-        if (merged != 0 && starts_before(pending[waiting - 1], ranges[merged - 1])) {
-            ranges[--to] = ranges[--merged];
-        } else {
-            ranges[--to] = pending[--waiting];
-        }
+    std::vector<ipv6_range> merged;
+    merged.reserve(list.ranges.size() + pending.size());
+    auto old = list.ranges.cbegin(), old_end = list.ranges.cend();
+    auto added = pending.cbegin(), added_end = pending.cend();
+    while (old != old_end && added != added_end) {
+        bool take_old = !starts_before(*added, *old);
+        extend_or_append(merged, take_old ? *old++ : *added++);
     }
+    for (; old != old_end; ++old) extend_or_append(merged, *old);
+    for (; added != added_end; ++added) extend_or_append(merged, *added);
+    list.ranges = std::move(merged);
     pending.clear();
-    // Coalesce in place: the write cursor never passes the read cursor.
-    std::size_t kept = 0;
-    for (const ipv6_range& range : ranges) {
-        if (kept != 0 && reaches(ranges[kept - 1], range)) {
-            ranges[kept - 1].last = std::max(ranges[kept - 1].last, range.last);
-        } else {
-            ranges[kept++] = range;
-        }
-    }
-    ranges.resize(kept);
 }
 
 /// Runs a sweep into result, which it empties first, once the operands are merged.
@@ -72,7 +82,8 @@ void ipv6_list_insert(ipv6_list& list, ipv6_range range)
         return;
     }
     list.pending.push_back(range);
-    if (list.pending.size() > std::max(list.ranges.size(), pending_batch)) merge_pending(list);
+    const std::size_t waiting = list.pending.size();
+    if (waiting >= pending_batch && waiting >= 2 * list.ranges.size()) merge_pending(list);
 }
 
 std::span<const ipv6_range> ipv6_list_view(ipv6_list& list)

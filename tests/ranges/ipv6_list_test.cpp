@@ -47,12 +47,24 @@ TEST(ipv6_list, insert_keeps_the_ranges_sorted_disjoint_and_non_adjacent)
 
 TEST(ipv6_list, many_shuffled_additions_merge_to_the_sorted_set)
 {
-    // Enough additions out of order to merge the pending ones before the list is read.
-    ranges every;
-    for (ipv6_address n = 0; n < 70000; ++n) every.push_back({n * 4 * two_64, n * 4 * two_64 + 1});
-    ranges shuffled = every;
-    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(23));
-    EXPECT_TRUE(view_of(list_of(shuffled)) == every);
+    // Halves of blocks, shuffled, read once after some of them: the halves added after the read
+    // merge with the ranges already merged and join the halves they touch.
+    ranges halves, blocks;
+    for (ipv6_address n = 0; n < 40000; ++n) {
+        const ipv6_address first = n * 8 * two_64;
+        halves.push_back({first, first + two_64 - 1});
+        halves.push_back({first + two_64, first + 2 * two_64 - 1});
+        blocks.push_back({first, first + 2 * two_64 - 1});
+    }
+    std::shuffle(halves.begin(), halves.end(), std::mt19937(23));
+    for (const std::size_t read_after : {std::size_t{0}, std::size_t{1000}, std::size_t{40000}, halves.size()}) {
+        ipv6_list list;
+        for (std::size_t i = 0; i != halves.size(); ++i) {
+            if (i == read_after) ipv6_list_view(list);
+            ipv6_list_insert(list, halves[i]);
+        }
+        EXPECT_TRUE(view_of(list) == blocks) << read_after;
+    }
 }
 
 TEST(ipv6_list, operations_on_the_edges)
