@@ -76,40 +76,46 @@ std::string read_budget(const std::vector<std::string_view>& words, std::size_t 
     return {};
 }
 
+/// Reads "nft FAMILY TABLE SET [SET6]" into listing; the problem, or empty.
+std::string read_nft_listing(const std::vector<std::string_view>& words, loader_listing& listing)
+{
+    listing.what = loader_listing::kind::nft;
+    if (words.size() != 4 && words.size() != 5) return "expected nft FAMILY TABLE SET, or nft inet TABLE SET SET6";
+    if (!nft_family_valid(words[1]))
+        return "nft family '" + std::string(words[1]) + "' is none of ip, ip6, inet, arp, bridge, netdev";
+    if (words.size() == 5 && words[1] != "inet")
+        return "nft family '" + std::string(words[1]) + "' cannot hold an IPv4 and an IPv6 set; inet can";
+    for (std::size_t i = 2; i < words.size(); ++i)
+        if (!nft_name_valid(words[i]))
+            return "nft name '" + std::string(words[i]) + "' is not a letter followed by letters, digits, '_', '-' or '.'";
+    listing.nft = {std::string(words[1]), std::string(words[2]), std::string(words[3]),
+                   words.size() == 5 ? std::string(words[4]) : std::string()};
+    return {};
+}
+
+/// Reads "ipset SET [SET6] [reduced BUDGET [BUDGET]]" into listing; the problem, or empty.
+std::string read_ipset_listing(const std::vector<std::string_view>& words, loader_listing& listing)
+{
+    listing.what = loader_listing::kind::ipset;
+    std::size_t next = 2;
+    if (words.size() > 2 && words[2] != "reduced") next = 3; // the IPv6 set's name
+    if (words.size() < 2 || (words.size() > next && words[next] != "reduced"))
+        return "expected ipset SET [SET6], or ipset SET [SET6] reduced BUDGET";
+    for (std::size_t i = 1; i < next; ++i)
+        if (!ipset_name_valid(words[i]))
+            return "ipset name '" + std::string(words[i]) + "' is not 1 to 27 letters, digits, '_', '-' or '.', the first no '-'";
+    listing.ipset.set = std::string(words[1]);
+    if (next == 3) listing.ipset.set6 = std::string(words[2]);
+    listing.ipset.reduced = words.size() > next;
+    return listing.ipset.reduced ? read_budget(words, next + 1, listing.ipset.budget) : std::string();
+}
+
 /// Reads the description into listing; the problem, or empty.
 std::string read_listing(std::string_view text, loader_listing& listing)
 {
     std::vector<std::string_view> words = words_of(text);
-    if (words[0] == "nft") {
-        listing.what = loader_listing::kind::nft;
-        if (words.size() != 4 && words.size() != 5) return "expected nft FAMILY TABLE SET, or nft inet TABLE SET SET6";
-        if (!nft_family_valid(words[1]))
-            return "nft family '" + std::string(words[1]) + "' is none of ip, ip6, inet, arp, bridge, netdev";
-        if (words.size() == 5 && words[1] != "inet")
-            return "nft family '" + std::string(words[1]) + "' cannot hold an IPv4 and an IPv6 set; inet can";
-        for (std::size_t i = 2; i < words.size(); ++i)
-            if (!nft_name_valid(words[i]))
-                return "nft name '" + std::string(words[i]) +
-                       "' is not a letter followed by letters, digits, '_', '-' or '.'";
-        listing.nft = {std::string(words[1]), std::string(words[2]), std::string(words[3]),
-                       words.size() == 5 ? std::string(words[4]) : std::string()};
-        return {};
-    }
-    if (words[0] == "ipset") {
-        listing.what = loader_listing::kind::ipset;
-        std::size_t next = 2;
-        if (words.size() > 2 && words[2] != "reduced") next = 3; // the IPv6 set's name
-        if (words.size() < 2 || (words.size() > next && words[next] != "reduced"))
-            return "expected ipset SET [SET6], or ipset SET [SET6] reduced BUDGET";
-        for (std::size_t i = 1; i < next; ++i)
-            if (!ipset_name_valid(words[i]))
-                return "ipset name '" + std::string(words[i]) +
-                       "' is not 1 to 27 letters, digits, '_', '-' or '.', the first no '-'";
-        listing.ipset.set = std::string(words[1]);
-        if (next == 3) listing.ipset.set6 = std::string(words[2]);
-        listing.ipset.reduced = words.size() > next;
-        return listing.ipset.reduced ? read_budget(words, next + 1, listing.ipset.budget) : std::string();
-    }
+    if (words[0] == "nft") return read_nft_listing(words, listing);
+    if (words[0] == "ipset") return read_ipset_listing(words, listing);
     return read_budget(words, 1, listing.ipset.budget);
 }
 
