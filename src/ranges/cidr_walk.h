@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <span>
 
+#include "ranges/cidr.h"
 #include "ranges/ipv6_range.h"
-#include "ranges/range_list.h"
 
 namespace blockset {
 

@@ -8,7 +8,7 @@
 
 #include "io/output_stream.h"
 #include "ranges/address_format.h"
-#include "ranges/cidr.h"
+#include "ranges/cidr_walk.h"
 #include "ranges/range_list.h"
 
 namespace blockset {

@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "ranges/cidr.h"
+#include "ranges/cidr_walk.h"
 #include "ranges/ip_range.h"
 
 namespace blockset {
