@@ -69,10 +69,12 @@ bool is_word_byte(int c) { return is_letter(c) || is_digit(c); }
 /// nor a digit; that byte counts for the longest match but is given back.
 scan_match match_word(std::string_view held, const pattern_text& text)
 {
-    std::size_t host = match_host_name(text);
     std::size_t word = 0;
     while (is_word_byte(text.at(word))) ++word;
-    if (text.at(word) >= 0 && word + 1 >= host) {
+    // A word followed by neither "-" nor "." is a host name of its own length.
+    const int after = text.at(word);
+    std::size_t host = after == '-' || after == '.' ? match_host_name(text) : word;
+    if (after >= 0 && word + 1 >= host) {
         for (std::size_t k = 0; k < std::size(keywords); ++k) {
             std::string_view name = keywords[k];
             if (name.size() == word && name[0] == held[0] && held.substr(0, word) == name) {

@@ -21,6 +21,9 @@ namespace {
 /// reserves room for a range per line bounds the list instead until it is half full.
 constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
+/// A cleared list keeps a block of up to this many ranges (4 KiB) for the ranges that follow.
+constexpr std::size_t kept_when_cleared = 512;
+
 /// Ranges examined before the end for an addition that starts a little before the last one.
 constexpr std::size_t nearby_ranges = 8;
 
@@ -156,7 +159,9 @@ void range_list::insert_general(ip_range range)
 
 void range_list_clear(range_list& list)
 {
-    list.storage_.release();
+    // A small block stays for the ranges that come next, as a script's set literals come
+    // one after another; a larger one goes back at once.
+    if (list.storage_.capacity() > kept_when_cleared) list.storage_.release();
     list.size_ = list.merged_ = 0;
 }
 

@@ -42,7 +42,8 @@ private:
     std::size_t merged_ = 0;
 };
 
-/// Removes every range and releases the storage; the list can be used again at once.
+/// Removes every range; a small block stays for the ranges added next, a larger one goes
+/// back to the system.
 void range_list_clear(range_list& list);
 /// Adds the range; afterwards the list holds the union of the old set and the range.
 /// A range whose first address lies above its last denotes no addresses and adds nothing.
