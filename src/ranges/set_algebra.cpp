@@ -6,6 +6,7 @@
 #include <span>
 
 #include "ranges/range_list.h"
+#include "ranges/range_sweeps.h"
 
 namespace blockset {
 
@@ -105,6 +106,12 @@ void difference_sweep(std::span<const ip_range> left, std::span<const ip_range> 
     }
 }
 
+/// The sweeps' way of handing a range to the result.
+auto insert_into(range_list& result)
+{
+    return [&result](const ip_range& range) { range_list_insert(result, range); };
+}
+
 using small_operation = void (*)(std::span<const ip_range> large, std::span<const ip_range> small, range_list& result);
 
 /// Runs the small-operand form of a symmetric operation when one operand is far smaller than
@@ -131,15 +138,7 @@ range_list& range_list_union(range_list& a, range_list& b, range_list& result)
     std::span<const ip_range> right = range_list_view(b);
     range_list_clear(result);
     range_list_reserve(result, left.size() + right.size());
-    if (run_with_small(left, right, union_with_small, result)) return result;
-    std::size_t i = 0, j = 0;
-    while (i < left.size() || j < right.size()) {
-        if (j == right.size() || (i < left.size() && left[i].first <= right[j].first)) {
-            range_list_insert(result, left[i++]);
-        } else {
-            range_list_insert(result, right[j++]);
-        }
-    }
+    if (!run_with_small(left, right, union_with_small, result)) sweep_union(left, right, insert_into(result));
     return result;
 }
 
@@ -150,20 +149,8 @@ range_list& range_list_intersection(range_list& a, range_list& b, range_list& re
     range_list_clear(result);
     // Every step moves on in at least one operand and hands over at most one range.
     range_list_reserve(result, left.size() + right.size());
-    if (run_with_small(left, right, intersection_with_small, result)) return result;
-    std::size_t i = 0, j = 0;
-    while (i < left.size() && j < right.size()) {
-        const ip_range& x = left[i];
-        const ip_range& y = right[j];
-        if (x.last < y.first) {
-            ++i;
-        } else if (y.last < x.first) {
-            ++j;
-        } else {
-            range_list_insert(result, ip_range{std::max(x.first, y.first), std::min(x.last, y.last)});
-            if (x.last <= y.last) ++i;
-            if (y.last <= x.last) ++j;
-        }
+    if (!run_with_small(left, right, intersection_with_small, result)) {
+        sweep_intersection(left, right, insert_into(result));
     }
     return result;
 }
@@ -191,18 +178,7 @@ range_list& range_list_complement(range_list& a, range_list& result)
     std::span<const ip_range> ranges = range_list_view(a);
     range_list_clear(result);
     range_list_reserve(result, ranges.size() + 1);
-    if (ranges.empty()) {
-        range_list_insert(result, ip_range{0, top_address});
-        return result;
-    }
-    if (ranges.front().first > 0) range_list_insert(result, ip_range{0, ranges.front().first - 1});
-    // Neighbouring ranges are never adjacent, so every gap between them holds an address.
-    for (std::size_t i = 1; i < ranges.size(); ++i) {
-        range_list_insert(result, ip_range{ranges[i - 1].last + 1, ranges[i].first - 1});
-    }
-    if (ranges.back().last < top_address) {
-        range_list_insert(result, ip_range{ranges.back().last + 1, top_address});
-    }
+    sweep_complement(ranges, insert_into(result));
     return result;
 }
 
