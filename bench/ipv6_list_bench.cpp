@@ -111,10 +111,8 @@ void read_and_merge_ipv4(benchmark::State& state)
         range_list list;
         for_each_line(text, [&list](std::string_view line) {
             address_literal literal = read_address_literal(line);
-            if (literal.form == literal_form::cidr) {
-                range_list_add_cidr(list, literal.address, literal.second);
-            } else if (literal.form == literal_form::address) {
-                range_list_add_cidr(list, literal.address, 32);
+            if (literal.form == literal_form::cidr || literal.form == literal_form::address) {
+                range_list_insert(list, literal_range(literal));
             }
         });
         benchmark::DoNotOptimize(range_list_view(list).size());
