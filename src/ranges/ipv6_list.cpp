@@ -15,7 +15,7 @@ constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
 /// Extends the last range when range reaches it, or appends range. Range starts at or after
 /// the last one's start.
-void extend_or_append(std::vector<ipv6_range>& ranges, const ipv6_range& range)
+void extend_or_append(ipv6_list::storage& ranges, const ipv6_range& range)
 {
     if (!ranges.empty() && reaches(ranges.back(), range)) {
         ranges.back().last = std::max(ranges.back().last, range.last);
@@ -29,7 +29,7 @@ void extend_or_append(std::vector<ipv6_range>& ranges, const ipv6_range& range)
 void merge_pending(ipv6_list& list)
 {
     auto starts_before = [](const ipv6_range& a, const ipv6_range& b) { return a.first < b.first; };
-    std::vector<ipv6_range>& pending = list.pending;
+    ipv6_list::storage& pending = list.pending;
     if (list.ranges.size() <= pending.size() / 16) {
         // Few merged ranges (the rising tail of shuffled additions): sort them along, then
         // coalesce in place, the write cursor never passing the read one.
@@ -49,7 +49,7 @@ void merge_pending(ipv6_list& list)
         return;
     }
     std::sort(pending.begin(), pending.end(), starts_before);
-    std::vector<ipv6_range> merged;
+    ipv6_list::storage merged;
     merged.reserve(list.ranges.size() + pending.size());
     auto old = list.ranges.cbegin(), old_end = list.ranges.cend();
     auto added = pending.cbegin(), added_end = pending.cend();

@@ -3,16 +3,19 @@
 #include <span>
 #include <vector>
 
+#include "ranges/ipv6_allocator.h"
 #include "ranges/ipv6_range.h"
 
 namespace blockset {
 
-/// The IPv6 addresses of a set: sorted, disjoint, non-adjacent ranges in one vector.
+/// The IPv6 addresses of a set: sorted, disjoint, non-adjacent ranges in one vector, whose
+/// large blocks come in huge pages (ipv6_allocator).
 /// Additions in ascending order extend or append at the tail; others wait in pending until
 /// the next ipv6_list_view sorts and merges them in one pass. Copying copies the set.
 struct ipv6_list {
-    std::vector<ipv6_range> ranges;  ///< merged; read them through ipv6_list_view
-    std::vector<ipv6_range> pending; ///< out-of-order additions, unsorted
+    using storage = std::vector<ipv6_range, ipv6_allocator<ipv6_range>>;
+    storage ranges;  ///< merged; read them through ipv6_list_view
+    storage pending; ///< out-of-order additions, unsorted
 };
 
 /// Adds the range (one whose first address lies above its last adds nothing). Afterwards
