@@ -13,6 +13,15 @@ void* ipv6_block_take(std::size_t bytes)
     return block;
 }
 
+bool ipv6_block_available(std::size_t bytes) noexcept
+{
+    if (bytes < huge_page) return true;
+    void* block = page_block_map(page_round_up(bytes, small_page));
+    if (block == nullptr) return false;
+    page_block_unmap(block, page_round_up(bytes, small_page));
+    return true;
+}
+
 void ipv6_block_give(void* block, std::size_t bytes) noexcept
 {
     if (bytes < huge_page) {

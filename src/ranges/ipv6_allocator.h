@@ -8,6 +8,8 @@ namespace blockset {
 /// system in huge pages where it has them, so that filling it takes a page fault per 2 MiB
 /// rather than per 4 KiB. Throws std::bad_alloc when none can be had.
 void* ipv6_block_take(std::size_t bytes);
+/// Whether ipv6_block_take would give a block of this many bytes now.
+bool ipv6_block_available(std::size_t bytes) noexcept;
 /// Gives back a block that ipv6_block_take gave for this many bytes.
 void ipv6_block_give(void* block, std::size_t bytes) noexcept;
 

@@ -21,6 +21,16 @@ struct ipv6_list {
 /// Adds the range (one whose first address lies above its last adds nothing). Afterwards
 /// ipv6_list_view shows the list sorted, disjoint and non-adjacent.
 void ipv6_list_insert(ipv6_list& list, ipv6_range range);
+/// Makes room for this many additions out of order, so that a large list read out of order
+/// fills without growing; pages of the room never filled cost no memory. False, changing
+/// nothing, when the system refuses that room: it is advice.
+bool ipv6_list_reserve(ipv6_list& list, std::size_t additions);
+/// Adds ranges that are sorted, disjoint and non-adjacent (as ipv6_ranges_merge_in_place
+/// leaves them) in one pass over the list.
+void ipv6_list_insert_sorted(ipv6_list& list, std::span<const ipv6_range> ranges);
+/// Sorts the ranges (none reversed) by first address and merges those that overlap or touch,
+/// in place; returns how many remain, sorted, disjoint and non-adjacent, at the start.
+std::size_t ipv6_ranges_merge_in_place(std::span<ipv6_range> ranges);
 /// The list's ranges, sorted, disjoint and non-adjacent, once pending additions are merged.
 /// Valid until the list next changes.
 std::span<const ipv6_range> ipv6_list_view(ipv6_list& list);
