@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "ranges/ipv6_sort.h"
 #include "ranges/range_sweeps.h"
 
 namespace blockset {
@@ -104,7 +105,7 @@ void ipv6_list_insert(ipv6_list& list, ipv6_range range)
 
 std::size_t ipv6_ranges_merge_in_place(std::span<ipv6_range> ranges)
 {
-    if (!std::is_sorted(ranges.begin(), ranges.end(), starts_before{})) std::sort(ranges.begin(), ranges.end(), starts_before{});
+    if (!std::is_sorted(ranges.begin(), ranges.end(), starts_before{})) ipv6_ranges_sort(ranges);
     return coalesce(ranges);
 }
 
