@@ -24,6 +24,9 @@ constexpr std::size_t cut_search = 64 * 1024;
 /// IPv6 entries are longer. Where they are shorter, the room fills and the main thread reads
 /// on from there.
 constexpr std::size_t ipv6_line_share = 8;
+/// The list is given room for an IPv6 range per this many bytes of the file: where the file
+/// holds more, the list merges them once its room is full.
+constexpr std::size_t ipv6_list_line_share = 16;
 
 /// Times a reader took lines read ahead.
 std::atomic<unsigned> lines_taken{0};
@@ -192,7 +195,7 @@ void lines_ahead::reserve_room_in(range_list& list)
 
 void lines_ahead::reserve_room_in(ipv6_list& list)
 {
-    if (running()) ipv6_list_reserve(list, static_cast<std::size_t>(length() / ipv6_line_share) + 1);
+    if (running()) ipv6_list_reserve(list, static_cast<std::size_t>(length() / ipv6_list_line_share) + 1);
 }
 
 void lines_ahead::add_found_to(range_list& list)

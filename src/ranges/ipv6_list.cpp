@@ -10,9 +10,10 @@ namespace blockset {
 
 namespace {
 
-/// Pending additions wait for the first read, unless they reach this many and twice the merged
-/// ranges: then they merge, so memory stays bounded by the distinct ranges, not by the
-/// additions, while each range is merged only a few times however the additions come.
+/// Pending additions wait for the first read, unless they fill their vector at this many or
+/// more and twice the merged ranges: then they merge rather than grow it, so memory stays
+/// bounded by the distinct ranges (or the room reserved), not by the additions, while each
+/// range is merged only a few times however the additions come.
 constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
 /// Extends the last range when range reaches it, or appends range. Range starts at or after
@@ -100,7 +101,9 @@ void ipv6_list_insert(ipv6_list& list, ipv6_range range)
     }
     list.pending.push_back(range);
     const std::size_t waiting = list.pending.size();
-    if (waiting >= pending_batch && waiting >= 2 * list.ranges.size()) merge_pending(list);
+    if (waiting == list.pending.capacity() && waiting >= pending_batch && waiting >= 2 * list.ranges.size()) {
+        merge_pending(list);
+    }
 }
 
 std::size_t ipv6_ranges_merge_in_place(std::span<ipv6_range> ranges)
