@@ -34,8 +34,8 @@ def write_lists(folder):
         with open(os.path.join(folder, name), "w") as handle:
             handle.write("".join(f"{entry}\n" for entry in entries))
     # IPv6 addresses and blocks, shuffled, with IPv4 lines among them: both families read ahead.
-    ipv6 = [f"2001:db8:{rng.randrange(1 << 16):x}:{rng.randrange(1 << 16):x}::{n:x}" if n % 3 else
-            f"2001:db8:{rng.randrange(1 << 16):x}:{rng.randrange(1 << 16):x}::/{rng.randrange(40, 80)}"
+    ipv6 = [f"2001:db8:{rng.randrange(1 << 16):x}:{rng.randrange(1 << 16):x}::{n & 0xFFFF:x}" if n % 3 else
+            f"2001:db8:{rng.randrange(1 << 16):x}:{rng.randrange(1 << 16):x}::/{rng.randrange(64, 121)}"
             for n in range(1 << 19)] + lines["other.txt"][:1 << 16]
     rng.shuffle(ipv6)
     with open(os.path.join(folder, "ipv6.txt"), "w") as handle:
