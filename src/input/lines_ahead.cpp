@@ -10,6 +10,7 @@
 
 #include "platform/helper_thread.h"
 #include "platform/pages.h"
+#include "ranges/ipv6_list.h"
 #include "ranges/range_storage.h"
 
 namespace blockset {
@@ -98,8 +99,12 @@ bool lines_ahead::job::take_memory(bool ipv6)
     if (!ipv6) return true;
     ipv6_room = static_cast<std::size_t>((file_end - cut) / ipv6_line_share + 1);
     ipv6_ranges = static_cast<ipv6_range*>(page_block_map(ipv6_bytes()));
-    if (ipv6_ranges == nullptr) return false;
-    page_block_prefer_huge_pages(ipv6_ranges, ipv6_bytes());
+    if (ipv6_ranges == nullptr) {
+        // Without it, the reading ahead stops at the first IPv6 line.
+        ipv6_room = 0;
+    } else {
+        page_block_prefer_huge_pages(ipv6_ranges, ipv6_bytes());
+    }
     return true;
 }
 

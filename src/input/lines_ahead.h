@@ -5,10 +5,12 @@
 
 #include "input/plain_lines.h"
 #include "ranges/ip_range.h"
-#include "ranges/ipv6_list.h"
+#include "ranges/ipv6_range.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
+
+struct ipv6_list;
 
 /// Collects the ranges of the lines read ahead in order, merging each into the one before
 /// where it extends it, as lists in order mostly do. data has room for every range handed.
@@ -69,8 +71,8 @@ public:
     /// growing while their block is held. Where that room cannot be had, memory is short:
     /// releases, and the reader reads in turn, which needs the least.
     void reserve_room_in(range_list& list);
-    /// Gives the IPv6 list room for an IPv6 range per line of the bytes read ahead and
-    /// before, as far as the system has it, once started.
+    /// Gives the IPv6 list room for an IPv6 range per 16 bytes read ahead and before (lines
+    /// of IPv6 entries are longer), as far as the system has it, once started.
     void reserve_room_in(ipv6_list& list);
     /// Started, and neither finished nor released.
     bool running() const { return job_ != nullptr && !finished_; }
