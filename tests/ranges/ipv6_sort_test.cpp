@@ -12,7 +12,7 @@ namespace {
 
 using ranges = std::vector<ipv6_range>;
 
-/// The order a sort by first address must give, ties broken by last address.
+/// The ranges in order of first address, then last address.
 ranges in_full_order(ranges items)
 {
     std::sort(items.begin(), items.end(),
@@ -20,16 +20,11 @@ ranges in_full_order(ranges items)
     return items;
 }
 
-/// Sorted by first address; equal first addresses sorted by last, as the sorts leave them in
-/// any order.
-ranges break_ties(ranges sorted)
+std::vector<ipv6_address> firsts(const ranges& items)
 {
-    for (auto start = sorted.begin(); start != sorted.end();) {
-        auto end = std::find_if(start, sorted.end(), [&](const ipv6_range& r) { return r.first != start->first; });
-        std::sort(start, end, [](const ipv6_range& a, const ipv6_range& b) { return a.last < b.last; });
-        start = end;
-    }
-    return sorted;
+    std::vector<ipv6_address> result;
+    for (const ipv6_range& range : items) result.push_back(range.first);
+    return result;
 }
 
 // The radix sort, which large spans take, gives the order of the plain comparison sort for
@@ -61,8 +56,9 @@ TEST(ipv6_sort, radix_sort_orders_as_the_plain_sort)
         const unsigned radix_before = ipv6_radix_sort_count();
         ipv6_ranges_sort(radix);
         EXPECT_EQ(ipv6_radix_sort_count(), radix_before + 1) << row.name;
-        EXPECT_TRUE(break_ties(plain) == in_full_order(items)) << row.name;
-        EXPECT_TRUE(break_ties(radix) == in_full_order(items)) << row.name;
+        // Ranges with the same first address may come in any order.
+        EXPECT_TRUE(firsts(radix) == firsts(plain)) << row.name;
+        EXPECT_TRUE(in_full_order(radix) == in_full_order(items)) << row.name;
     }
 }
 
