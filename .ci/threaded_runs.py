@@ -2,8 +2,8 @@
 """Runs that take the threaded paths on large inputs, for a ThreadSanitizer build.
 
 argv[1] is the blockset binary. The inputs are a few to some tens of megabytes: text and
-published-style lists, in order and shuffled, a dense group of addresses, two large loads
-combined, and long listings to standard output and to a file. Every run must end with status 0
+published-style lists, in order and shuffled, IPv6 among IPv4, a dense group of addresses, two
+large loads combined, and long listings to standard output and to a file. Every run must end with status 0
 and no message (a race report fails it), and give what the same run gives reading its first
 list through a pipe, where nothing is read ahead.
 """
@@ -33,6 +33,13 @@ def write_lists(folder):
     for name, entries in lines.items():
         with open(os.path.join(folder, name), "w") as handle:
             handle.write("".join(f"{entry}\n" for entry in entries))
+    # IPv6 addresses and blocks, shuffled, with IPv4 lines among them: both families read ahead.
+    ipv6 = [f"2001:db8:{rng.randrange(1 << 16):x}:{rng.randrange(1 << 16):x}::{n & 0xFFFF:x}" if n % 3 else
+            f"2001:db8:{rng.randrange(1 << 16):x}:{rng.randrange(1 << 16):x}::/{rng.randrange(64, 121)}"
+            for n in range(1 << 19)] + lines["other.txt"][:1 << 16]
+    rng.shuffle(ipv6)
+    with open(os.path.join(folder, "ipv6.txt"), "w") as handle:
+        handle.write("".join(f"{entry}\n" for entry in ipv6))
     # A published-style list: comments of every kind, CR LF line ends, blanks around entries.
     with open(os.path.join(folder, "published.txt"), "w", newline="") as handle:
         handle.write("; header\r\n// more\r\n" + "".join(f" {entry}\t# note\r\n" for entry in lines["shuffled.txt"][:1 << 20]))
@@ -50,6 +57,7 @@ RUNS = {
     "text shuffled": (["-q", "text", "shuffled.txt"], ["-q", "text"], "shuffled.txt"),
     "auto in order": (["-q", "auto", "sorted.txt"], ["-q", "auto"], "sorted.txt"),
     "auto shuffled": (["-q", "auto", "published.txt"], ["-q", "auto"], "published.txt"),
+    "auto IPv6 shuffled": (["-q", "auto", "ipv6.txt"], ["-q", "auto"], "ipv6.txt"),
     "two loads combined": (
         ['-c', COMBINED % '"shuffled.txt"'], ['-c', COMBINED % "stdin"],
         "shuffled.txt"),

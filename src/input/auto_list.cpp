@@ -278,8 +278,8 @@ line_content read_line(const char* p, const char* region_end)
 
 /// The reader of lines read ahead on a second processor: the lines at the start of held
 /// whose line end is in view (a carriage return with a byte after it), up to the first that
-/// holds an IPv6 entry (for the main thread's IPv6 list) or cannot be read, which the main
-/// thread reads and reports.
+/// cannot be read, which the main thread reads and reports, or holds an IPv6 entry there is
+/// no room for.
 plain_lines read_lines_ahead(std::string_view held, range_run& add)
 {
     const char* const start = held.data();
@@ -288,7 +288,8 @@ plain_lines read_lines_ahead(std::string_view held, range_run& add)
     const char* p = start;
     while (p < end) {
         line_content line = read_line(p, end);
-        if (end - line.end < 2 || line.kind == line_content::ipv6 || line.kind == line_content::unreadable) break;
+        if (end - line.end < 2 || line.kind == line_content::unreadable) break;
+        if (line.kind == line_content::ipv6 && !add.add_ipv6(line.range6)) break;
         if (line.kind == line_content::adds) add(line.range.first, line.range.last);
         p = line.end + 1;
         if (line.end[0] == '\r' && *p == '\n') ++p;
@@ -623,14 +624,17 @@ private:
 };
 
 /// Takes what was read ahead from the cut on, the main thread being at the cut: the line
-/// count, and the ranges (add_found_to). Returns the stream offset to read on from, or 0
-/// when nothing was taken because the stream cannot move past those lines.
-std::uint64_t take_lines_ahead(gzFile file, lines_ahead& ahead, line_reader& reader, range_list& list)
+/// count, and the ranges (add_found_to, add_found_ipv6_to). Returns the stream offset to read
+/// on from, or 0 when nothing was taken because the stream cannot move past those lines.
+std::uint64_t take_lines_ahead(gzFile file, lines_ahead& ahead, line_reader& reader, range_list& list, ipv6_list& ipv6)
 {
     ahead.stop_reading();
+    // This thread sorts its IPv6 additions while the second one sorts those it read.
+    ipv6_list_view(ipv6);
     lines_ahead::found found = ahead.finish();
     if (found.end > ahead.cut() && gzseek(file, static_cast<z_off_t>(found.end), SEEK_SET) >= 0) {
-        reader.count_lines(static_cast<std::uint64_t>(found.line_feeds), found.ranges.size());
+        reader.count_lines(static_cast<std::uint64_t>(found.line_feeds), found.ranges.size() + found.ipv6_entries);
+        ahead.add_found_ipv6_to(ipv6);
         ahead.add_found_to(list);
         return found.end;
     }
@@ -664,7 +668,7 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
         follow_shape(reader, splitter, ahead);
         if (!ahead.running() || splitter.failed()) continue;
         if (block.end_offset == ahead.cut()) {
-            if (std::uint64_t resume = take_lines_ahead(file, ahead, reader, list)) splitter.restart_at(resume);
+            if (std::uint64_t resume = take_lines_ahead(file, ahead, reader, list, ipv6)) splitter.restart_at(resume);
         } else if (block.end_offset > ahead.cut()) {
             ahead.release();
         }
@@ -691,8 +695,9 @@ int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6)
         unsigned char start[sizeof p2b_magic] = {};
         bool plain = ::pread(fd, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) && !(start[0] == 0x1F && start[1] == 0x8B)
                      && std::memcmp(start, p2b_magic, sizeof start) != 0;
-        if (plain) ahead.start(fd, read_lines_ahead, smallest_file_ahead);
+        if (plain) ahead.start(fd, read_lines_ahead, smallest_file_ahead, true);
         ahead.reserve_room_in(list);
+        ahead.reserve_room_in(ipv6);
     }
     if (file == nullptr) {
         diagnostic("Error opening file '%s'.\n", shown);

@@ -10,6 +10,7 @@
 
 #include "platform/helper_thread.h"
 #include "platform/pages.h"
+#include "ranges/ipv6_list.h"
 #include "ranges/range_storage.h"
 
 namespace blockset {
@@ -20,6 +21,13 @@ namespace {
 constexpr std::size_t read_block = 128 * 1024;
 /// Bytes looked at from the middle on for the line feed that ends the first half.
 constexpr std::size_t cut_search = 64 * 1024;
+/// Room for IPv6 ranges is taken for one per this many bytes read ahead: lines of published
+/// IPv6 entries are longer. Where they are shorter, the room fills and the main thread reads
+/// on from there.
+constexpr std::size_t ipv6_line_share = 8;
+/// The list is given room for an IPv6 range per this many bytes of the file: where the file
+/// holds more, the list merges them once its room is full.
+constexpr std::size_t ipv6_list_line_share = 16;
 
 /// Times a reader took lines read ahead.
 std::atomic<unsigned> lines_taken{0};
@@ -66,13 +74,17 @@ struct lines_ahead::job {
     /// needs no heap of its own.
     char* buffer = nullptr;
     range_storage ranges;
+    /// Room for IPv6 ranges, mapped, when the reader keeps them; how many it holds.
+    ipv6_range* ipv6_ranges = nullptr;
+    std::size_t ipv6_room = 0;
     found result;
 
-    bool take_memory();
+    bool take_memory(bool ipv6);
+    std::size_t ipv6_bytes() const { return page_round_up(ipv6_room * sizeof(ipv6_range), small_page); }
     void read_plain_lines();
 };
 
-bool lines_ahead::job::take_memory()
+bool lines_ahead::job::take_memory(bool ipv6)
 {
     result.end = cut - start;
     // From the page layer rather than the heap: a freed block of this size would raise the
@@ -81,13 +93,27 @@ bool lines_ahead::job::take_memory()
     buffer = static_cast<char*>(page_block_map(read_block));
     // In huge pages where the system has them: few, large pages suit a block that fills
     // from its start.
-    return buffer != nullptr && ranges.grow(static_cast<std::size_t>((file_end - cut) / shortest_plain_line + 1), 0, true);
+    if (buffer == nullptr || !ranges.grow(static_cast<std::size_t>((file_end - cut) / shortest_plain_line + 1), 0, true)) {
+        return false;
+    }
+    if (!ipv6) return true;
+    ipv6_room = static_cast<std::size_t>((file_end - cut) / ipv6_line_share + 1);
+    ipv6_ranges = static_cast<ipv6_range*>(page_block_map(ipv6_bytes()));
+    if (ipv6_ranges == nullptr) {
+        // Without it, the reading ahead stops at the first IPv6 line.
+        ipv6_room = 0;
+    } else {
+        page_block_prefer_huge_pages(ipv6_ranges, ipv6_bytes());
+    }
+    return true;
 }
 
 /// Reads the plain lines from the cut on, block by block.
 void lines_ahead::job::read_plain_lines()
 {
     range_run added{ranges.data()};
+    added.ipv6_data = ipv6_ranges;
+    added.ipv6_room = ipv6_room;
     std::uint64_t at = cut; // the file offset of buffer[0]
     std::size_t held = 0;
     int line_feeds = 0;
@@ -114,9 +140,15 @@ void lines_ahead::job::read_plain_lines()
     // sharing that work, more cheaply than a sort here and a merge there would.
     result.out_of_order = added.out_of_order;
     result.ranges = {ranges.data(), added.count};
+    // The IPv6 ranges are sorted here, while the main thread sorts its own: it then merges
+    // the two in one pass.
+    result.ipv6_entries = added.ipv6_count;
+    if (stop.load(std::memory_order_relaxed) != drop) {
+        result.ipv6_ranges = {ipv6_ranges, ipv6_ranges_merge_in_place({ipv6_ranges, added.ipv6_count})};
+    }
 }
 
-void lines_ahead::start(int fd, plain_lines_reader<range_run> read, std::size_t smallest)
+void lines_ahead::start(int fd, plain_lines_reader<range_run> read, std::size_t smallest, bool ipv6)
 {
     if (read == nullptr || job_ != nullptr) return;
     const int saved_errno = errno;
@@ -148,11 +180,12 @@ void lines_ahead::start(int fd, plain_lines_reader<range_run> read, std::size_t 
         work->file_end = file_end;
         work->read = read;
         work->status = status;
-        if (work->take_memory()
+        if (work->take_memory(ipv6)
             && work->reader.start([](void* argument) { static_cast<job*>(argument)->read_plain_lines(); }, work)) {
             job_ = work;
         } else {
             if (work->buffer != nullptr) page_block_unmap(work->buffer, read_block);
+            if (work->ipv6_ranges != nullptr) page_block_unmap(work->ipv6_ranges, work->ipv6_bytes());
             work->~job();
             std::free(place);
         }
@@ -163,6 +196,11 @@ void lines_ahead::start(int fd, plain_lines_reader<range_run> read, std::size_t 
 void lines_ahead::reserve_room_in(range_list& list)
 {
     if (running() && !range_list_reserve(list, static_cast<std::size_t>(length() / shortest_plain_line) + 1)) release();
+}
+
+void lines_ahead::reserve_room_in(ipv6_list& list)
+{
+    if (running()) ipv6_list_reserve(list, static_cast<std::size_t>(length() / ipv6_list_line_share) + 1);
 }
 
 void lines_ahead::add_found_to(range_list& list)
@@ -179,6 +217,12 @@ void lines_ahead::add_found_to(range_list& list)
     }
     lines_taken.fetch_add(1, std::memory_order_relaxed);
     release();
+}
+
+void lines_ahead::add_found_ipv6_to(ipv6_list& list)
+{
+    ipv6_list_insert_sorted(list, job_->result.ipv6_ranges);
+    job_->result.ipv6_ranges = {};
 }
 
 void lines_ahead::add_waiting_to(range_list& list)
@@ -204,7 +248,7 @@ lines_ahead::found lines_ahead::finish()
     if (::fstat(job_->fd, &now) != 0 || !same_file(job_->status, now)) {
         // The file was replaced or rewritten while it was read: a sequential reader would
         // read on from the cut in what the file holds now.
-        job_->result = found{job_->cut - job_->start, 0, {}, 0};
+        job_->result = found{job_->cut - job_->start, 0, {}, 0, {}, 0};
     }
     return job_->result;
 }
@@ -217,6 +261,7 @@ void lines_ahead::release()
     job_->stop.store(job::drop, std::memory_order_relaxed);
     job_->reader.join();
     page_block_unmap(job_->buffer, read_block);
+    if (job_->ipv6_ranges != nullptr) page_block_unmap(job_->ipv6_ranges, job_->ipv6_bytes());
     job_->~job();
     std::free(job_);
     job_ = nullptr;

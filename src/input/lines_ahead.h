@@ -4,18 +4,34 @@
 #include <span>
 
 #include "input/plain_lines.h"
-#include "ranges/range_list.h"
 #include "ranges/ip_range.h"
+#include "ranges/ipv6_range.h"
+#include "ranges/range_list.h"
 
 namespace blockset {
 
+struct ipv6_list;
+
 /// Collects the ranges of the lines read ahead in order, merging each into the one before
 /// where it extends it, as lists in order mostly do. data has room for every range handed.
+/// IPv6 ranges go to room of their own, which a reader of IPv4 lines only has none of.
 struct range_run {
     ip_range* data;
     std::size_t count = 0;
     /// Ranges that start below the one before.
     std::size_t out_of_order = 0;
+    ipv6_range* ipv6_data = nullptr;
+    std::size_t ipv6_room = 0;
+    std::size_t ipv6_count = 0;
+
+    /// Keeps an IPv6 range; false, keeping nothing, when its room is full: the line that
+    /// holds it is then left to the reader.
+    bool add_ipv6(const ipv6_range& range)
+    {
+        if (ipv6_count == ipv6_room) return false;
+        ipv6_data[ipv6_count++] = range;
+        return true;
+    }
 
     void operator()(std::uint32_t first, std::uint32_t last)
     {
@@ -46,14 +62,18 @@ public:
     /// smallest bytes left and a line end past their middle, and a second processor, a thread
     /// and memory can be had; otherwise starts nothing. Changes neither the offset nor errno.
     /// read takes the complete lines at the start of the bytes held, up to the first it leaves
-    /// to the main thread, and counts them as line_feeds. The memory the second thread uses is
-    /// taken here, so that it allocates nothing itself.
-    void start(int fd, plain_lines_reader<range_run> read, std::size_t smallest);
+    /// to the main thread, and counts them as line_feeds; with ipv6, it may keep IPv6 ranges
+    /// too. The memory the second thread uses is taken here, so that it allocates nothing
+    /// itself.
+    void start(int fd, plain_lines_reader<range_run> read, std::size_t smallest, bool ipv6 = false);
     /// Gives the list room for a range per shortest line of the bytes read ahead and before,
     /// once started: it then fills one block and takes the second half's ranges without
     /// growing while their block is held. Where that room cannot be had, memory is short:
     /// releases, and the reader reads in turn, which needs the least.
     void reserve_room_in(range_list& list);
+    /// Gives the IPv6 list room for an IPv6 range per 16 bytes read ahead and before (lines
+    /// of IPv6 entries are longer), as far as the system has it, once started.
+    void reserve_room_in(ipv6_list& list);
     /// Started, and neither finished nor released.
     bool running() const { return job_ != nullptr && !finished_; }
     /// Where the second half starts, in bytes from the start offset: right after a line feed.
@@ -69,6 +89,10 @@ public:
         /// is out of order.
         std::span<const ip_range> ranges;
         std::size_t out_of_order = 0;
+        /// The IPv6 ranges they add, sorted, disjoint and non-adjacent, and how many IPv6
+        /// entries gave them.
+        std::span<const ipv6_range> ipv6_ranges;
+        std::size_t ipv6_entries = 0;
     };
     /// Asks the second processor to stop reading at its next block of lines and keep what it
     /// has read: a slow second processor leaves the rest to the main thread rather than hold it
@@ -86,6 +110,8 @@ public:
     /// nearly; ranges out of order wait instead, to be sorted with the list's own by
     /// add_waiting_to once the reading ends.
     void add_found_to(range_list& list);
+    /// Adds the IPv6 ranges that finish() found to the list, once.
+    void add_found_ipv6_to(ipv6_list& list);
     /// Adds the ranges that wait, if any, to the list, and releases.
     void add_waiting_to(range_list& list);
 

@@ -1,21 +1,24 @@
 #include "ranges/ipv6_list.h"
 
 #include <algorithm>
+#include <cstdint>
 
+#include "ranges/ipv6_sort.h"
 #include "ranges/range_sweeps.h"
 
 namespace blockset {
 
 namespace {
 
-/// Pending additions wait for the first read, unless they reach this many and twice the merged
-/// ranges: then they merge, so memory stays bounded by the distinct ranges, not by the
-/// additions, while each range is merged only a few times however the additions come.
+/// Pending additions wait for the first read, unless they fill their vector at this many or
+/// more and twice the merged ranges: then they merge rather than grow it, so memory stays
+/// bounded by the distinct ranges (or the room reserved), not by the additions, while each
+/// range is merged only a few times however the additions come.
 constexpr std::size_t pending_batch = std::size_t{1} << 20;
 
 /// Extends the last range when range reaches it, or appends range. Range starts at or after
 /// the last one's start.
-void extend_or_append(std::vector<ipv6_range>& ranges, const ipv6_range& range)
+void extend_or_append(ipv6_list::storage& ranges, const ipv6_range& range)
 {
     if (!ranges.empty() && reaches(ranges.back(), range)) {
         ranges.back().last = std::max(ranges.back().last, range.last);
@@ -24,42 +27,57 @@ void extend_or_append(std::vector<ipv6_range>& ranges, const ipv6_range& range)
     }
 }
 
-/// Sorts the pending additions and merges them with the merged ranges in one forward pass
-/// into a new vector, coalescing as it goes, so no range is copied twice.
+/// Orders ranges by first address.
+struct starts_before {
+    bool operator()(const ipv6_range& a, const ipv6_range& b) const { return a.first < b.first; }
+};
+
+/// Merges sorted ranges that overlap or touch in place, the write cursor never passing the
+/// read one; returns how many remain at the start.
+std::size_t coalesce(std::span<ipv6_range> ranges)
+{
+    std::size_t kept = 0;
+    for (const ipv6_range& range : ranges) {
+        if (kept != 0 && reaches(ranges[kept - 1], range)) {
+            ranges[kept - 1].last = std::max(ranges[kept - 1].last, range.last);
+        } else {
+            ranges[kept++] = range;
+        }
+    }
+    return kept;
+}
+
+/// Merges a sorted run into the sorted ranges in their own vector: grown by the run's length,
+/// it fills from the back with the later of the two last ranges, then coalesces.
+void merge_run(ipv6_list::storage& ranges, std::span<const ipv6_range> run)
+{
+    std::size_t kept = ranges.size();
+    std::size_t added = run.size();
+    ranges.resize(kept + added);
+    for (std::size_t at = kept + added; added != 0;) {
+        if (kept != 0 && starts_before{}(run[added - 1], ranges[kept - 1])) {
+            ranges[--at] = ranges[--kept];
+        } else {
+            ranges[--at] = run[--added];
+        }
+    }
+    ranges.resize(coalesce(ranges));
+}
+
+/// Sorts the pending additions and merges them with the merged ranges.
 void merge_pending(ipv6_list& list)
 {
-    auto starts_before = [](const ipv6_range& a, const ipv6_range& b) { return a.first < b.first; };
-    std::vector<ipv6_range>& pending = list.pending;
+    ipv6_list::storage& pending = list.pending;
     if (list.ranges.size() <= pending.size() / 16) {
-        // Few merged ranges (the rising tail of shuffled additions): sort them along, then
-        // coalesce in place, the write cursor never passing the read one.
+        // Few merged ranges (the rising tail of shuffled additions): they are sorted along,
+        // and the pending vector becomes the list's.
         pending.insert(pending.end(), list.ranges.begin(), list.ranges.end());
-        std::sort(pending.begin(), pending.end(), starts_before);
+        pending.resize(ipv6_ranges_merge_in_place(pending));
         std::swap(list.ranges, pending);
-        pending.clear();
-        std::size_t kept = 0;
-        for (const ipv6_range& range : list.ranges) {
-            if (kept != 0 && reaches(list.ranges[kept - 1], range)) {
-                list.ranges[kept - 1].last = std::max(list.ranges[kept - 1].last, range.last);
-            } else {
-                list.ranges[kept++] = range;
-            }
-        }
-        list.ranges.resize(kept);
-        return;
+    } else {
+        pending.resize(ipv6_ranges_merge_in_place(pending));
+        merge_run(list.ranges, pending);
     }
-    std::sort(pending.begin(), pending.end(), starts_before);
-    std::vector<ipv6_range> merged;
-    merged.reserve(list.ranges.size() + pending.size());
-    auto old = list.ranges.cbegin(), old_end = list.ranges.cend();
-    auto added = pending.cbegin(), added_end = pending.cend();
-    while (old != old_end && added != added_end) {
-        bool take_old = !starts_before(*added, *old);
-        extend_or_append(merged, take_old ? *old++ : *added++);
-    }
-    for (; old != old_end; ++old) extend_or_append(merged, *old);
-    for (; added != added_end; ++added) extend_or_append(merged, *added);
-    list.ranges = std::move(merged);
     pending.clear();
 }
 
@@ -83,7 +101,35 @@ void ipv6_list_insert(ipv6_list& list, ipv6_range range)
     }
     list.pending.push_back(range);
     const std::size_t waiting = list.pending.size();
-    if (waiting >= pending_batch && waiting >= 2 * list.ranges.size()) merge_pending(list);
+    if (waiting == list.pending.capacity() && waiting >= pending_batch && waiting >= 2 * list.ranges.size()) {
+        merge_pending(list);
+    }
+}
+
+std::size_t ipv6_ranges_merge_in_place(std::span<ipv6_range> ranges)
+{
+    if (!std::is_sorted(ranges.begin(), ranges.end(), starts_before{})) ipv6_ranges_sort(ranges);
+    return coalesce(ranges);
+}
+
+void ipv6_list_insert_sorted(ipv6_list& list, std::span<const ipv6_range> ranges)
+{
+    if (ranges.empty()) return;
+    if (!list.pending.empty()) merge_pending(list);
+    if (list.ranges.empty() || list.ranges.back().first <= ranges.front().first) {
+        for (const ipv6_range& range : ranges) extend_or_append(list.ranges, range);
+    } else {
+        merge_run(list.ranges, ranges);
+    }
+}
+
+bool ipv6_list_reserve(ipv6_list& list, std::size_t additions)
+{
+    // A vector that cannot grow throws; room that cannot be had is declined before.
+    if (additions <= list.pending.capacity()) return true;
+    if (additions > SIZE_MAX / sizeof(ipv6_range) || !ipv6_block_available(additions * sizeof(ipv6_range))) return false;
+    list.pending.reserve(additions);
+    return true;
 }
 
 std::span<const ipv6_range> ipv6_list_view(ipv6_list& list)

@@ -65,6 +65,14 @@ TEST(ipv6_list, many_shuffled_additions_merge_to_the_sorted_set)
         }
         EXPECT_TRUE(view_of(list) == blocks) << read_after;
     }
+    // The halves after the first ones, merged apart and added as one sorted run.
+    for (const std::size_t run_start : {std::size_t{0}, std::size_t{1000}, halves.size() / 2}) {
+        ipv6_list list = list_of({halves.begin(), halves.begin() + static_cast<std::ptrdiff_t>(run_start)});
+        ranges run(halves.begin() + static_cast<std::ptrdiff_t>(run_start), halves.end());
+        run.resize(ipv6_ranges_merge_in_place(run));
+        ipv6_list_insert_sorted(list, run);
+        EXPECT_TRUE(view_of(list) == blocks) << run_start;
+    }
 }
 
 TEST(ipv6_list, operations_on_the_edges)
