@@ -533,8 +533,11 @@ private:
         if (p == lines_end || (*p != '{' && *p != '[')) return nullptr;
         line_content line;
         line.text = p;
-        line.end = p;
-        while (line.end < lines_end && !is_line_end(*line.end)) ++line.end;
+        // JSON lines are long: the line end is searched for with the C library's scan, the
+        // CR of a CRLF, or a lone CR, before the LF.
+        const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(lines_end - p));
+        line.end = lf != nullptr ? static_cast<const char*>(lf) : lines_end;
+        if (const void* cr = std::memchr(p, '\r', static_cast<std::size_t>(line.end - p))) line.end = static_cast<const char*>(cr);
         line.kind = read_json_line(trimmed({p, static_cast<std::size_t>(line.end - p)}));
         content_seen_ = true;
         count_line(line);
