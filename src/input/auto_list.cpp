@@ -219,17 +219,19 @@ bool join_address_fields(field_entry& first, const field_entry& last)
 field_entry read_field(std::string_view field)
 {
     field = trimmed(field);
+    // An empty field holds no entry (and its text may have no memory behind it at all).
+    if (field.empty()) return {};
     const char* p = field.data();
     const char* end = p + field.size();
     std::uint32_t first = 0;
-    const char* after = field.empty() ? nullptr : read_address(p, end, first);
+    const char* after = read_address(p, end, first);
     if (after == end) return {field_entry::address, {first, first}};
     if (after != nullptr) {
         entry found = read_entry(p, end, false);
         if (!found.read || found.end != end || found.range.first > found.range.last) return {};
         return {field_entry::entry, found.range};
     }
-    return field.empty() ? field_entry{} : read_ipv6_field(field);
+    return read_ipv6_field(field);
 }
 
 /// What a line holds.
