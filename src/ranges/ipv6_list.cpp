@@ -27,11 +27,6 @@ void extend_or_append(ipv6_list::storage& ranges, const ipv6_range& range)
     }
 }
 
-/// Orders ranges by first address.
-struct starts_before {
-    bool operator()(const ipv6_range& a, const ipv6_range& b) const { return a.first < b.first; }
-};
-
 /// Merges sorted ranges that overlap or touch in place, the write cursor never passing the
 /// read one; returns how many remain at the start.
 std::size_t coalesce(std::span<ipv6_range> ranges)
@@ -55,7 +50,7 @@ void merge_run(ipv6_list::storage& ranges, std::span<const ipv6_range> run)
     std::size_t added = run.size();
     ranges.resize(kept + added);
     for (std::size_t at = kept + added; added != 0;) {
-        if (kept != 0 && starts_before{}(run[added - 1], ranges[kept - 1])) {
+        if (kept != 0 && ipv6_starts_before{}(run[added - 1], ranges[kept - 1])) {
             ranges[--at] = ranges[--kept];
         } else {
             ranges[--at] = run[--added];
@@ -108,7 +103,7 @@ void ipv6_list_insert(ipv6_list& list, ipv6_range range)
 
 std::size_t ipv6_ranges_merge_in_place(std::span<ipv6_range> ranges)
 {
-    if (!std::is_sorted(ranges.begin(), ranges.end(), starts_before{})) ipv6_ranges_sort(ranges);
+    if (!std::is_sorted(ranges.begin(), ranges.end(), ipv6_starts_before{})) ipv6_ranges_sort(ranges);
     return coalesce(ranges);
 }
 

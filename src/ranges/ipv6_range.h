@@ -16,6 +16,11 @@ struct ipv6_range {
     friend bool operator==(const ipv6_range&, const ipv6_range&) = default;
 };
 
+/// Orders ranges by first address, as the lists and their sorts keep them.
+struct ipv6_starts_before {
+    bool operator()(const ipv6_range& a, const ipv6_range& b) const { return a.first < b.first; }
+};
+
 /// ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff, which has no successor.
 constexpr ipv6_address ipv6_top_address = ~ipv6_address{0};
 

@@ -19,10 +19,6 @@ constexpr std::size_t insertion_largest = 48;
 
 std::atomic<unsigned> radix_sorts{0};
 
-struct starts_before {
-    bool operator()(const ipv6_range& a, const ipv6_range& b) const { return a.first < b.first; }
-};
-
 void insertion_sort(std::span<ipv6_range> ranges)
 {
     for (std::size_t i = 1; i < ranges.size(); ++i) {
@@ -90,7 +86,7 @@ void ipv6_ranges_sort(std::span<ipv6_range> ranges)
     radix_sorts.fetch_add(1, std::memory_order_relaxed);
 }
 
-void ipv6_ranges_sort_plain(std::span<ipv6_range> ranges) { std::sort(ranges.begin(), ranges.end(), starts_before{}); }
+void ipv6_ranges_sort_plain(std::span<ipv6_range> ranges) { std::sort(ranges.begin(), ranges.end(), ipv6_starts_before{}); }
 
 unsigned ipv6_radix_sort_count() { return radix_sorts.load(std::memory_order_relaxed); }
 
