@@ -10,9 +10,9 @@
 #include "io/diagnostics.h"
 #include "io/output_stream.h"
 #include "io/process.h"
+#include "parallel/shared_listing.h"
 #include "ranges/ipv6_list.h"
 #include "ranges/ipv6_listings.h"
-#include "ranges/listings.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
@@ -33,16 +33,16 @@ void run_query(const char* type, const char* table)
 {
     range_list list;
     if (std::strcmp(type, "p2b") == 0) {
-        if (p2b_read(table, list) == 0) range_list_write_cidr(standard_output(), list);
+        if (p2b_read(table, list) == 0) write_cidr_listing(standard_output(), list);
     } else if (std::strcmp(type, "text") == 0) {
         // Whatever was read before a problem is printed.
         text_list_read(table, list);
-        range_list_write_cidr(standard_output(), list);
+        write_cidr_listing(standard_output(), list);
     } else if (std::strcmp(type, "auto") == 0) {
         // A partial table is worse than none.
         ipv6_list ipv6;
         if (auto_list_read(table, list, ipv6) == 0) {
-            range_list_write_cidr(standard_output(), list);
+            write_cidr_listing(standard_output(), list);
             ipv6_list_write_cidr(standard_output(), ipv6);
         }
     } else {

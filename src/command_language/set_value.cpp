@@ -11,6 +11,7 @@
 #include "io/diagnostics.h"
 #include "io/output_file.h"
 #include "io/process.h"
+#include "parallel/shared_listing.h"
 #include "ranges/ipv6_listings.h"
 #include "ranges/listings.h"
 #include "ranges/set_algebra.h"
@@ -218,12 +219,12 @@ void write_value(const char* path, expression_value value, value_listing listing
 
 void set_value_write_cidr(const char* path, expression_value value)
 {
-    write_value(path, std::move(value), {range_list_write_cidr, ipv6_list_write_cidr});
+    write_value(path, std::move(value), {write_cidr_listing, ipv6_list_write_cidr});
 }
 
 void set_value_write_ranges(const char* path, expression_value value)
 {
-    write_value(path, std::move(value), {range_list_write_ranges, ipv6_list_write_ranges});
+    write_value(path, std::move(value), {write_range_listing, ipv6_list_write_ranges});
 }
 
 void set_value_write_addresses(const char* path, expression_value value)

@@ -53,18 +53,6 @@ constexpr std::size_t most_cidr_line = address_text_room + 4;
 
 } // namespace
 
-void range_list_write_ranges(output_stream& out, range_list& list)
-{
-    for (const ip_range& range : range_list_view(list)) {
-        char* p = out.reserve(most_range_line);
-        p = format_address(p, range.first);
-        *p++ = '-';
-        p = format_address(p, range.last);
-        *p++ = '\n';
-        out.commit(p);
-    }
-}
-
 void range_list_write_addresses(output_stream& out, range_list& list)
 {
     for (const ip_range& range : range_list_view(list)) {
@@ -81,25 +69,67 @@ void range_list_write_addresses(output_stream& out, range_list& list)
 
 namespace {
 
+/// Room the CIDR lines of one range take at most: a range has at most 62 blocks.
+constexpr std::size_t most_cidr_lines = 62 * most_cidr_line;
+
+/// Formats into memory that has room for every line it is given.
+struct text_block {
+    char* cursor;
+    char* reserve(std::size_t) { return cursor; }
+    void commit(char* end) { cursor = end; }
+};
+
 template <class sink>
-void write_cidr_line(sink& out, std::uint32_t address, unsigned prefix_length)
+void write_range_line(sink& out, const ip_range& range)
 {
-    char* p = out.reserve(most_cidr_line);
-    p = format_address(p, address);
-    *p++ = '/';
-    p = format_small_number(p, prefix_length);
+    char* p = out.reserve(most_range_line);
+    p = format_address(p, range.first);
+    *p++ = '-';
+    p = format_address(p, range.last);
     *p++ = '\n';
     out.commit(p);
 }
 
-} // namespace
-
-void range_list_write_cidr(output_stream& out, range_list& list)
+template <class sink>
+void write_cidr_lines_of(sink& out, std::span<const ip_range> ranges)
 {
-    for_each_cidr_block(range_list_view(list), [&out](std::uint32_t address, unsigned prefix_length) {
-        write_cidr_line(out, address, prefix_length);
+    for_each_cidr_block(ranges, [&out](std::uint32_t address, unsigned prefix_length) {
+        char* p = out.reserve(most_cidr_line);
+        p = format_address(p, address);
+        *p++ = '/';
+        p = format_small_number(p, prefix_length);
+        *p++ = '\n';
+        out.commit(p);
     });
 }
+
+} // namespace
+
+const listing_format range_lines{
+    most_range_line,
+    [](std::span<const ip_range> ranges, char* text) {
+        text_block into{text};
+        for (const ip_range& range : ranges) write_range_line(into, range);
+        return into.cursor;
+    },
+    [](output_stream& out, std::span<const ip_range> ranges) {
+        for (const ip_range& range : ranges) write_range_line(out, range);
+    },
+};
+
+const listing_format cidr_lines{
+    most_cidr_lines,
+    [](std::span<const ip_range> ranges, char* text) {
+        text_block into{text};
+        write_cidr_lines_of(into, ranges);
+        return into.cursor;
+    },
+    [](output_stream& out, std::span<const ip_range> ranges) { write_cidr_lines_of(out, ranges); },
+};
+
+void range_list_write_ranges(output_stream& out, range_list& list) { range_lines.write_lines(out, range_list_view(list)); }
+
+void range_list_write_cidr(output_stream& out, range_list& list) { cidr_lines.write_lines(out, range_list_view(list)); }
 
 void range_list_write_count(output_stream& out, range_list& list)
 {
