@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "input/lines_ahead.h"
+#include "input/plain_lines.h"
 #include "input/text_list.h"
 #include "input/text_scanner.h"
 #include "io/diagnostics.h"
@@ -155,6 +156,36 @@ TEST(plain_lines, reading_ahead_reads_as_reading_in_turn)
         if (form.odd_share == 20000) {
             EXPECT_GT(lines_ahead::taken_count(), taken_before) << "odd 1/" << form.odd_share;
         }
+    }
+}
+
+/// The entries and line counts of every run of plain lines in text, read by reader, and where
+/// each run ends; the line after a run is stepped over.
+template <class reader>
+std::vector<std::uint64_t> plain_runs(const std::string& text, reader read)
+{
+    std::vector<std::uint64_t> seen;
+    auto add = [&seen](std::uint32_t first, std::uint32_t last) { seen.push_back(std::uint64_t{first} << 32 | last); };
+    const std::string held = text + std::string(plain_line_room, '\n');
+    for (std::size_t at = 0; at + plain_line_room <= text.size();) {
+        const plain_lines taken = read(std::string_view(held).substr(at), add);
+        seen.push_back(at += taken.bytes);
+        seen.push_back(static_cast<std::uint64_t>(taken.line_feeds));
+        at = held.find('\n', at) + 1;
+    }
+    return seen;
+}
+
+// The vector reader of plain lines must read every run of them as its scalar twin does.
+TEST(plain_lines, vector_reader_reads_as_the_scalar_one)
+{
+    if (!vector_quads_available()) GTEST_SKIP() << "this processor has no SSE4.1: there is no vector reader";
+    std::mt19937 random(5);
+    for (unsigned odd_share : {8u, 200u, 20000u}) {
+        const std::string text = mixed_lines(random, 300000, odd_share);
+        auto scalar = [](std::string_view held, auto& add) { return read_plain_lines_scalar(held, add); };
+        auto vector = [](std::string_view held, auto& add) { return read_plain_lines_vector(held, add); };
+        EXPECT_EQ(plain_runs(text, vector), plain_runs(text, scalar)) << "odd 1/" << odd_share;
     }
 }
 
