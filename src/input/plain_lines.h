@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "input/dotted_quad.h"
+#include "parallel/line_blocks.h"
 #include "ranges/cidr.h"
 
 namespace blockset {
@@ -12,20 +13,6 @@ namespace blockset {
 // return and line feed, read in bulk from bytes held in memory. The general way reads each
 // such line as the literal's token and LINE_END; these readers give the same ranges and line
 // count, and stop before the first other line, which the general way then reads.
-
-/// Bytes held from a line's start that decide a plain line without a look past them: a range
-/// literal's second quad starts 16 bytes in at most and its read loads 16 bytes, and the line
-/// end follows by byte 33.
-constexpr std::size_t plain_line_room = 48;
-
-/// The shortest plain line, "0.0.0.0" and a line feed: a text of n bytes holds at most
-/// n / shortest_plain_line of them.
-constexpr std::size_t shortest_plain_line = 8;
-
-struct plain_lines {
-    std::size_t bytes = 0;
-    int line_feeds = 0;
-};
 
 namespace plain_lines_detail {
 
@@ -135,8 +122,5 @@ plain_lines read_plain_lines(std::string_view held, Add& add)
     if (vector_quads_available()) return read_plain_lines_vector(held, add);
     return read_plain_lines_scalar(held, add);
 }
-
-template <class Add>
-using plain_lines_reader = plain_lines (*)(std::string_view, Add&);
 
 } // namespace blockset

@@ -6,13 +6,13 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "input/lines_ahead.h"
-#include "input/plain_lines.h"
 #include "input/entry_literals.h"
+#include "input/plain_lines.h"
 #include "input/text_scanner.h"
 #include "io/diagnostics.h"
 #include "io/file_opener.h"
 #include "io/process.h"
+#include "parallel/lines_ahead.h"
 #include "parsing/scanner.h"
 #include "ranges/range_list.h"
 

@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "input/lines_ahead.h"
 #include "io/diagnostics.h"
 #include "io/file_opener.h"
 #include "io/output_stream.h"
+#include "parallel/lines_ahead.h"
 #include "platform/helper_thread.h"
 #include "ranges/ipv6_list.h"
 #include "ranges/ipv6_listings.h"

@@ -13,11 +13,11 @@
 
 #include <gtest/gtest.h>
 
-#include "input/lines_ahead.h"
 #include "input/plain_lines.h"
 #include "input/text_list.h"
 #include "input/text_scanner.h"
 #include "io/diagnostics.h"
+#include "parallel/lines_ahead.h"
 #include "platform/helper_thread.h"
 #include "test_support.h"
 

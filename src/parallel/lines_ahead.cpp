@@ -1,4 +1,4 @@
-#include "input/lines_ahead.h"
+#include "parallel/lines_ahead.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "input/lines_ahead.h"
+#include "parallel/lines_ahead.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "input/plain_lines.h"
 #include "platform/helper_thread.h"
 #include "test_support.h"
 

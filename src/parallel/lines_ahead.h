@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "input/plain_lines.h"
+#include "parallel/line_blocks.h"
 #include "ranges/ip_range.h"
 #include "ranges/ipv6_range.h"
 #include "ranges/range_list.h"
