@@ -60,7 +60,7 @@ void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead)
     if (in.offset() == ahead.cut()) {
         ahead.stop_reading();
         lines_ahead::found found = ahead.finish();
-        if (in.skip(found.end - ahead.cut())) {
+        if (in.skip(found.end - ahead.cut(), found.line_feeds)) {
             ahead.add_found_to(list);
             return;
         }

@@ -119,23 +119,37 @@ int scanner::line_feeds(std::size_t from, std::size_t to) const
     return lines;
 }
 
-bool scanner::skip(std::uint64_t n)
+bool scanner::skip(std::uint64_t n, int line_feeds)
 {
+    // The bytes before the scan position are counted; those passed are the other reader's.
+    count_lines();
     std::size_t held = count_ - position_;
     if (n <= held) {
-        consume(static_cast<std::size_t>(n));
+        position_ = counted_ = position_ + static_cast<std::size_t>(n);
+        line_number_ += line_feeds;
         return true;
     }
-    consume(held);
     n -= held;
-    count_lines();
     count_ = position_ = counted_ = 0;
+    const std::size_t in_block = static_cast<std::size_t>(std::min<std::uint64_t>(n, block_end_ - block_begin_));
+    block_begin_ += in_block;
+    n -= in_block;
+    struct stat status {};
+    const off_t at = regular_file_ && !text_mode_ ? ::lseek(fd_, 0, SEEK_CUR) : -1;
+    if (n > 0 && at >= 0 && ::fstat(fd_, &status) == 0) {
+        // Past the file's end, the input ends first.
+        if (static_cast<std::uint64_t>(status.st_size - at) < n || ::lseek(fd_, static_cast<off_t>(n), SEEK_CUR) < 0) {
+            return false;
+        }
+        taken_ += n;
+        n = 0;
+    }
     while (n > 0) {
         std::size_t got = read_some(storage_, static_cast<std::size_t>(std::min<std::uint64_t>(n, capacity_)));
         if (got == 0) return false;
-        line_number_ += line_feeds(0, got);
         n -= got;
     }
+    line_number_ += line_feeds;
     return true;
 }
 

@@ -50,10 +50,10 @@ public:
 
     /// Bytes of the stream from the restart to the scan position.
     std::uint64_t offset() const { return taken_ - (block_end_ - block_begin_) - (count_ - position_); }
-    /// Moves the scan position n bytes further on, over bytes that another reader has read,
-    /// ending at a line start; their line feeds are counted as the bytes are passed. False
-    /// when the input ends first.
-    bool skip(std::uint64_t n);
+    /// Moves the scan position n bytes further on, over bytes that another reader has read
+    /// and counted line_feeds line feeds in, ending at a line start. A file is not read again
+    /// for them: the position moves past them. False when the input ends first.
+    bool skip(std::uint64_t n, int line_feeds);
 
     /// 1 at the start of the process, one more for each line feed consumed. Never reset.
     int line_number() const { return line_number_ + line_feeds(counted_, position_); }
