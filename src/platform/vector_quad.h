@@ -9,10 +9,10 @@
 namespace blockset {
 
 // A dotted quad read from 16 bytes by vector instructions, without a branch on the digit
-// counts, where the processor has SSE4.1; and the line feeds among 48 bytes. Only code that
-// BLOCKSET_VECTOR_TARGET marks may call them, and only where vector_quads_available() holds.
-// Elsewhere they are built as stubs that are never called, so that callers need no test of
-// the processor they are built for.
+// counts, where the processor has SSE4.1; and the line feeds among 48 bytes. They may run only
+// where vector_quads_available() holds, and are inlined only into code that
+// BLOCKSET_VECTOR_TARGET marks. Elsewhere they are built as stubs that are never called, so
+// that callers need no test of the processor they are built for.
 
 /// What read_quad_vector finds: the bytes the quad takes (0 when the text starts with none:
 /// four groups of one to three digits joined by single dots, where a fourth digit in the
