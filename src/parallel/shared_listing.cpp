@@ -71,29 +71,26 @@ struct sharing {
 void write_listing(output_stream& out, range_list& list, const listing_format& format)
 {
     const std::span<const ip_range> ranges = range_list_view(list);
-    if (ranges.size() < shared_listing || usable_processors() < 2) {
-        format.write_lines(out, ranges);
-        return;
-    }
     const std::size_t block_bytes = page_round_up(slice_ranges * format.most_bytes, small_page);
     // Mapped, not allocated: only the pages the text fills become resident, and a refusal
     // leaves the listing to the main thread alone.
-    auto* text = static_cast<char*>(page_block_map(2 * block_bytes));
-    if (text == nullptr) {
-        format.write_lines(out, ranges);
-        return;
+    char* text = nullptr;
+    if (ranges.size() >= shared_listing && usable_processors() > 1) text = static_cast<char*>(page_block_map(2 * block_bytes));
+    if (text != nullptr) {
+        sharing work{ranges, &format, (ranges.size() + slice_ranges - 1) / slice_ranges, {}};
+        work.blocks[0].text = text;
+        work.blocks[1].text = text + block_bytes;
+        helper_thread formatter;
+        const bool shared =
+            formatter.start([](void* argument) { static_cast<sharing*>(argument)->format_odd_slices(); }, &work);
+        if (shared) {
+            work.write_in_order(out);
+            formatter.join();
+        }
+        page_block_unmap(text, 2 * block_bytes);
+        if (shared) return;
     }
-    sharing work{ranges, &format, (ranges.size() + slice_ranges - 1) / slice_ranges, {}};
-    work.blocks[0].text = text;
-    work.blocks[1].text = text + block_bytes;
-    helper_thread formatter;
-    if (formatter.start([](void* argument) { static_cast<sharing*>(argument)->format_odd_slices(); }, &work)) {
-        work.write_in_order(out);
-        formatter.join();
-    } else {
-        format.write_lines(out, ranges);
-    }
-    page_block_unmap(text, 2 * block_bytes);
+    format.write_lines(out, ranges);
 }
 
 } // namespace

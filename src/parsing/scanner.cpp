@@ -135,8 +135,8 @@ bool scanner::skip(std::uint64_t n, int line_feeds)
     block_begin_ += in_block;
     n -= in_block;
     struct stat status {};
-    const off_t at = regular_file_ && !text_mode_ ? ::lseek(fd_, 0, SEEK_CUR) : -1;
-    if (n > 0 && at >= 0 && ::fstat(fd_, &status) == 0) {
+    const off_t at = n > 0 && regular_file_ && !text_mode_ ? ::lseek(fd_, 0, SEEK_CUR) : -1;
+    if (at >= 0 && ::fstat(fd_, &status) == 0) {
         // Past the file's end, the input ends first.
         if (static_cast<std::uint64_t>(status.st_size - at) < n || ::lseek(fd_, static_cast<off_t>(n), SEEK_CUR) < 0) {
             return false;
