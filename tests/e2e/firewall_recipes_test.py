@@ -5,7 +5,8 @@ Each recipe loads a stale list first (creating the table or set), an element is 
 then the recipe loads the list under test over it; the loaded set is listed back and compared
 with blockset's ranges of the list and, for ipset, entry for entry with the saved file. The
 lists: empty, the whole address space, the two end addresses, and 200,000 blocks. The cron
-line reloads only when the saved file changed. Runs only inside `unshare -n`, never against
+line reloads only when the saved file changed. The ipset file is also restored over live sets
+made otherwise (see LIVE_SETS). Runs only inside `unshare -n`, never against
 the machine's own rules; skips, saying why, when the namespace or a tool is not available.
 Every recipe must stand word for word in the manual and in README.
 
