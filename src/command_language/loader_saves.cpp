@@ -1,6 +1,7 @@
 #include "command_language/loader_saves.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "io/diagnostics.h"
@@ -59,6 +60,16 @@ bool ipset_name_valid(std::string_view name)
     return true;
 }
 
+/// True when neither name, nor either followed by the temporary suffix, is the other.
+bool ipset_names_apart(std::string_view set, std::string_view set6)
+{
+    std::string_view suffix = ipset_temporary_suffix;
+    auto temporary_of = [&](std::string_view name, std::string_view live) {
+        return name.size() == live.size() + suffix.size() && name.starts_with(live) && name.ends_with(suffix);
+    };
+    return set != set6 && !temporary_of(set, set6) && !temporary_of(set6, set);
+}
+
 /// What a loader listing writes, read from its description.
 struct loader_listing {
     enum class kind { nft, ipset, reduced } what = kind::reduced;
@@ -104,6 +115,11 @@ std::string read_ipset_listing(const std::vector<std::string_view>& words, loade
     for (std::size_t i = 1; i < next; ++i)
         if (!ipset_name_valid(words[i]))
             return "ipset name '" + std::string(words[i]) + "' is not 1 to 27 letters, digits, '_', '-' or '.', the first no '-'";
+    // Each set's temporary is destroyed before the checks: a name that is the other set, or its
+    // temporary, would destroy or fill a live set.
+    if (next == 3 && !ipset_names_apart(words[1], words[2]))
+        return "ipset sets '" + std::string(words[1]) + "' and '" + std::string(words[2]) +
+               "' are one name, or one is the other's followed by " + ipset_temporary_suffix;
     listing.ipset.set = std::string(words[1]);
     if (next == 3) listing.ipset.set6 = std::string(words[2]);
     listing.ipset.reduced = words.size() > next;

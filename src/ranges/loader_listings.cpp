@@ -78,21 +78,59 @@ void write_nft_ipv6_elements(output_stream& out, ipv6_list& list, const std::str
     if (in_command > 0) out.write("\n}\n");
 }
 
-/// Loads the IPv6 list into the family inet6 set through a temporary and a swap.
-void write_ipset_ipv6(output_stream& out, ipv6_list* list, const std::string& set)
+/// A hash size with room for every entry from the start, which spares the kernel its resizing
+/// while the set fills; ipset takes at most 2^26.
+std::uint64_t ipset_hash_size(std::uint64_t entries)
+{
+    std::uint64_t hash_size = 1024;
+    while (hash_size < entries && hash_size < (std::uint64_t{1} << 26)) hash_size *= 2;
+    return hash_size;
+}
+
+/// Removes a temporary left by a load that failed half way: its elements would stay.
+void write_ipset_clean(output_stream& out, const std::string& set)
+{
+    out.write("destroy " + set + ipset_temporary_suffix + " -exist\n");
+}
+
+/// Stops the restore unless the live set is there with the temporary's type and family (what
+/// the swap needs; its hashsize and maxelem may be anything), before anything is filled. Of
+/// ipset's commands only a deletion asks this without touching the live set's blocks: create
+/// -exist also compares maxelem, test ends a restore either way, and a swap to try would leave
+/// the live set empty for an instant. ipset reads the element by the set's type and family and
+/// refuses it for another (the unspecified address is null to hash:ip; IPv4 is not IPv6), and
+/// -exist lets it pass when absent. The unspecified address names no host, and the swap that
+/// follows replaces the set's contents anyway.
+void write_ipset_check(output_stream& out, const std::string& set, const char* family, const char* null_block)
+{
+    out.write("# Stops here, nothing filled, unless " + set + " is a hash:net set of family " + family + "\n");
+    out.write("del " + set + " " + null_block + " -exist\n");
+}
+
+/// Makes the temporary set with room for entries blocks; its add lines follow.
+void write_ipset_create(output_stream& out, const std::string& set, const char* family, std::uint64_t entries)
+{
+    out.write("create " + set + ipset_temporary_suffix + " hash:net family " + family + " hashsize " +
+              std::to_string(ipset_hash_size(entries)) + " maxelem " + ipset_maxelem + "\n");
+}
+
+/// Puts the filled temporary in the live set's place in one step and drops the old contents.
+void write_ipset_swap(output_stream& out, const std::string& set)
+{
+    const std::string temporary = set + ipset_temporary_suffix;
+    out.write("swap " + temporary + " " + set + "\ndestroy " + temporary + "\n");
+}
+
+/// Fills the family inet6 temporary with the IPv6 list's blocks, ::/0 as its two halves (hash:net
+/// holds no /0).
+void write_ipset_ipv6_entries(output_stream& out, ipv6_list* list, const std::string& set)
 {
     std::uint64_t blocks = 0;
     if (list) for_each_cidr_block<ipv6_range>(ipv6_list_view(*list), [&](ipv6_address, unsigned) { ++blocks; });
-    std::uint64_t hash_size = 1024;
-    while (hash_size < blocks && hash_size < (std::uint64_t{1} << 26)) hash_size *= 2;
-    const std::string temporary = set + ipset_temporary_suffix;
-    const std::string shape = " hash:net family inet6 hashsize " + std::to_string(hash_size) + " maxelem " + ipset_maxelem;
-    out.write("destroy " + temporary + " -exist\n");
-    out.write("create " + temporary + shape + "\n");
-    const std::string add = "add " + temporary + " ";
+    write_ipset_create(out, set, "inet6", blocks);
+    const std::string add = "add " + set + ipset_temporary_suffix + " ";
     if (list)
         for_each_cidr_block<ipv6_range>(ipv6_list_view(*list), [&](ipv6_address address, unsigned length) {
-            // hash:net holds no /0: the whole space goes in as its two halves.
             if (length == 0) {
                 out.write(add + "::/1\n" + add + "8000::/1\n");
                 return;
@@ -101,9 +139,6 @@ void write_ipset_ipv6(output_stream& out, ipv6_list* list, const std::string& se
             write_ipv6_block(out, address, length);
             out.put('\n');
         });
-    out.write("create " + set + shape + " -exist\n");
-    out.write("swap " + temporary + " " + set + "\n");
-    out.write("destroy " + temporary + "\n");
 }
 
 } // namespace
@@ -141,15 +176,14 @@ void range_list_write_ipset(output_stream& out, range_list& list, ipv6_list* ipv
         plan = prefix_plan_reduced(counts, entry_budget_limit(name.budget, entries));
         entries = prefix_plan_entries(counts, plan);
     }
-    // Room for every entry from the start spares the kernel its resizing while the set fills.
-    std::uint64_t hash_size = 1024;
-    while (hash_size < entries && hash_size < (std::uint64_t{1} << 26)) hash_size *= 2;
-    const std::string temporary = name.set + ipset_temporary_suffix;
-    const std::string shape = " hash:net family inet hashsize " + std::to_string(hash_size) + " maxelem " + ipset_maxelem;
-    // A temporary left by a load that failed half way is not reused: its elements would stay.
-    out.write("destroy " + temporary + " -exist\n");
-    out.write("create " + temporary + shape + "\n");
-    const std::string add = "add " + temporary + " ";
+    // Both sets are checked before either is touched, so that a wrong one leaves both as they were.
+    const bool both = !name.set6.empty();
+    write_ipset_clean(out, name.set);
+    if (both) write_ipset_clean(out, name.set6);
+    write_ipset_check(out, name.set, "inet", "0.0.0.0/32");
+    if (both) write_ipset_check(out, name.set6, "inet6", "::/128");
+    write_ipset_create(out, name.set, "inet", entries);
+    const std::string add = "add " + name.set + ipset_temporary_suffix + " ";
     for_each_planned_block(ranges, plan, 1, [&](std::uint32_t address, unsigned length) {
         out.write(add);
         char* p = out.reserve(address_text_room + 4);
@@ -159,10 +193,10 @@ void range_list_write_ipset(output_stream& out, range_list& list, ipv6_list* ipv
         *p++ = '\n';
         out.commit(p);
     });
-    out.write("create " + name.set + shape + " -exist\n");
-    out.write("swap " + temporary + " " + name.set + "\n");
-    out.write("destroy " + temporary + "\n");
-    if (!name.set6.empty()) write_ipset_ipv6(out, ipv6, name.set6);
+    write_ipset_swap(out, name.set);
+    if (!both) return;
+    write_ipset_ipv6_entries(out, ipv6, name.set6);
+    write_ipset_swap(out, name.set6);
 }
 
 } // namespace blockset

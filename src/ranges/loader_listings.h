@@ -38,17 +38,22 @@ struct ipset_set_name {
     entry_budget budget;
 };
 
-/// Writes what `ipset restore < FILE` applies: a temporary set sized for the blocks is made
-/// and filled, the live set is made when missing, the two are swapped and the temporary
-/// destroyed. The whole space goes in as two /1 blocks, which hash:net can hold.
-/// With an IPv6 set named, a family inet6 set is loaded the same way from ipv6's blocks (none
-/// when ipv6 is null), its /0 as two /1; the reduced plan applies to the IPv4 set only.
+/// Writes what `ipset restore < FILE` applies to a live set that exists: the live set is checked
+/// to be a hash:net set of family inet (nothing is filled otherwise; only its entry for
+/// 0.0.0.0/32 is taken out), then a temporary set sized for the blocks is made and filled, the
+/// two are swapped and the temporary destroyed. The whole space goes in as two /1 blocks,
+/// which hash:net can hold.
+/// With an IPv6 set named, that set is checked too (family inet6, ::/128) before anything is
+/// filled, and then loaded the same way from ipv6's blocks (none when ipv6 is null), its /0 as
+/// two /1; the reduced plan applies to the IPv4 set only.
+/// The live set is not made when missing: ipset's create -exist refuses a set of that name
+/// with another maxelem, and a restore stops at its first error, so one file could make a
+/// missing set or load over one made elsewhere, not both. The recipes make it beforehand.
 void range_list_write_ipset(output_stream& out, range_list& list, ipv6_list* ipv6, const ipset_set_name& name);
 /// The temporary set's name: the live set's and this.
 constexpr const char* ipset_temporary_suffix = "-new";
-/// Every set is made with this maxelem: the most blocks an IPv4 set can ever need. The kernel
-/// makes a set "when missing" only if an existing one has the same maxelem, so it cannot
-/// follow the entry count from one load to the next.
+/// Every temporary set is made with this maxelem, the most blocks an IPv4 set can ever need, so
+/// that no list is too large, and a live set swapped with it keeps room for blocks added by hand.
 constexpr const char* ipset_maxelem = "2147483648";
 
 } // namespace blockset

@@ -5,7 +5,8 @@ Each recipe loads a stale list first (creating the table or set), an element is 
 then the recipe loads the list under test over it; the loaded set is listed back and compared
 with blockset's ranges of the list and, for ipset, entry for entry with the saved file. The
 lists: empty, the whole address space, the two end addresses, and 200,000 blocks. The cron
-line reloads only when the saved file changed. Runs only inside `unshare -n`, never against
+line reloads only when the saved file changed. The ipset file is also restored over live sets
+made otherwise (see LIVE_SETS). Runs only inside `unshare -n`, never against
 the machine's own rules; skips, saying why, when the namespace or a tool is not available.
 Every recipe must stand word for word in the manual and in README.
 
@@ -27,8 +28,10 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 NFT_RECIPE = """blockset -c 'save("nft inet filter blocklist", "/var/db/blocklist.nft", load(auto, "/var/db/drop.txt"));' &&
     nft -f /var/db/blocklist.nft"""
 IPSET_RECIPE = """blockset -c 'save("ipset blocklist", "/var/db/blocklist.ipset", load(auto, "/var/db/drop.txt"));' &&
+    { ipset -q list -n blocklist > /dev/null || ipset create blocklist hash:net; } &&
     ipset restore < /var/db/blocklist.ipset"""
 REDUCED_RECIPE = """blockset -c 'save("ipset blocklist reduced 20% 16384", "/var/db/blocklist.ipset", load(auto, "/var/db/drop.txt"));' &&
+    { ipset -q list -n blocklist > /dev/null || ipset create blocklist hash:net; } &&
     ipset restore < /var/db/blocklist.ipset"""
 PF_RECIPE = """blockset -c 'save(cidr, "/var/db/blocklist.cidr", load(auto, "/var/db/drop.txt"));' &&
     pfctl -t blocklist -T replace -f /var/db/blocklist.cidr"""
@@ -36,6 +39,8 @@ CRON_LINE = """*/30 * * * * blockset -c 'save("nft inet filter blocklist", "/var
 NFT_BOTH_RECIPE = """blockset -c 'save("nft inet filter bl4 bl6", "/var/db/blocklist.nft", load(auto, "/var/db/drop.txt"));' &&
     nft -f /var/db/blocklist.nft"""
 IPSET_BOTH_RECIPE = """blockset -c 'save("ipset bl4 bl6", "/var/db/blocklist.ipset", load(auto, "/var/db/drop.txt"));' &&
+    { ipset -q list -n bl4 > /dev/null || ipset create bl4 hash:net; } &&
+    { ipset -q list -n bl6 > /dev/null || ipset create bl6 hash:net family inet6; } &&
     ipset restore < /var/db/blocklist.ipset"""
 PRINTED = [NFT_RECIPE, IPSET_RECIPE, REDUCED_RECIPE, PF_RECIPE, CRON_LINE, NFT_BOTH_RECIPE, IPSET_BOTH_RECIPE]
 # A list of both families, loaded over a stale one; the IPv6 set then holds exactly its IPv6 part.
@@ -245,6 +250,58 @@ def both_families(tool, recipe, folder, binary, failures):
         failures.append(f"{tool}, both families: loaded {families(ranges)}, blockset has {families(expected)}")
 
 
+# Live sets made otherwise: (case, the commands that make them, the listing saved, the set whose
+# check stops the restore or None when it loads). The restore loads over any hash:net set of the
+# family, whatever its hashsize and maxelem; over another, or none, it stops at that set's check,
+# before anything is filled, and every set stays as it was. No temporary set is left either way.
+LIVE_SETS = [
+    ("made with ipset's defaults", "ipset create bl hash:net; ipset add bl 192.0.2.0/24", "ipset bl", None),
+    ("another maxelem and hashsize", "ipset create bl hash:net maxelem 1000 hashsize 64 timeout 0", "ipset bl", None),
+    ("of type hash:ip", "ipset create bl hash:ip; ipset add bl 192.0.2.1", "ipset bl", "bl"),
+    ("of family inet6", "ipset create bl hash:net family inet6; ipset add bl 2001:db8::/32", "ipset bl", "bl"),
+    ("missing", "true", "ipset bl", "bl"),
+    ("an IPv6 set of family inet", "ipset create bl hash:net; ipset add bl 192.0.2.0/24; ipset create bl6 hash:net",
+     "ipset bl bl6", "bl6"),
+]
+
+
+def loads_over_live_sets(folder, binary, failures):
+    write(folder, "list.txt", LISTS["200,000 blocks"] + "2001:db8::/48\n")
+    for case, make, listing, stops_at in LIVE_SETS:
+        # A single IPv4 set takes the IPv4 part alone.
+        value = 'load(auto, "list.txt")' if " " in listing[6:] else 'intersect(load(auto, "list.txt"), {0.0.0.0/0})'
+        subprocess.run([binary, "-c", f'save("{listing}", "saved.ipset", {value});'], cwd=folder, check=True)
+        run = in_namespace(f"{make}\nipset save > before\nipset restore < saved.ipset\necho $? > status\n"
+                           "ipset save > after\nipset list -n > names\n", folder, binary)
+        files = {}
+        for name in ("saved.ipset", "before", "after", "status", "names"):
+            with open(os.path.join(folder, name)) as handle:
+                files[name] = handle.read()
+        made = [line.split()[1] for line in files["before"].splitlines() if line.startswith("create ")]
+        wanted = made if stops_at else listing.split()[1:]
+        if sorted(files["names"].split()) != sorted(wanted):
+            failures.append(f"ipset over a live set {case}: sets left {files['names'].split()}, not {wanted}")
+        status = files["status"].strip()
+        if stops_at is None:
+            if status != "0":
+                failures.append(f"ipset over a live set {case}: status {status}: {run.stderr.strip()}")
+            elif ipset_entries(files["after"]) != ipset_entries(files["saved.ipset"]):
+                failures.append(f"ipset over a live set {case}: the loaded set is not the saved one")
+            # Made with room for every entry, the set never grew its hash while it filled.
+            header = next(line.split() for line in files["after"].splitlines() if line.startswith("create bl "))
+            if int(header[header.index("hashsize") + 1]) < len(ipset_entries(files["after"])):
+                failures.append(f"ipset over a live set {case}: {' '.join(header)} for 200,000 blocks")
+            continue
+        # ipset names the line it stopped at: the check after the comment that names the set.
+        lines = files["saved.ipset"].splitlines()
+        stopped = run.stderr.split("Error in line ", 1)[-1].split(":", 1)[0]
+        if status == "0" or not stopped.isdigit() or not lines[int(stopped) - 1].startswith(f"del {stops_at} ") or \
+                f" unless {stops_at} is " not in lines[int(stopped) - 2]:
+            failures.append(f"ipset over a live set {case}: status {status}, {run.stderr.strip()}")
+        if files["after"] != files["before"]:
+            failures.append(f"ipset over a live set {case}: a refused restore changed the sets")
+
+
 def main():
     binary = os.path.abspath(sys.argv[1])
     failures = []
@@ -268,6 +325,8 @@ def main():
                 print(f"SKIP {tool}: {tool} does not work in a private network namespace here: {probe.stderr.strip()}")
                 continue
             load_recipe(tool, recipe, folder, binary, failures)
+            if recipe == IPSET_RECIPE:
+                loads_over_live_sets(folder, binary, failures)
             if recipe != REDUCED_RECIPE:
                 both_families(tool, NFT_BOTH_RECIPE if tool == "nft" else IPSET_BOTH_RECIPE, folder, binary, failures)
             if recipe == NFT_RECIPE:
