@@ -159,7 +159,7 @@ struct transfer {
     int fd = -1;
     std::uint64_t body_bytes = 0; ///< written, after decompression
     bool over_bound = false;
-    bool write_failed = false;
+    int write_error = 0; ///< the errno of a write into the new file that failed
     char first_byte = 0; ///< the body's first byte that is no blank or line end
     bool not_modified = false;
     std::string reason; ///< why the copy is kept; empty when it was replaced or not modified
@@ -181,7 +181,7 @@ std::size_t write_body(char* data, std::size_t size, std::size_t count, void* co
         ssize_t wrote = ::write(t.fd, data + done, length - done);
         if (wrote < 0 && errno == EINTR) continue;
         if (wrote <= 0) {
-            t.write_failed = true;
+            t.write_error = wrote < 0 ? errno : EIO;
             return 0;
         }
         done += static_cast<std::size_t>(wrote);
@@ -190,34 +190,38 @@ std::size_t write_body(char* data, std::size_t size, std::size_t count, void* co
     return length;
 }
 
-/// Sets what every fetch asks of libcurl: the schemes, redirects, bounds, conditions.
-void configure(CURL* easy, transfer& t, curl_slist*& headers, char* error_text)
+/// Sets what every fetch asks of libcurl: the schemes, redirects, bounds, conditions. False
+/// when libcurl refused one of them (an older libcurl may lack one): then nothing is fetched.
+bool configure(CURL* easy, transfer& t, curl_slist*& headers, char* error_text)
 {
     const fetch_request& request = *t.request;
-    calls->setopt(easy, CURLOPT_URL, request.url.c_str());
-    calls->setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    calls->setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    calls->setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    calls->setopt(easy, CURLOPT_MAXREDIRS, most_redirects);
+    bool set = true;
+    auto option = [&](CURLoption name, auto value) { set = calls->setopt(easy, name, value) == CURLE_OK && set; };
+    option(CURLOPT_URL, request.url.c_str());
+    option(CURLOPT_PROTOCOLS_STR, "http,https");
+    option(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    option(CURLOPT_FOLLOWLOCATION, 1L);
+    option(CURLOPT_MAXREDIRS, most_redirects);
     // Timeouts by alarm would need SIGALRM, which belongs to no library.
-    calls->setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    calls->setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, request.connect_ms);
-    calls->setopt(easy, CURLOPT_TIMEOUT_MS, request.transfer_ms);
-    calls->setopt(easy, CURLOPT_USERAGENT, "blockset/" BLOCKSET_VERSION);
-    calls->setopt(easy, CURLOPT_ACCEPT_ENCODING, ""); // every encoding libcurl decodes
-    calls->setopt(easy, CURLOPT_FILETIME, 1L);
-    calls->setopt(easy, CURLOPT_ERRORBUFFER, error_text);
-    calls->setopt(easy, CURLOPT_WRITEFUNCTION, &write_body);
-    calls->setopt(easy, CURLOPT_WRITEDATA, &t);
-    if (!request.ca_file.empty()) calls->setopt(easy, CURLOPT_CAINFO, request.ca_file.c_str());
+    option(CURLOPT_NOSIGNAL, 1L);
+    option(CURLOPT_CONNECTTIMEOUT_MS, request.connect_ms);
+    option(CURLOPT_TIMEOUT_MS, request.transfer_ms);
+    option(CURLOPT_USERAGENT, "blockset/" BLOCKSET_VERSION);
+    option(CURLOPT_ACCEPT_ENCODING, ""); // every encoding libcurl decodes
+    option(CURLOPT_FILETIME, 1L);
+    option(CURLOPT_ERRORBUFFER, error_text);
+    option(CURLOPT_WRITEFUNCTION, &write_body);
+    option(CURLOPT_WRITEDATA, &t);
+    if (!request.ca_file.empty()) option(CURLOPT_CAINFO, request.ca_file.c_str());
     if (t.copy->exists) {
-        calls->setopt(easy, CURLOPT_TIMECONDITION, static_cast<long>(CURL_TIMECOND_IFMODSINCE));
-        calls->setopt(easy, CURLOPT_TIMEVALUE_LARGE, static_cast<curl_off_t>(t.copy->modified));
+        option(CURLOPT_TIMECONDITION, static_cast<long>(CURL_TIMECOND_IFMODSINCE));
+        option(CURLOPT_TIMEVALUE_LARGE, static_cast<curl_off_t>(t.copy->modified));
         if (!t.copy->etag.empty()) {
             headers = calls->slist_append(headers, ("If-None-Match: " + t.copy->etag).c_str());
-            calls->setopt(easy, CURLOPT_HTTPHEADER, headers);
+            option(CURLOPT_HTTPHEADER, headers);
         }
     }
+    return set;
 }
 
 /// Why a transfer that libcurl ended with an error is refused.
@@ -225,7 +229,7 @@ std::string transfer_failure(CURL* easy, CURLcode code, const transfer& t, const
 {
     const fetch_request& request = *t.request;
     if (t.over_bound) return "body over the bound of " + with_commas(request.max_bytes) + " bytes";
-    if (t.write_failed) return std::string("cannot write beside the copy: ") + std::strerror(errno);
+    if (t.write_error != 0) return std::string("cannot write beside the copy: ") + std::strerror(t.write_error);
     switch (code) {
     case CURLE_PARTIAL_FILE: {
         curl_off_t got = 0;
@@ -254,7 +258,9 @@ std::string reader_reason(const std::string& text, const char* name)
 {
     std::string line = text.substr(0, text.find('\n'));
     std::string quoted = std::string("'") + name + "'";
-    if (line.compare(0, quoted.size(), quoted) == 0) line.erase(0, quoted.size());
+    // The reader's other messages name the file as a whole: the body was damaged.
+    if (line.compare(0, quoted.size(), quoted) != 0) return "damaged data";
+    line.erase(0, quoted.size());
     if (line.compare(0, 2, ": ") == 0) line.erase(0, 2);
     while (!line.empty() && line.front() == ' ') line.erase(0, 1);
     return line;
@@ -318,8 +324,12 @@ bool fill_copy(int fd, const char* name, void* context)
     }
     char error_text[CURL_ERROR_SIZE] = {};
     curl_slist* headers = nullptr;
-    configure(easy.get(), t, headers, error_text);
+    bool configured = configure(easy.get(), t, headers, error_text);
     std::unique_ptr<curl_slist, header_list_deleter> owned_headers(headers);
+    if (!configured) {
+        t.reason = "libcurl lacks an option a fetch needs (7.85 or later is needed)";
+        return false;
+    }
     CURLcode code = calls->perform(easy.get());
     if (code != CURLE_OK) {
         t.reason = transfer_failure(easy.get(), code, t, error_text);
