@@ -13,6 +13,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import ssl
 import subprocess
 import sys
@@ -179,9 +180,10 @@ def check_kept(name, folder, before, failures, etag=False):
                         f"{(status.st_ino, status.st_mtime_ns) != (inode, modified)}")
 
 
-def refusals(http, https, stranger):
+def refusals(http, https, stranger, unanswered):
     """(name, URL, bounds, expected reason): each refused, the copy kept."""
     return [
+        ("connection not taken", f"{unanswered}/list", ', connect-timeout "500 ms"', "no connection within 500 ms"),
         ("404", f"{http}/missing", "", "HTTP 404"),
         ("500", f"{http}/error", "", "HTTP 500"),
         ("redirect loop", f"{http}/loop", "", "more than 5 redirects"),
@@ -229,7 +231,7 @@ def check_replaced(name, folder, result, failures, body=LIST, modified=None, eta
 
 
 def check_successes(folder, urls, failures):
-    http, https, _ = urls
+    http, https = urls[:2]
     script = 'fetch("%s", "copy.txt"%s);'
     for name, url, bounds, body, modified in [
         ("200", f"{http}/dated", "", LIST, SERVER_TIME),
@@ -326,6 +328,12 @@ def main():
         servers = [serve(), *(serve(context) for context in make_certificates(certs))]
         urls = [f"{scheme}://127.0.0.1:{server.server_address[1]}"
                 for scheme, server in zip(("http", "https", "https"), servers)]
+        # A listening socket whose queue one waiting connection fills: the next is never taken.
+        unanswered = socket.socket()
+        unanswered.bind(("127.0.0.1", 0))
+        unanswered.listen(0)
+        waiting = socket.create_connection(unanswered.getsockname())
+        urls.append(f"http://127.0.0.1:{unanswered.getsockname()[1]}")
         check_refusals(folder, urls, failures)
         check_successes(folder, urls, failures)
         check_not_modified(folder, urls, failures)
@@ -334,6 +342,8 @@ def main():
         check_syntax(folder, failures)
         for server in servers:
             server.shutdown()
+        waiting.close()
+        unanswered.close()
     for failure in failures:
         print(f"FAIL: {failure}")
     if not failures:
