@@ -361,6 +361,7 @@ private:
         request.url = expect_string();
         expect(COMMA);
         request.path = expect_string();
+        peek(); // the empty fetch_bounds is reduced on the token after the path
         reduce(0); // fetch_bounds -> (empty)
         while (peek() == COMMA) {
             shift();
