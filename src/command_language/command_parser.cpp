@@ -11,6 +11,7 @@
 #include "command_language/command_scanner.h"
 #include "command_language/loader_saves.h"
 #include "command_language/set_value.h"
+#include "fetch/feed_fetch.h"
 #include "parsing/scanner.h"
 #include "ranges/range_list.h"
 
@@ -65,6 +66,8 @@ public:
             while (peek() != END_OF_INPUT) {
                 if (peek() == KW_SAVE) {
                     parse_save();
+                } else if (starts_fetch()) {
+                    parse_fetch();
                 } else {
                     parse_expression(); // the statement's value is dropped
                 }
@@ -335,6 +338,47 @@ private:
         case STRING: set_value_write_loader(head.place(), std::move(value), head.listing); break;
         default: set_value_write_count(head.place(), std::move(value)); break;
         }
+    }
+
+    /// "fetch" begins a statement only where a statement begins; everywhere else it is a host name.
+    bool starts_fetch() { return peek() == HOST_NAME && token_.text == "fetch"; }
+
+    std::string expect_string()
+    {
+        if (peek() != STRING) syntax_error();
+        std::string text(token_.text);
+        shift();
+        return text;
+    }
+
+    /// fetch_statement -> fetch "(" STRING "," STRING fetch_bounds ")", where fetch_bounds is
+    /// empty or fetch_bounds "," word STRING. The fetch runs once its ")" has been read.
+    void parse_fetch()
+    {
+        shift(); // fetch
+        expect(LPAREN);
+        fetch_request request;
+        request.url = expect_string();
+        expect(COMMA);
+        request.path = expect_string();
+        peek(); // the empty fetch_bounds is reduced on the token after the path
+        reduce(0); // fetch_bounds -> (empty)
+        while (peek() == COMMA) {
+            shift();
+            std::optional<fetch_bound> bound;
+            if (peek() == HOST_NAME) bound = fetch_bound_named(token_.text);
+            if (!bound) syntax_error();
+            std::string word(token_.text);
+            shift();
+            std::string text = expect_string();
+            reduce(4); // fetch_bounds -> fetch_bounds "," word STRING
+            if (!fetch_request_set(request, *bound, text) && request.unreadable_bound.empty()) {
+                request.unreadable_bound = word + " '" + text + "'";
+            }
+        }
+        expect(RPAREN);
+        reduce(7); // fetch_statement -> fetch "(" STRING "," STRING fetch_bounds ")"
+        fetch_run(request);
     }
 
     scanner& scanner_;

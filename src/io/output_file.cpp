@@ -184,6 +184,8 @@ public:
         errno = error;
         return fd;
     }
+    /// The file's name while it exists.
+    const char* name() const { return name_.c_str(); }
     /// Renames the finished file over target. Returns 0, or the rename's errno (the file is
     /// then still unfinished).
     int rename_over(const std::string& target)
@@ -334,6 +336,62 @@ void write_output_file(const char* path, listing_call listing, void* context)
         }
     }
     write_in_place(path, fd, out, listing, context);
+}
+
+namespace {
+
+/// Whether the replacement target exists as a regular file (its status in existing); false with
+/// errno set when it exists as something else or cannot be looked at.
+bool look_at_target(const std::string& target, struct stat& existing, bool& exists)
+{
+    // Opened without blocking, so that a FIFO at path does not wait for a writer.
+    int old = open_path(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (old < 0) {
+        exists = false;
+        return errno == ENOENT;
+    }
+    exists = ::fstat(old, &existing) == 0;
+    ::close(old);
+    if (exists && !S_ISREG(existing.st_mode)) {
+        errno = S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+replacement_outcome replace_output_file(const char* path, bool (*fill)(int fd, const char* name, void* context),
+                                        void* context)
+{
+    const std::string target = resolve_links(path);
+    if (target.empty() || target.back() == '/') {
+        errno = EISDIR;
+        return replacement_outcome::failed;
+    }
+    struct stat existing;
+    bool exists = false;
+    if (!look_at_target(target, existing, exists)) return replacement_outcome::failed;
+    file_signals signals;
+    replacement_file file(target);
+    int fd = file.create(exists ? 0600 : 0666);
+    if (fd < 0) return replacement_outcome::failed;
+    bool made = true;
+    if (exists) {
+        // Owner and group before the mode: a change of owner may clear set-id bits.
+        if (::fchown(fd, existing.st_uid, existing.st_gid) != 0 && errno != EPERM) made = false;
+        if (::fchmod(fd, existing.st_mode & 07777) != 0) made = false;
+    }
+    if (made && !fill(fd, file.name(), context)) {
+        ::close(fd);
+        return replacement_outcome::refused;
+    }
+    int error = 0;
+    if (!made || ::fsync(fd) != 0) error = errno;
+    if (!close_written(fd) && error == 0) error = errno;
+    if (error == 0) error = file.rename_over(target);
+    errno = error;
+    return error == 0 ? replacement_outcome::replaced : replacement_outcome::failed;
 }
 
 } // namespace blockset

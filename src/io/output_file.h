@@ -40,6 +40,21 @@ void write_output_file(const char* path, source_type& source,
         &call);
 }
 
+/// How a replacement that fill decides ended.
+enum class replacement_outcome { replaced, refused, failed };
+
+/// Replaces the regular file at path (or the one a symbolic link there leads to), or makes it,
+/// with a file that fill(fd, name, context) writes: a new file in the same directory, with the
+/// old file's permission bits (and owner and group where the process may set them), open for
+/// reading and writing at fd and reachable by name. Only when fill returns true, and the fsync,
+/// the close and the rename succeed, does the new file take path's place (replaced); when fill
+/// returns false the new file is removed and path keeps its bytes and inode (refused). failed:
+/// the new file could not be made or put in place (errno tells why); nothing changed. While
+/// fill runs, SIGINT, SIGTERM or SIGHUP remove the new file before they end the process.
+/// Reports nothing.
+replacement_outcome replace_output_file(const char* path, bool (*fill)(int fd, const char* name, void* context),
+                                        void* context);
+
 /// Removes the unfinished replacement file of a save under way, if there is one. For the
 /// fatal endings: allocates nothing and is safe in a signal handler.
 void remove_unfinished_output();

@@ -5,8 +5,8 @@ Each recipe loads a stale list first (creating the table or set), an element is 
 then the recipe loads the list under test over it; the loaded set is listed back and compared
 with blockset's ranges of the list and, for ipset, entry for entry with the saved file. The
 lists: empty, the whole address space, the two end addresses, and 200,000 blocks. The cron
-line reloads only when the saved file changed. The ipset file is also restored over live sets
-made otherwise (see LIVE_SETS). Runs only inside `unshare -n`, never against
+line fetches its feed and reloads only when the saved file changed. The ipset file is also
+restored over live sets made otherwise (see LIVE_SETS). Runs only inside `unshare -n`, never against
 the machine's own rules; skips, saying why, when the namespace or a tool is not available.
 Every recipe must stand word for word in the manual and in README.
 
@@ -35,7 +35,10 @@ REDUCED_RECIPE = """blockset -c 'save("ipset blocklist reduced 20% 16384", "/var
     ipset restore < /var/db/blocklist.ipset"""
 PF_RECIPE = """blockset -c 'save(cidr, "/var/db/blocklist.cidr", load(auto, "/var/db/drop.txt"));' &&
     pfctl -t blocklist -T replace -f /var/db/blocklist.cidr"""
-CRON_LINE = """*/30 * * * * blockset -c 'save("nft inet filter blocklist", "/var/db/blocklist.nft", load(auto, "/var/db/drop.txt"));' && [ ! /var/db/blocklist.loaded -nt /var/db/blocklist.nft ] && nft -f /var/db/blocklist.nft && touch /var/db/blocklist.loaded"""
+CRON_LINE = """*/30 * * * * blockset -c 'fetch("https://feeds.example.org/drop.txt", "/var/db/drop.txt"); save("nft inet filter blocklist", "/var/db/blocklist.nft", load(auto, "/var/db/drop.txt"));' && [ ! /var/db/blocklist.loaded -nt /var/db/blocklist.nft ] && nft -f /var/db/blocklist.nft && touch /var/db/blocklist.loaded"""
+# The cron line's feed, served inside the namespace from the folder "served".
+FEED_URL = "https://feeds.example.org/drop.txt"
+FEED_PORT = 8731
 NFT_BOTH_RECIPE = """blockset -c 'save("nft inet filter bl4 bl6", "/var/db/blocklist.nft", load(auto, "/var/db/drop.txt"));' &&
     nft -f /var/db/blocklist.nft"""
 IPSET_BOTH_RECIPE = """blockset -c 'save("ipset bl4 bl6", "/var/db/blocklist.ipset", load(auto, "/var/db/drop.txt"));' &&
@@ -187,13 +190,22 @@ def load_recipe(tool, recipe, folder, binary, failures):
 
 
 def cron_reloads_only_changes(folder, binary, failures):
-    """Run twice on the same list, the cron line loads once: an element added by hand stays.
-    A changed list is loaded again."""
-    command = as_run(CRON_LINE.split(" ", 5)[5], folder)
-    write(folder, "drop.txt", STALE)
-    script = (f"{command}\nnft add element inet filter blocklist {{ {BY_HAND} }}\n{command}\n"
+    """Run twice on the same feed, the cron line loads once (the second fetch is answered 304): an
+    element added by hand stays. A changed feed is fetched and loaded again. The feed is served
+    over the namespace's own loopback."""
+    command = as_run(CRON_LINE.split(" ", 5)[5], folder).replace(FEED_URL, f"http://127.0.0.1:{FEED_PORT}/drop.txt")
+    os.makedirs(os.path.join(folder, "served"), exist_ok=True)
+    for name in ("drop.txt", "drop.txt.etag", "blocklist.nft", "blocklist.loaded"):
+        if os.path.exists(os.path.join(folder, name)):
+            os.unlink(os.path.join(folder, name))
+    write(folder, "served/drop.txt", STALE)
+    server = (f"ip link set lo up\npython3 -m http.server --bind 127.0.0.1 --directory served {FEED_PORT} "
+              ">/dev/null 2>&1 &\nserver=$!\ntrap 'kill $server' EXIT\n"
+              f"for i in $(seq 100); do python3 -c \"import socket; socket.create_connection(('127.0.0.1', {FEED_PORT}))\" "
+              "2>/dev/null && break; sleep 0.1; done\n")
+    script = (f"{server}{command}\nnft add element inet filter blocklist {{ {BY_HAND} }}\n{command}\n"
               "nft -j list set inet filter blocklist\n"
-              f"sleep 1; echo 10.0.0.0/8 >> drop.txt\n{command}\nnft -j list set inet filter blocklist\n")
+              f"sleep 1; echo 10.0.0.0/8 >> served/drop.txt\n{command}\nnft -j list set inet filter blocklist\n")
     run = in_namespace(script, folder, binary)
     listings = [line for line in run.stdout.splitlines() if line]
     stale = merged(network_range(line) for line in STALE.split())
