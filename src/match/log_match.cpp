@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,9 +34,8 @@ constexpr const char* standard_input_name = "(stdin)";
 enum class read_outcome { complete, read_error, output_failed };
 
 /// Reads fd to its end and hands each line, with its line feed where it has one, to
-/// lines.add. lines.finish comes
-/// after the lines of each read, before their bytes move. Output is flushed before each
-/// read, so that kept lines come out as the input arrives.
+/// lines.add; lines.finish comes after the lines of each read, before their bytes move.
+/// Output is flushed before each read, so that kept lines come out as the input arrives.
 template <typename line_handler>
 read_outcome read_lines(int fd, std::vector<char>& buffer, line_handler& lines)
 {
