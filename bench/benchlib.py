@@ -53,7 +53,8 @@ def run_timed(argv, stdin_path=None, stdout_path=os.devnull, repeat=3, shell=Fal
             seconds, _ = _run_timed([PEAK_MEMORY, peak_path] + list(argv), stdin_path, stdout_path, 1, False)
             times.append(seconds)
             with open(peak_path) as handle:
-                peaks.append(int(handle.read()))
+                # peak_memory writes the peak KiB, then the seconds it measured.
+                peaks.append(int(handle.read().split()[0]))
     return statistics.median(times), max(peaks)
 
 
