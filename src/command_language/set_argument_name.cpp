@@ -6,8 +6,10 @@ namespace blockset {
 
 std::string set_argument_name(const set_argument& argument, std::size_t position)
 {
-    if (argument.how == set_argument::form::other) return "#" + std::to_string(position);
-    return argument.text;
+    if (argument.how != set_argument::form::other) return argument.text;
+    std::string name = "#";
+    name += std::to_string(position);
+    return name;
 }
 
 } // namespace blockset

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -71,6 +72,28 @@ private:
     std::vector<sweep_event<address>> events_;
 };
 
+/// A count of addresses in disjoint pieces, kept cheaply for the sweep's inner loop: the sum of
+/// each piece's size less one, which never passes the top address, and the number of pieces.
+template <class address>
+struct piece_count {
+    // An IPv4 sum of sizes may reach 2^32, which the address type cannot hold.
+    using sum = std::conditional_t<sizeof(address) < sizeof(std::uint64_t), std::uint64_t, address>;
+    sum spread = 0;
+    std::uint64_t pieces = 0;
+    void add(address first, address last)
+    {
+        spread += last - first;
+        ++pieces;
+    }
+    address_count total() const
+    {
+        address_count count;
+        count.low = spread;
+        count.add(address_count{pieces, false});
+        return count;
+    }
+};
+
 /// The sweep over N lists of one family. Between two events the same lists hold every
 /// address; each stretch is counted once, for the one list that holds it alone or for the
 /// union. Two ranges of different lists are counted as shared when the first of them ends,
@@ -89,6 +112,8 @@ public:
         result_.only_here.resize(n);
         result_.common.resize(n * n);
         open_first_.resize(n);
+        only_here_.resize(n);
+        shared_.resize(n * n);
     }
 
     list_comparison run()
@@ -109,6 +134,13 @@ public:
             }
         }
         if (union_open_) finish_union_range();
+        std::size_t n = lists_.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            result_.only_here[i] = only_here_[i].total();
+            for (std::size_t j = i + 1; j < n; ++j)
+                result_.common[i * n + j] = result_.common[j * n + i] = shared_[i * n + j].total();
+        }
+        result_.union_addresses = union_addresses_.total();
         return std::move(result_);
     }
 
@@ -117,8 +149,8 @@ private:
     void count_up_to(address last)
     {
         if (!passed_top_ && position_ <= last && !open_.empty()) {
-            if (open_.size() == 1) result_.only_here[open_.front()].add(position_, last);
-            result_.union_addresses.add(position_, last);
+            if (open_.size() == 1) only_here_[open_.front()].add(position_, last);
+            union_addresses_.add(position_, last);
         }
     }
 
@@ -152,12 +184,9 @@ private:
         std::size_t i = event.list;
         std::size_t n = lists_.size();
         open_.erase(std::find(open_.begin(), open_.end(), i));
-        for (std::size_t j : open_) {
-            address_count shared;
-            shared.add(std::max(open_first_[i], open_first_[j]), event.at);
-            result_.common[i * n + j].add(shared);
-            result_.common[j * n + i].add(shared);
-        }
+        // Each pair is kept once, the lower list first.
+        for (std::size_t j : open_)
+            shared_[std::min(i, j) * n + std::max(i, j)].add(std::max(open_first_[i], open_first_[j]), event.at);
         if (open_.empty()) union_range_.last = event.at;
         if (++cursor_[i] < lists_[i].size()) {
             events_.replace_top({lists_[i][cursor_[i]].first, false, i});
@@ -183,6 +212,9 @@ private:
     bool passed_top_ = false; ///< every address is counted
     range union_range_{};
     bool union_open_ = false;
+    std::vector<piece_count<address>> only_here_;
+    std::vector<piece_count<address>> shared_; ///< lists x lists, of the pairs i < j only
+    piece_count<address> union_addresses_;
     list_comparison result_;
 };
 
