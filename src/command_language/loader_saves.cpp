@@ -166,7 +166,7 @@ void set_value_write_loader(const char* path, expression_value value, std::strin
         path,
         [](output_stream& out, void* context) {
             const bound* c = static_cast<const bound*>(context);
-            out.write(c->first_line);
+            if (!c->first_line.empty()) out.write(c->first_line);
             switch (c->listing->what) {
             case loader_listing::kind::nft: range_list_write_nft(out, *c->list, c->ipv6, c->listing->nft); break;
             case loader_listing::kind::ipset: range_list_write_ipset(out, *c->list, c->ipv6, c->listing->ipset); break;
