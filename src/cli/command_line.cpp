@@ -1,10 +1,16 @@
 #include "cli/command_line.h"
 
 #include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/match_command.h"
 #include "cli/options.h"
+#include "command_language/compare_statement.h"
 #include "command_language/script_run.h"
+#include "command_language/set_value.h"
 #include "input/auto_list.h"
 #include "input/p2b_reader.h"
 #include "input/text_list.h"
@@ -52,14 +58,34 @@ void run_query(const char* type, const char* table)
     range_list_clear(list);
 }
 
+void run_list_comparison(const char* type, char** lists, int count)
+{
+    std::unique_ptr<set_value> (*load)(const char*) = nullptr;
+    if (std::strcmp(type, "p2b") == 0) load = set_value_load_p2b;
+    if (std::strcmp(type, "text") == 0) load = set_value_load_text;
+    if (std::strcmp(type, "auto") == 0) load = set_value_load_auto;
+    if (load == nullptr) print_usage_and_exit();
+    // As a script would: each list is read in turn, then all are compared.
+    std::vector<std::string> names;
+    std::vector<expression_value> values;
+    for (int i = 0; i < count; ++i) {
+        names.emplace_back(lists[i]);
+        values.emplace_back(load(lists[i]));
+    }
+    set_value_compare(nullptr, comparison_format::table, names, std::move(values));
+}
+
 int run_command_line(int argc, char** argv)
 {
     invocation_name = program_name(argv[0]);
     if (is_match_command(argc, argv)) return run_match_command(argc, argv);
-    if (argc != 3 && argc != 4) print_usage_and_exit();
+    // Only -s takes more than two operands; any other longer argument list is refused before
+    // its options are read.
+    bool many_lists = argc > 4 && std::strcmp(argv[1], "-s") == 0;
+    if (argc != 3 && argc != 4 && !many_lists) print_usage_and_exit();
     char mode = 0;
     int first_operand = parse_options(argc, argv, [&](char letter) {
-        if (letter != 'c' && letter != 'f' && letter != 'q') {
+        if (letter != 'c' && letter != 'f' && letter != 'q' && letter != 's') {
             diagnostic("%s: illegal option -- %c\n", invocation_name, letter);
             print_usage_and_exit();
         }
@@ -69,6 +95,10 @@ int run_command_line(int argc, char** argv)
     int operands = argc - first_operand;
     const char* first = operands >= 1 ? argv[first_operand] : nullptr;
     switch (mode) {
+    case 's':
+        if (operands < 2) print_usage_and_exit();
+        run_list_comparison(first, argv + first_operand + 1, operands - 1);
+        break;
     case 'q':
         if (operands == 1) run_query(first, nullptr);
         if (operands == 2) run_query(first, argv[first_operand + 1]);

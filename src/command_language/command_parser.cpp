@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "command_language/command_scanner.h"
+#include "command_language/compare_statement.h"
 #include "command_language/loader_saves.h"
+#include "command_language/save_guard.h"
+#include "command_language/set_argument_name.h"
 #include "command_language/set_value.h"
 #include "fetch/feed_fetch.h"
 #include "parsing/scanner.h"
@@ -68,6 +71,8 @@ public:
                     parse_save();
                 } else if (starts_fetch()) {
                     parse_fetch();
+                } else if (starts_compare()) {
+                    parse_compare();
                 } else {
                     parse_expression(); // the statement's value is dropped
                 }
@@ -154,6 +159,7 @@ private:
     /// its first operand, leaving it open.
     std::optional<expression_value> begin_expression()
     {
+        argument_.how = set_argument::form::other;
         switch (peek()) {
         case VARIABLE: return begin_variable();
         case LBRACE: return parse_set_literal();
@@ -178,6 +184,7 @@ private:
         // name of one that does not is kept.
         set_value* known = variable_table_find(table_, token_.text);
         std::string name(known == nullptr ? token_.text : std::string_view());
+        note_argument(set_argument::form::variable, token_.text);
         shift();
         switch (peek()) {
         case EQUALS:
@@ -196,6 +203,7 @@ private:
     /// The last operand of an open expression has been read: completes it.
     expression_value finish(open_expression& open, expression_value operand)
     {
+        argument_.how = set_argument::form::other;
         switch (open.kind) {
         case EQUALS: {
             reduce(3); // assignment -> VARIABLE "=" expression
@@ -295,7 +303,8 @@ private:
         for (command_token candidate : words) known = known || word == candidate;
         // A save's listing may be a string that describes a loader listing, decided by the
         // string alone: any other string there stays the syntax error it was.
-        bool loader = !known && word == STRING && standard_stream == KW_STDOUT && loader_listing_named(token_.text);
+        bool loader = !known && word == STRING && standard_stream == KW_STDOUT &&
+                      (loader_listing_named(token_.text) || guarded_listing_named(token_.text));
         if (!known && !loader) syntax_error();
         std::string listing(loader ? token_.text : std::string_view());
         shift();
@@ -313,6 +322,7 @@ private:
         call_head head = parse_call_head({KW_TEXT, KW_P2B}, "auto", KW_STDIN);
         expect(RPAREN);
         reduce(6); // load_expression -> load "(" format "," source ")"
+        note_argument(set_argument::form::load, head.named ? std::string_view(head.path) : "stdin");
         std::unique_ptr<set_value> value;
         switch (head.word) {
         case KW_TEXT: value = set_value_load_text(head.place()); break;
@@ -335,7 +345,7 @@ private:
         case KW_CIDR: set_value_write_cidr(head.place(), std::move(value)); break;
         case KW_RANGE: set_value_write_ranges(head.place(), std::move(value)); break;
         case KW_SINGLE: set_value_write_addresses(head.place(), std::move(value)); break;
-        case STRING: set_value_write_loader(head.place(), std::move(value), head.listing); break;
+        case STRING: set_value_write_described(head.place(), std::move(value), head.listing); break;
         default: set_value_write_count(head.place(), std::move(value)); break;
         }
     }
@@ -381,6 +391,43 @@ private:
         fetch_run(request);
     }
 
+    /// Remembers how the expression being read was written, while a statement names its sets.
+    void note_argument(set_argument::form how, std::string_view text)
+    {
+        argument_.how = how;
+        if (naming_arguments_) argument_.text.assign(text);
+    }
+
+    bool starts_compare() { return peek() == HOST_NAME && token_.text == "compare"; }
+
+    void parse_compare()
+    {
+        // "compare", "csv" and "table" are words only here; everywhere else they are host names.
+        shift(); // compare
+        expect(LPAREN);
+        comparison_format format{};
+        if (peek() != HOST_NAME || !comparison_format_named(token_.text, format)) syntax_error();
+        shift();
+        expect(COMMA);
+        bool named = peek() == STRING;
+        if (!named && peek() != KW_STDOUT) syntax_error();
+        std::string path(named ? token_.text : std::string_view());
+        shift();
+        std::vector<std::string> names;
+        std::vector<expression_value> values;
+        naming_arguments_ = true;
+        do {
+            expect(COMMA);
+            values.push_back(parse_expression());
+            names.push_back(set_argument_name(argument_, values.size()));
+            reduce(names.size() == 1 ? 1 : 3); // set_list -> expression | set_list "," expression
+        } while (peek() == COMMA);
+        naming_arguments_ = false;
+        expect(RPAREN);
+        reduce(8); // compare_statement -> compare "(" format "," destination "," set_list ")"
+        set_value_compare(named ? path.c_str() : nullptr, format, names, std::move(values));
+    }
+
     scanner& scanner_;
     variable_table& table_;
     parse_depth depth_;
@@ -390,6 +437,9 @@ private:
     std::vector<open_expression> open_;
     /// An empty value, kept to make the next set literal in.
     std::unique_ptr<set_value> spare_;
+    /// How the last expression read was written: a compare statement names its sets by it.
+    set_argument argument_;
+    bool naming_arguments_ = false;
 };
 
 } // namespace

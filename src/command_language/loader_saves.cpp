@@ -143,7 +143,14 @@ bool loader_listing_named(std::string_view text)
     return !words.empty() && (words[0] == "nft" || words[0] == "ipset" || words[0] == "reduced");
 }
 
-void set_value_write_loader(const char* path, expression_value value, std::string_view text)
+bool loader_listing_valid(std::string_view text)
+{
+    loader_listing listing;
+    return loader_listing_named(text) && read_listing(text, listing).empty();
+}
+
+void set_value_write_loader(const char* path, expression_value value, std::string_view text,
+                            std::string_view first_line)
 {
     loader_listing listing;
     std::string problem = read_listing(text, listing);
@@ -167,13 +174,15 @@ void set_value_write_loader(const char* path, expression_value value, std::strin
         range_list* list;
         ipv6_list* ipv6;
         const loader_listing* listing;
-    } call{&set.ranges, set.ipv6 ? &*set.ipv6 : nullptr, &listing};
+        std::string_view first_line;
+    } call{&set.ranges, set.ipv6 ? &*set.ipv6 : nullptr, &listing, first_line};
     range_list_view(*call.list); // merging needs memory: do it before any file is touched
     if (call.ipv6) ipv6_list_view(*call.ipv6);
     write_output_file(
         path,
         [](output_stream& out, void* context) {
             const bound* c = static_cast<const bound*>(context);
+            if (!c->first_line.empty()) out.write(c->first_line);
             switch (c->listing->what) {
             case loader_listing::kind::nft: range_list_write_nft(out, *c->list, c->ipv6, c->listing->nft); break;
             case loader_listing::kind::ipset: range_list_write_ipset(out, *c->list, c->ipv6, c->listing->ipset); break;

@@ -18,6 +18,12 @@ void note_write_error() { write_error_seen = true; }
 
 void note_data_error() { data_error_seen = true; }
 
+data_errors_apart::data_errors_apart() : previous_(data_error_seen) { data_error_seen = false; }
+
+data_errors_apart::~data_errors_apart() { data_error_seen = previous_; }
+
+bool data_errors_apart::seen() const { return data_error_seen; }
+
 bool claim_standard_input()
 {
     if (standard_input_taken) return false;

@@ -15,6 +15,21 @@ constexpr int exit_data_error = 65;
 /// 65, unless a write error makes it 74.
 void note_data_error();
 
+/// While one of these lives, data errors are noted here and not for the process: for reading
+/// that only asks what a file holds.
+class data_errors_apart {
+public:
+    data_errors_apart();
+    ~data_errors_apart();
+    data_errors_apart(const data_errors_apart&) = delete;
+    data_errors_apart& operator=(const data_errors_apart&) = delete;
+    /// True when a data error was noted since this was made.
+    bool seen() const;
+
+private:
+    bool previous_;
+};
+
 /// Standard input can be read once per run: the first caller gets true, every later one false.
 bool claim_standard_input();
 
