@@ -10,6 +10,7 @@
 
 #include "command_language/command_scanner.h"
 #include "command_language/loader_saves.h"
+#include "command_language/map_saves.h"
 #include "command_language/set_value.h"
 #include "parsing/scanner.h"
 #include "ranges/range_list.h"
@@ -65,6 +66,8 @@ public:
             while (peek() != END_OF_INPUT) {
                 if (peek() == KW_SAVE) {
                     parse_save();
+                } else if (starts_map()) {
+                    parse_map();
                 } else {
                     parse_expression(); // the statement's value is dropped
                 }
@@ -308,6 +311,7 @@ private:
     {
         // "auto" is a format only here; everywhere else it is a host name.
         call_head head = parse_call_head({KW_TEXT, KW_P2B}, "auto", KW_STDIN);
+        last_load_source_ = head.named ? head.path : "stdin";
         expect(RPAREN);
         reduce(6); // load_expression -> load "(" format "," source ")"
         std::unique_ptr<set_value> value;
@@ -337,8 +341,41 @@ private:
         }
     }
 
+    /// "map" is a statement only at the start of one; everywhere else it is a host name.
+    bool starts_map() { return peek() == HOST_NAME && token_.text == "map"; }
+
+    /// map "(" destination "," sets ")", sets being one expression or more, comma-separated:
+    /// the map is drawn and saved once its ")" has been read.
+    void parse_map()
+    {
+        shift(); // map
+        expect(LPAREN);
+        bool named = peek() == STRING;
+        if (!named && peek() != KW_STDOUT) syntax_error();
+        std::string path(named ? token_.text : std::string_view());
+        shift();
+        std::vector<expression_value> values;
+        std::vector<std::string> names;
+        expect(COMMA);
+        for (;;) {
+            // What the argument begins with names it: a variable, a load, or its position.
+            command_token first = peek();
+            std::string variable(first == VARIABLE ? token_.text : std::string_view());
+            values.push_back(parse_expression());
+            names.push_back(set_argument_name(first, first == KW_LOAD ? last_load_source_ : variable, values.size()));
+            reduce(values.size() == 1 ? 1 : 3); // sets -> expression | sets "," expression
+            if (peek() != COMMA) break;
+            shift();
+        }
+        expect(RPAREN);
+        reduce(6); // map_statement -> map "(" destination "," sets ")"
+        set_value_write_map(named ? path.c_str() : nullptr, std::move(values), std::move(names));
+    }
+
     scanner& scanner_;
     variable_table& table_;
+    /// The source of the last load read: its path as written, or "stdin".
+    std::string last_load_source_;
     parse_depth depth_;
     command_token lookahead_ = END_OF_INPUT;
     bool has_lookahead_ = false;
