@@ -28,9 +28,14 @@ void set_value_write_map(const char* path, std::vector<expression_value> values,
     if (values.size() > map_most_layers) {
         std::string place = "standard output";
         if (path != nullptr) place.assign(1, '\'').append(path).append(1, '\'');
-        diagnostic("Cannot map %zu sets in %s: a map has colours for %zu.\n", values.size(), place.c_str(),
-                   map_most_layers);
+        diagnostic("Cannot map %d sets in %s: a map has colours for %d.\n", static_cast<int>(values.size()),
+                   place.c_str(), static_cast<int>(map_most_layers));
         note_data_error();
+        return;
+    }
+    if (const std::string& why = map_drawing_unavailable(); !why.empty()) {
+        diagnostic("Cannot draw maps: %s.\n", why.c_str());
+        note_write_error();
         return;
     }
     // Merging needs memory and may move a list: every list first, then their views.

@@ -14,10 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include <cairo.h>
-#include <png.h>
 
 #include "io/output_stream.h"
+#include "map/drawing_libraries.h"
 #include "ranges/pixel_coverage.h"
 
 namespace blockset {
@@ -28,7 +27,7 @@ namespace {
 constexpr int panel_side = 4096;
 constexpr unsigned curve_order = 12;
 /// The legend's column, right of the panels.
-constexpr int legend_width = 768;
+constexpr int legend_width = 1024;
 constexpr int legend_margin = 40;
 /// Between the IPv4 panel and the IPv6 panel below it.
 constexpr int panel_gap = 32;
@@ -59,8 +58,8 @@ constexpr std::array<rgb, map_most_layers> palette = {{
 }};
 constexpr rgb background = {0, 0, 0};
 constexpr rgb overlap = {1, 1, 1};
-constexpr rgb grid = {0x26 / 255.0, 0x26 / 255.0, 0x26 / 255.0};
-constexpr rgb square_label = {0x38 / 255.0, 0x38 / 255.0, 0x38 / 255.0};
+constexpr rgb grid = {0x22 / 255.0, 0x22 / 255.0, 0x22 / 255.0};
+constexpr rgb square_label = {0x30 / 255.0, 0x30 / 255.0, 0x30 / 255.0};
 constexpr rgb legend_text = {0xDD / 255.0, 0xDD / 255.0, 0xDD / 255.0};
 /// A pixel holding one address of a set shows its colour at this share of full strength.
 constexpr double faintest = 0.4;
@@ -107,7 +106,7 @@ std::pair<int, int> hilbert_position(std::uint32_t d)
 class panel_pixels {
 public:
     panel_pixels(cairo_surface_t* surface, int top)
-        : data_(cairo_image_surface_get_data(surface)), stride_(cairo_image_surface_get_stride(surface)),
+        : data_(cairo().image_surface_get_data(surface)), stride_(cairo().image_surface_get_stride(surface)),
           top_(top)
     {
     }
@@ -183,7 +182,7 @@ void paint_ipv6(panel_pixels pixels, std::span<const map_layer> layers)
     });
 }
 
-void set_colour(cairo_t* cr, rgb colour) { cairo_set_source_rgb(cr, colour.red, colour.green, colour.blue); }
+void set_colour(cairo_t* cr, rgb colour) { cairo().set_source_rgb(cr, colour.red, colour.green, colour.blue); }
 
 /// Draws text with its left end at x and its baseline at y, in a smaller size where it is
 /// wider than width, and, past the smallest size, with its start cut off and "..." before the
@@ -191,43 +190,43 @@ void set_colour(cairo_t* cr, rgb colour) { cairo_set_source_rgb(cr, colour.red, 
 void draw_text(cairo_t* cr, std::string text, double x, double y, double size, double width)
 {
     constexpr double smallest = 24;
-    cairo_set_font_size(cr, size);
+    cairo().set_font_size(cr, size);
     cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
+    cairo().text_extents(cr, text.c_str(), &extents);
     if (extents.x_advance > width) {
         size = std::max(smallest, size * width / extents.x_advance);
-        cairo_set_font_size(cr, size);
-        cairo_text_extents(cr, text.c_str(), &extents);
+        cairo().set_font_size(cr, size);
+        cairo().text_extents(cr, text.c_str(), &extents);
     }
     for (std::size_t cut = 1; extents.x_advance > width && cut < text.size(); ++cut) {
         // Whole UTF-8 sequences go: a continuation byte is never left at the start.
         std::size_t start = cut;
         while (start < text.size() && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) ++start;
         std::string shortened = std::string("...").append(text, start);
-        cairo_text_extents(cr, shortened.c_str(), &extents);
+        cairo().text_extents(cr, shortened.c_str(), &extents);
         if (extents.x_advance <= width) text = std::move(shortened);
         cut = start;
     }
-    cairo_move_to(cr, x, y);
-    cairo_show_text(cr, text.c_str());
+    cairo().move_to(cr, x, y);
+    cairo().show_text(cr, text.c_str());
 }
 
 /// The faint grid of the panel's 256 squares, each with its label in its middle.
 void draw_grid(cairo_t* cr, int top, std::string (*label)(unsigned square))
 {
     set_colour(cr, grid);
-    cairo_set_line_width(cr, 1);
+    cairo().set_line_width(cr, 1);
     for (int k = 0; k <= panel_side / square_side; ++k) {
         // Lines on pixel centres, so that each is one pixel wide; the last inside the panel.
         double at = std::min(k * square_side, panel_side - 1) + 0.5;
-        cairo_move_to(cr, at, top);
-        cairo_line_to(cr, at, top + panel_side);
-        cairo_move_to(cr, 0, top + at);
-        cairo_line_to(cr, panel_side, top + at);
+        cairo().move_to(cr, at, top);
+        cairo().line_to(cr, at, top + panel_side);
+        cairo().move_to(cr, 0, top + at);
+        cairo().line_to(cr, panel_side, top + at);
     }
-    cairo_stroke(cr);
+    cairo().stroke(cr);
     set_colour(cr, square_label);
-    cairo_set_font_size(cr, 96);
+    cairo().set_font_size(cr, 96);
     for (unsigned square = 0; square < 256; ++square) {
         // The squares are the order-4 curve's cells, as the /8s are the order-12 curve's
         // runs of 2^16 pixels; a run starts at one of its square's corners.
@@ -236,10 +235,10 @@ void draw_grid(cairo_t* cr, int top, std::string (*label)(unsigned square))
         int y = first_y & ~(square_side - 1);
         std::string text = label(square);
         cairo_text_extents_t extents;
-        cairo_text_extents(cr, text.c_str(), &extents);
-        cairo_move_to(cr, x + (square_side - extents.width) / 2 - extents.x_bearing,
+        cairo().text_extents(cr, text.c_str(), &extents);
+        cairo().move_to(cr, x + (square_side - extents.width) / 2 - extents.x_bearing,
                       top + y + (square_side - extents.height) / 2 - extents.y_bearing);
-        cairo_show_text(cr, text.c_str());
+        cairo().show_text(cr, text.c_str());
     }
 }
 
@@ -300,8 +299,8 @@ void draw_legend(cairo_t* cr, std::span<const map_layer> layers, bool with_ipv6)
     y += 80;
     auto entry = [&](rgb colour, const std::string& name) {
         set_colour(cr, colour);
-        cairo_rectangle(cr, x, y, swatch, swatch);
-        cairo_fill(cr);
+        cairo().rectangle(cr, x, y, swatch, swatch);
+        cairo().fill(cr);
         set_colour(cr, legend_text);
         draw_text(cr, name, x + indent, y + 44, 48, width - indent);
         y += swatch + 48;
@@ -319,7 +318,7 @@ void draw_legend(cairo_t* cr, std::span<const map_layer> layers, bool with_ipv6)
     if (with_ipv6) {
         y = panel_side + panel_gap + 100;
         draw_text(cr, "IPv6: 2000::/4, one pixel per /28", x, y, 48, width);
-        draw_text(cr, "squares: a /12 each, by first three hex digits", x, y + 56, 36, width);
+        draw_text(cr, "squares: a /12 each, by first 3 hex digits", x, y + 56, 36, width);
     }
 }
 
@@ -331,13 +330,15 @@ void check(cairo_status_t status)
 
 } // namespace
 
+const std::string& map_drawing_unavailable() { return drawing_libraries_load(); }
+
 struct map_picture {
     cairo_surface_t* surface;
 };
 
 void map_picture_deleter::operator()(map_picture* picture) const
 {
-    cairo_surface_destroy(picture->surface);
+    cairo().surface_destroy(picture->surface);
     delete picture;
 }
 
@@ -347,53 +348,53 @@ map_picture_ptr map_picture_draw(std::span<const map_layer> layers)
     int height = with_ipv6 ? 2 * panel_side + panel_gap : panel_side;
     // Three bytes a pixel in the PNG: the picture is opaque.
     map_picture_ptr picture(new map_picture{
-        cairo_image_surface_create(CAIRO_FORMAT_RGB24, panel_side + legend_width, height)});
-    check(cairo_surface_status(picture->surface));
-    cairo_t* cr = cairo_create(picture->surface);
-    check(cairo_status(cr));
+        cairo().image_surface_create(CAIRO_FORMAT_RGB24, panel_side + legend_width, height)});
+    check(cairo().surface_status(picture->surface));
+    cairo_t* cr = cairo().create(picture->surface);
+    check(cairo().status(cr));
     // A new surface is all zero bits: black, the background, already.
     static_assert(background.red == 0 && background.green == 0 && background.blue == 0);
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo().select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     draw_grid(cr, 0, ipv4_square_label);
     if (with_ipv6) draw_grid(cr, panel_side + panel_gap, ipv6_square_label);
     // The sets' pixels go over the grid and its labels, straight into the surface's memory.
-    cairo_surface_flush(picture->surface);
+    cairo().surface_flush(picture->surface);
     paint_ipv4(panel_pixels(picture->surface, 0), layers);
     if (with_ipv6) paint_ipv6(panel_pixels(picture->surface, panel_side + panel_gap), layers);
-    cairo_surface_mark_dirty(picture->surface);
+    cairo().surface_mark_dirty(picture->surface);
     draw_legend(cr, layers, with_ipv6);
-    cairo_status_t status = cairo_status(cr);
-    cairo_destroy(cr);
+    cairo_status_t status = cairo().status(cr);
+    cairo().destroy(cr);
     check(status);
     return picture;
 }
 
 namespace {
 
-void write_png_bytes(png_structp png, png_bytep data, std::size_t length)
+void write_png_bytes(png_structp writer, png_bytep data, std::size_t length)
 {
-    static_cast<output_stream*>(png_get_io_ptr(png))->write({reinterpret_cast<const char*>(data), length});
+    static_cast<output_stream*>(png().get_io_ptr(writer))->write({reinterpret_cast<const char*>(data), length});
 }
 
 void flush_png_bytes(png_structp) {}
 
 /// Encodes the surface's rows, each turned into red, green and blue bytes in row first.
 /// False where libpng gave up (it cannot have the memory it needs).
-bool encode_png(png_structp png, png_infop info, cairo_surface_t* surface, std::vector<png_byte>& row)
+bool encode_png(png_structp writer, png_infop info, cairo_surface_t* surface, std::vector<png_byte>& row)
 {
     // libpng reports its errors by a jump back here; nothing between needs unwinding.
-    if (setjmp(png_jmpbuf(png))) return false;
-    const int width = cairo_image_surface_get_width(surface);
-    const int height = cairo_image_surface_get_height(surface);
-    const unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+    if (setjmp(*png().set_longjmp_fn(writer, std::longjmp, sizeof(std::jmp_buf)))) return false;
+    const int width = cairo().image_surface_get_width(surface);
+    const int height = cairo().image_surface_get_height(surface);
+    const unsigned char* data = cairo().image_surface_get_data(surface);
+    const int stride = cairo().image_surface_get_stride(surface);
+    png().set_IHDR(writer, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Unfiltered rows at zlib's fastest level: the picture is mostly long runs of one colour,
     // which that level packs nearly as well as the best one, in a fraction of the time.
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    png_set_compression_level(png, 1);
-    png_write_info(png, info);
+    png().set_filter(writer, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png().set_compression_level(writer, 1);
+    png().write_info(writer, info);
     for (int y = 0; y < height; ++y) {
         const auto* pixels = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(stride) * y);
         for (int x = 0; x < width; ++x) {
@@ -401,9 +402,9 @@ bool encode_png(png_structp png, png_infop info, cairo_surface_t* surface, std::
             row[3 * x + 1] = static_cast<png_byte>(pixels[x] >> 8);
             row[3 * x + 2] = static_cast<png_byte>(pixels[x]);
         }
-        png_write_row(png, row.data());
+        png().write_row(writer, row.data());
     }
-    png_write_end(png, info);
+    png().write_end(writer, info);
     return true;
 }
 
@@ -411,16 +412,16 @@ bool encode_png(png_structp png, png_infop info, cairo_surface_t* surface, std::
 
 void map_picture_write_png(output_stream& out, map_picture& picture)
 {
-    cairo_surface_flush(picture.surface);
-    std::vector<png_byte> row(3 * static_cast<std::size_t>(cairo_image_surface_get_width(picture.surface)));
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    cairo().surface_flush(picture.surface);
+    std::vector<png_byte> row(3 * static_cast<std::size_t>(cairo().image_surface_get_width(picture.surface)));
+    png_structp writer = png().create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = writer != nullptr ? png().create_info_struct(writer) : nullptr;
     bool encoded = false;
     if (info != nullptr) {
-        png_set_write_fn(png, &out, write_png_bytes, flush_png_bytes);
-        encoded = encode_png(png, info, picture.surface, row);
+        png().set_write_fn(writer, &out, write_png_bytes, flush_png_bytes);
+        encoded = encode_png(writer, info, picture.surface, row);
     }
-    png_destroy_write_struct(&png, &info);
+    png().destroy_write_struct(&writer, &info);
     if (!encoded) throw std::bad_alloc();
 }
 
