@@ -340,6 +340,9 @@ void map_picture_deleter::operator()(map_picture* picture) const
 {
     cairo().surface_destroy(picture->surface);
     delete picture;
+    // No other cairo object is alive now: its caches of fonts and their fontconfig patterns
+    // go too, rather than stay until the process ends (where they look like leaks).
+    cairo().debug_reset_static_data();
 }
 
 map_picture_ptr map_picture_draw(std::span<const map_layer> layers)

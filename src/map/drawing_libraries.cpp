@@ -59,3 +59,18 @@ const cairo_calls& cairo() { return cairo_table; }
 const png_calls& png() { return png_table; }
 
 } // namespace blockset
+
+#if defined(__SANITIZE_ADDRESS__)
+#define BLOCKSET_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BLOCKSET_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef BLOCKSET_LEAK_CHECKED
+/// Under the leak checker: fontconfig keeps what it read of its configuration, the first time
+/// cairo asks it for a font, until the process ends, where the checker takes it for a leak.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+/// The checker would list the suppression used on standard error, which the tests compare.
+extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
+#endif

@@ -22,7 +22,8 @@ namespace blockset {
     call(image_surface_get_stride, cairo_image_surface_get_stride)                                      \
     call(image_surface_get_width, cairo_image_surface_get_width)                                        \
     call(surface_destroy, cairo_surface_destroy) call(surface_flush, cairo_surface_flush)               \
-    call(surface_mark_dirty, cairo_surface_mark_dirty) call(surface_status, cairo_surface_status)
+    call(surface_mark_dirty, cairo_surface_mark_dirty) call(surface_status, cairo_surface_status)          \
+    call(debug_reset_static_data, cairo_debug_reset_static_data)
 
 #define BLOCKSET_PNG_CALLS(call)                                                                       \
     call(create_write_struct, png_create_write_struct) call(create_info_struct, png_create_info_struct) \
