@@ -11,6 +11,7 @@
 #include "command_language/command_scanner.h"
 #include "command_language/compare_statement.h"
 #include "command_language/loader_saves.h"
+#include "command_language/map_saves.h"
 #include "command_language/save_guard.h"
 #include "command_language/set_argument_name.h"
 #include "command_language/set_value.h"
@@ -73,6 +74,8 @@ public:
                     parse_fetch();
                 } else if (starts_compare()) {
                     parse_compare();
+                } else if (starts_map()) {
+                    parse_map();
                 } else {
                     parse_expression(); // the statement's value is dropped
                 }
@@ -398,6 +401,20 @@ private:
         if (naming_arguments_) argument_.text.assign(text);
     }
 
+    /// set_list -> expression | set_list "," expression, from the "," before the first one: the
+    /// sets of a compare or map statement, each with the name the statement gives it.
+    void parse_set_list(std::vector<expression_value>& values, std::vector<std::string>& names)
+    {
+        naming_arguments_ = true;
+        do {
+            expect(COMMA);
+            values.push_back(parse_expression());
+            names.push_back(set_argument_name(argument_, values.size()));
+            reduce(values.size() == 1 ? 1 : 3);
+        } while (peek() == COMMA);
+        naming_arguments_ = false;
+    }
+
     bool starts_compare() { return peek() == HOST_NAME && token_.text == "compare"; }
 
     void parse_compare()
@@ -413,19 +430,33 @@ private:
         if (!named && peek() != KW_STDOUT) syntax_error();
         std::string path(named ? token_.text : std::string_view());
         shift();
-        std::vector<std::string> names;
         std::vector<expression_value> values;
-        naming_arguments_ = true;
-        do {
-            expect(COMMA);
-            values.push_back(parse_expression());
-            names.push_back(set_argument_name(argument_, values.size()));
-            reduce(names.size() == 1 ? 1 : 3); // set_list -> expression | set_list "," expression
-        } while (peek() == COMMA);
-        naming_arguments_ = false;
+        std::vector<std::string> names;
+        parse_set_list(values, names);
         expect(RPAREN);
         reduce(8); // compare_statement -> compare "(" format "," destination "," set_list ")"
         set_value_compare(named ? path.c_str() : nullptr, format, names, std::move(values));
+    }
+
+    /// "map" is a statement only at the start of one; everywhere else it is a host name.
+    bool starts_map() { return peek() == HOST_NAME && token_.text == "map"; }
+
+    /// map "(" destination "," sets ")", sets being one expression or more, comma-separated:
+    /// the map is drawn and saved once its ")" has been read.
+    void parse_map()
+    {
+        shift(); // map
+        expect(LPAREN);
+        bool named = peek() == STRING;
+        if (!named && peek() != KW_STDOUT) syntax_error();
+        std::string path(named ? token_.text : std::string_view());
+        shift();
+        std::vector<expression_value> values;
+        std::vector<std::string> names;
+        parse_set_list(values, names);
+        expect(RPAREN);
+        reduce(6); // map_statement -> map "(" destination "," sets ")"
+        set_value_write_map(named ? path.c_str() : nullptr, std::move(values), std::move(names));
     }
 
     scanner& scanner_;

@@ -98,12 +98,17 @@ private:
     sigset_t saved_;
 };
 
-void report_open_error(const char* path) { diagnostic("Error opening file '%s'.\n", path); }
+bool report_open_error(const char* path)
+{
+    diagnostic("Error opening file '%s'.\n", path);
+    return false;
+}
 
-void report_write_error(const char* path)
+bool report_write_error(const char* path)
 {
     diagnostic("Error writing file '%s'.\n", path);
     note_write_error();
+    return false;
 }
 
 /// Closes a written file. Where close is interrupted the descriptor is gone all the same, and
@@ -206,7 +211,7 @@ private:
     std::string name_;
 };
 
-enum class replacement { done, write_in_place };
+enum class replacement { done, failed, write_in_place };
 
 /// True when the file open at written holds exactly the bytes of the file at target, whose
 /// size is target_size: the save then has nothing to change.
@@ -254,7 +259,7 @@ replacement replace_file(const char* path, const struct stat* existing, output_s
         // A new file has no old content to lose, so it may always be written the plain way.
         if (existing == nullptr || must_write_in_place(errno)) return replacement::write_in_place;
         report_write_error(path);
-        return replacement::done;
+        return replacement::failed;
     }
     bool written = true;
     if (existing != nullptr) {
@@ -282,16 +287,16 @@ replacement replace_file(const char* path, const struct stat* existing, output_s
     }
     file.remove();
     report_write_error(path);
-    return replacement::done;
+    return replacement::failed;
 }
 
-void write_in_place(const char* path, int fd, output_stream& out, listing_call listing, void* context)
+bool write_in_place(const char* path, int fd, output_stream& out, listing_call listing, void* context)
 {
     out.attach(fd);
     listing(out, context);
     bool written = out.flush();
     if (!close_written(fd)) written = false;
-    if (!written) report_write_error(path);
+    return written || report_write_error(path);
 }
 
 } // namespace
@@ -304,11 +309,11 @@ void remove_unfinished_output()
     }
 }
 
-void write_output_file(const char* path, listing_call listing, void* context)
+bool write_output_file(const char* path, listing_call listing, void* context)
 {
     if (path == nullptr) {
         listing(standard_output(), context);
-        return;
+        return true;
     }
     // The buffer comes first: running out of memory must not leave a file half made.
     output_stream out(-1);
@@ -317,17 +322,19 @@ void write_output_file(const char* path, listing_call listing, void* context)
     int fd = open_path(path, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) return report_open_error(path);
-        if (replace_file(path, nullptr, out, listing, context) == replacement::done) return;
+        replacement replaced = replace_file(path, nullptr, out, listing, context);
+        if (replaced != replacement::write_in_place) return replaced == replacement::done;
         fd = open_path(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0) return report_open_error(path);
         return write_in_place(path, fd, out, listing, context);
     }
     struct stat status;
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        if (!is_standard_stream(status) &&
-            replace_file(path, &status, out, listing, context) == replacement::done) {
+        replacement replaced =
+            is_standard_stream(status) ? replacement::write_in_place : replace_file(path, &status, out, listing, context);
+        if (replaced != replacement::write_in_place) {
             ::close(fd);
-            return;
+            return replaced == replacement::done;
         }
         // In place, a regular file is truncated first, as opening it with O_TRUNC would.
         if (::ftruncate(fd, 0) != 0) {
@@ -335,7 +342,7 @@ void write_output_file(const char* path, listing_call listing, void* context)
             return report_write_error(path);
         }
     }
-    write_in_place(path, fd, out, listing, context);
+    return write_in_place(path, fd, out, listing, context);
 }
 
 namespace {

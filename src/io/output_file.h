@@ -19,19 +19,21 @@ namespace blockset {
 /// 74 and a replaced file keeps its previous content. While a named file is written, SIGPIPE
 /// and SIGXFSZ make the writes fail instead of ending the process, and SIGINT, SIGTERM or
 /// SIGHUP remove the unfinished file before they end it.
-void write_output_file(const char* path, void (*listing)(output_stream& out, void* context),
+/// Returns false when the file could not be opened or written (standard output's failures
+/// are reported when the process ends).
+bool write_output_file(const char* path, void (*listing)(output_stream& out, void* context),
                        void* context);
 
 /// The same for a listing of one typed source.
 template <typename source_type>
-void write_output_file(const char* path, source_type& source,
+bool write_output_file(const char* path, source_type& source,
                        void (*listing)(output_stream& out, source_type& source))
 {
     struct bound {
         source_type* source;
         void (*listing)(output_stream&, source_type&);
     } call{&source, listing};
-    write_output_file(
+    return write_output_file(
         path,
         [](output_stream& out, void* context) {
             const bound* c = static_cast<const bound*>(context);

@@ -7,7 +7,8 @@ import sys
 import tempfile
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "install-deps")
-BUILD = "g++ cmake make pkg-config zlib1g-dev nlohmann-json3-dev libcurl4-openssl-dev libcairo2-dev".split()
+BUILD = ("g++ cmake make pkg-config zlib1g-dev nlohmann-json3-dev libcurl4-openssl-dev libcairo2-dev libpng-dev "
+         "fonts-dejavu-core").split()
 TESTS = "libgtest-dev python3 gzip openssl mandoc nftables ipset util-linux".split()
 
 STANDINS = {
@@ -45,8 +46,8 @@ def main():
         ("the tests' packages are installed too", ["--tests"], BUILD + TESTS, 1000, None, 0,
          "tools/install-deps: everything needed is installed\n", [], ""),
         ("two missing, as root", [], BUILD[:-2], 0, None, 0,
-         "tools/install-deps: installing libcurl4-openssl-dev libcairo2-dev\n",
-         ["apt-get update", f"apt-get {install} libcurl4-openssl-dev libcairo2-dev"], ""),
+         "tools/install-deps: installing libpng-dev fonts-dejavu-core\n",
+         ["apt-get update", f"apt-get {install} libpng-dev fonts-dejavu-core"], ""),
         ("with --tests, only the missing test package", ["--tests"], BUILD + TESTS[1:], 0, None, 0,
          "tools/install-deps: installing libgtest-dev\n",
          ["apt-get update", f"apt-get {install} libgtest-dev"], ""),
