@@ -104,6 +104,13 @@ line_case unreadable_lines(int n)
     return c;
 }
 
+std::string repeated(const std::string& text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i) all += text;
+    return all;
+}
+
 const std::string long_label(70, 'z');
 const std::string kinds_text = "1.10.16.0/20 ; SBL256894\nname:1.2.3.0-1.2.3.255\n";
 const std::string p2b = "\xFF\xFF\xFF\xFFP2B\x01"s + "a\0"s + "\x01\x02\x03\x00\x01\x02\x03\xFF"s;
@@ -171,6 +178,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "'list.txt' line 3: damaged JSON at column 2\n"},
         line_case{"JSON field that is no address", "[{\"ip\": \"192.0.2.1\"}, {\"ip\": 7},\n {\"ip_address\": \"12:00:00\"}]\n",
                   {one("192.0.2.1")}, "'list.txt': cannot read address ''\n'list.txt': cannot read address '12:00:00'\n"},
+        line_case{"JSON document nested as deep as it may be", std::string(511, '[') + "\n{\"ip\": \"192.0.2.1\"}" + std::string(511, ']'),
+                  {one("192.0.2.1")}, ""},
+        line_case{"JSON document nested too deep", "{\"ip\": \"192.0.2.1\", \"x\":\n" + repeated("[\n", 512) + "]", {},
+                  "'list.txt' line 513: JSON nested deeper than 512 levels\n"},
+        line_case{"JSON line nested too deep", "{\"ip\": \"192.0.2.1\"}\n" + std::string(513, '[') + std::string(513, ']') + "\n",
+                  {one("192.0.2.1")}, "'list.txt' line 2: cannot read '" + std::string(60, '[') + "'\n"},
+        line_case{"JSON objects inside one with an address", "[\n{\"about\": [{\"ip\": \"bad\"}, {\"ip\": \"192.0.2.9\"}], \"cidr\": \"192.0.2.0/31\"},\n"
+                                                        + repeated("{\"ip\": \"x\"},\n", 11) + "{\"ip\": \"2001:db8::1\"}]\n",
+                  {span("192.0.2.0", "192.0.2.1")},
+                  repeated("'list.txt': cannot read address 'x'\n", 10) + "'list.txt': unreadable lines not shown: 1\n", "2001:db8::1-2001:db8::1\n"},
         line_case{"quoted CSV under a header", "\"seen\",\"dst_ip\",\"port\"\n\"2024-01-01 12:00:00\",\"192.0.2.7\",\"443\"\n"
                                               "\"a, b\" , 192.0.2.8,\"x\"\"y\"\n",
                   {span("192.0.2.7", "192.0.2.8")}, ""},
@@ -218,6 +235,13 @@ TEST(auto_list, lines_across_the_buffer_edge)
     expect_read({"overlong lines", "9.9.9.9 " + std::string(held, 'x') + "\r\nbad\n1.2.3.4\n#" + std::string(held, 'c') + "\n",
                  {one("1.2.3.4")},
                  "'list.txt' line 1: cannot read '9.9.9.9 " + std::string(52, 'x') + "'\n'list.txt' line 2: cannot read 'bad'\n"});
+    // A JSON value on such a line is refused too, whether it would be a document or a line of
+    // JSON lines; in a document it ends the document, which adds nothing.
+    const std::string blanks(held, ' ');
+    expect_read({"overlong JSON", "[{\"ip\": \"192.0.2.1\"}," + blanks + "]\n{\"ip\": \"192.0.2.2\"}\n", {one("192.0.2.2")},
+                 "'list.txt' line 1: cannot read '[{\"ip\": \"192.0.2.1\"},'\n"});
+    expect_read({"overlong line in a JSON document", "[\r\n{\"ip\": \"192.0.2.1\"},\n{\"ip\": \"192.0.2.2\"," + blanks + "}]\n", {},
+                 "'list.txt' line 3: cannot read '{\"ip\": \"192.0.2.2\",'\n"});
     // The CRLF that ends an over-long line split by the end of a later read is one line end too.
     expect_read({"overlong line ending in a split CRLF", std::string(1, 'x').append(2 * held - 2, 'y') + "\r\nbad\n", {},
                  "'list.txt' line 1: cannot read 'x" + std::string(59, 'y') + "'\n'list.txt' line 2: cannot read 'bad'\n"});
