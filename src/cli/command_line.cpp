@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cli/options.h"
+#include "cli/which_mode.h"
 #include "command_language/script_run.h"
 #include "input/auto_list.h"
 #include "input/p2b_reader.h"
@@ -54,6 +55,7 @@ void run_query(const char* type, const char* table)
 int run_command_line(int argc, char** argv)
 {
     invocation_name = program_name(argv[0]);
+    if (which_mode_requested(argc, argv)) return run_which(argc, argv);
     if (argc != 3 && argc != 4) print_usage_and_exit();
     char mode = 0;
     int first_operand = parse_options(argc, argv, [&](char letter) {

@@ -17,6 +17,7 @@
 #include "input/ipv6_literal.h"
 #include "input/json_addresses.h"
 #include "input/line_splitter.h"
+#include "input/list_entry.h"
 #include "input/p2b_reader.h"
 #include "io/diagnostics.h"
 #include "io/process.h"
@@ -250,8 +251,19 @@ field_entry read_json_address(const json_address& found)
 /// the addresses that cannot be read, the first few kept as messages show them.
 class json_entries : public json_address_sink {
 public:
+    /// One entry with its line and text, kept for a consumer.
+    struct described {
+        field_entry entry;
+        std::uint64_t line = 0;
+        std::string text;
+    };
+
+    /// Keeps each entry's line and text too, in order.
+    void describe_entries() { describing_ = true; }
+
     void clear()
     {
+        entries.clear();
         kinds_.clear();
         ipv4.clear();
         ipv6.clear();
@@ -259,10 +271,14 @@ public:
         shown.clear();
     }
 
-    void add(const json_address& found, std::uint64_t) override
+    void add(const json_address& found, std::uint64_t line) override
     {
         field_entry entry = read_json_address(found);
         kinds_.push_back(static_cast<unsigned char>(entry.kind));
+        if (describing_) {
+            entries.push_back({entry, line, std::string(found.first)});
+            if (!found.last.empty()) entries.back().text.append("-").append(found.last);
+        }
         if (entry.kind == field_entry::none) {
             if (++unreadable <= reported_line_limit) shown.push_back(shown_text(found.first.data(), found.first.data() + found.first.size()));
         } else if (entry.kind == field_entry::ipv6) {
@@ -284,6 +300,7 @@ public:
             }
         }
         kinds_.resize(kept);
+        if (describing_) entries.resize(kept);
         if (shown.size() > unreadable) shown.resize(unreadable);
     }
 
@@ -291,9 +308,11 @@ public:
     std::vector<ipv6_range> ipv6;
     std::uint64_t unreadable = 0;
     std::vector<std::string> shown; ///< the first of the unreadable addresses, as shown
+    std::vector<described> entries;  ///< every entry, in document order, when described
 
 private:
     std::vector<unsigned char> kinds_; ///< the kind of each entry, in document order
+    bool describing_ = false;
 };
 
 /// The bytes of a JSON document: those of its lines taken already, then the rest of the
@@ -340,6 +359,8 @@ struct line_content {
     /// Where its text starts, past the blanks, and where its line end is (or region_end).
     const char* text = nullptr;
     const char* end = nullptr;
+    /// The entry's own text, past what surrounds it, when it adds something.
+    std::string_view entry;
 };
 
 /// The line at p, which ends at a line end before region_end or at region_end itself.
@@ -361,6 +382,7 @@ line_content read_line(const char* p, const char* region_end)
             if (v6.kind == ipv6_entry_kind::ipv6) {
                 line.kind = line_content::ipv6;
                 line.range6 = v6.range;
+                line.entry = {p, v6.length};
                 return line;
             }
             if (v6.kind == ipv6_entry_kind::ipv4) found = {true, v6.ipv4_range, p + v6.length};
@@ -370,6 +392,7 @@ line_content read_line(const char* p, const char* region_end)
     if (found.read && found.range.first <= found.range.last) {
         line.kind = line_content::adds;
         line.range = found.range;
+        line.entry = {p, static_cast<std::size_t>(found.end - p)};
     } else {
         line.kind = line_content::unreadable;
     }
@@ -409,7 +432,12 @@ bool starts_json(std::string_view text) { return !text.empty() && (text[0] == '{
 /// of a JSON document, which is then read whole.
 class line_reader {
 public:
-    line_reader(const char* shown, range_list& list, ipv6_list& ipv6) : shown_(shown), list_(list), ipv6_(ipv6) {}
+    /// The entries go to consumer instead of the lists when it is not null.
+    line_reader(const char* shown, range_list& list, ipv6_list& ipv6, entry_consumer* consumer)
+        : shown_(shown), list_(list), ipv6_(ipv6), consumer_(consumer)
+    {
+        if (consumer_ != nullptr) json_entries_.describe_entries();
+    }
 
     /// Handles the line at p, which ends at a line end before lines_end or at lines_end
     /// itself; returns the start of the next line.
@@ -489,7 +517,7 @@ public:
             diagnostic("'%s' line %ld: damaged JSON at column %ld\n", shown_,
                        static_cast<long>(document_line_ + json_.error_position().line), static_cast<long>(json_.error_position().column));
         } else {
-            add_json_entries();
+            add_json_entries(document_line_);
             for (const std::string& text : json_entries_.shown) {
                 if (++unreadable_lines_ <= reported_line_limit) diagnostic("'%s': cannot read address '%s'\n", shown_, text.c_str());
             }
@@ -521,10 +549,18 @@ private:
     void count_line(const line_content& line)
     {
         if (line.kind == line_content::adds) {
-            range_list_insert(list_, line.range);
+            if (consumer_ != nullptr) {
+                consumer_->take(line.range, line_number_, line.entry);
+            } else {
+                range_list_insert(list_, line.range);
+            }
             ++entries_;
         } else if (line.kind == line_content::ipv6) {
-            ipv6_list_insert(ipv6_, line.range6);
+            if (consumer_ != nullptr) {
+                consumer_->take_ipv6(line.range6, line_number_, line.entry);
+            } else {
+                ipv6_list_insert(ipv6_, line.range6);
+            }
             ++entries_;
         } else if (line.kind == line_content::unreadable) {
             report_unreadable(line.text, line.end);
@@ -551,8 +587,8 @@ private:
         std::string_view word = "ExitAddress ";
         if (!starts_with(text, word)) return line_content::unreadable;
         text = trimmed(text.substr(word.size()));
-        field_entry found = read_field(text.substr(0, text.find_first_of(" \t")));
-        return kind_of(found, line);
+        line.entry = text.substr(0, text.find_first_of(" \t"));
+        return kind_of(read_field(line.entry), line);
     }
 
     /// A row of delimited fields: the first field that holds an entry is the entry, joined
@@ -565,8 +601,11 @@ private:
         for (std::size_t i = 0; i < fields_.size(); ++i) {
             field_entry found = read_field(fields_[i]);
             if (found.kind == field_entry::none) continue;
+            line.entry = trimmed(fields_[i]);
             if (i + 1 < fields_.size() && (found.kind == field_entry::address || found.single)) {
+                const field_entry alone = found;
                 if (!join_address_fields(found, read_field(fields_[i + 1]))) return line_content::unreadable;
+                if (found.kind != alone.kind || found.single != alone.single) line.entry = joined_fields(i, delimiter);
             }
             return kind_of(found, line);
         }
@@ -574,6 +613,14 @@ private:
         shape_ = shape::delimited;
         delimiter_ = delimiter;
         return line_content::nothing;
+    }
+
+    /// The text of the two fields from i on that make one range, as the row writes them.
+    std::string_view joined_fields(std::size_t i, char delimiter)
+    {
+        entry_text_.assign(trimmed(fields_[i])).push_back(delimiter);
+        entry_text_.append(trimmed(fields_[i + 1]));
+        return entry_text_;
     }
 
     /// Column names: a field that starts with a digit is rather a damaged entry (such as
@@ -604,7 +651,7 @@ private:
     {
         json_entries_.clear();
         if (json_.read(text, json_entries_) != json_outcome::parsed) return line_content::unreadable;
-        add_json_entries();
+        add_json_entries(line_number_);
         return json_entries_.unreadable == 0 ? line_content::nothing : line_content::unreadable;
     }
 
@@ -618,14 +665,26 @@ private:
             return next;
         }
         shape_ = shape::json_lines;
-        add_json_entries();
+        add_json_entries(line_number_);
         if (json_entries_.unreadable != 0) report_unreadable(text.data(), text.data() + text.size());
         return next;
     }
 
-    /// Adds what the JSON text just read holds.
-    void add_json_entries()
+    /// Adds what the JSON text just read holds, its lines counted from first_line; a consumer
+    /// takes its entries in order instead.
+    void add_json_entries(std::uint64_t first_line)
     {
+        if (consumer_ != nullptr) {
+            for (const json_entries::described& found : json_entries_.entries) {
+                if (found.entry.kind == field_entry::ipv6) {
+                    consumer_->take_ipv6(found.entry.range6, first_line + found.line, found.text);
+                } else if (found.entry.kind != field_entry::none) {
+                    consumer_->take(found.entry.range, first_line + found.line, found.text);
+                }
+            }
+            entries_ += json_entries_.entries.size() - json_entries_.unreadable;
+            return;
+        }
         for (ip_range range : json_entries_.ipv4) range_list_insert(list_, range);
         for (const ipv6_range& range : json_entries_.ipv6) ipv6_list_insert(ipv6_, range);
         entries_ += json_entries_.ipv4.size() + json_entries_.ipv6.size();
@@ -693,6 +752,8 @@ private:
     const char* shown_;
     range_list& list_;
     ipv6_list& ipv6_;
+    entry_consumer* consumer_;
+    std::string entry_text_;
     std::uint64_t line_number_ = 0;
     std::uint64_t unreadable_lines_ = 0;
     std::uint64_t entries_ = 0;
@@ -739,10 +800,10 @@ void follow_shape(line_reader& reader, line_splitter& splitter, lines_ahead& ahe
 /// ahead running, up to its cut, where it takes the lines read ahead.
 /// Returns 0 when it was read to its end and every line was readable.
 int read_lines(gzFile file, std::string_view held, const char* shown, range_list& list, ipv6_list& ipv6,
-               lines_ahead& ahead)
+               lines_ahead& ahead, entry_consumer* consumer)
 {
     line_splitter splitter(file, held);
-    line_reader reader(shown, list, ipv6);
+    line_reader reader(shown, list, ipv6, consumer);
     while (!splitter.ended()) {
         // Lines from the cut on are the second processor's, until its reading is taken.
         line_block block = splitter.next(ahead.running() ? ahead.cut() : no_stop);
@@ -765,9 +826,9 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
     return splitter.failed() || !all_readable ? -1 : 0;
 }
 
-} // namespace
-
-int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6)
+/// Reads the input at path (null: standard input) into the lists, or hands its entries to
+/// consumer when that is not null.
+int read_auto_list(const char* path, range_list& list, ipv6_list& ipv6, entry_consumer* consumer)
 {
     const char* shown = path != nullptr ? path : auto_standard_input_name;
     int fd = -1;
@@ -775,7 +836,7 @@ int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6)
     int result = -1;
     lines_ahead ahead;
     // A large plain file's second half is read ahead, unless it is compressed or P2B.
-    if (file != nullptr && path != nullptr) {
+    if (file != nullptr && path != nullptr && consumer == nullptr) {
         unsigned char start[sizeof p2b_magic] = {};
         bool plain = ::pread(fd, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) && !(start[0] == 0x1F && start[1] == 0x8B)
                      && std::memcmp(start, p2b_magic, sizeof start) != 0;
@@ -791,19 +852,39 @@ int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6)
         if (got < 0) {
             diagnostic("Error reading file '%s'.\n", shown);
         } else if (got == static_cast<int>(sizeof head) && std::memcmp(head, p2b_magic, sizeof head) == 0) {
-            result = p2b_read_stream(file, {head, sizeof head}, shown, list);
+            result = consumer != nullptr ? p2b_search_stream(file, {head, sizeof head}, shown, *consumer)
+                                         : p2b_read_stream(file, {head, sizeof head}, shown, list);
             // The records may end before the data does; a cut stream still shows at its end.
             if (result == 0 && !gzip_input_read_to_end(file)) {
                 diagnostic("Error reading file '%s'.\n", shown);
                 result = -1;
             }
         } else {
-            result = read_lines(file, {head, static_cast<std::size_t>(got)}, shown, list, ipv6, ahead);
+            result = read_lines(file, {head, static_cast<std::size_t>(got)}, shown, list, ipv6, ahead, consumer);
         }
         gzclose(file);
     }
     if (result != 0) note_data_error();
     return result;
+}
+
+} // namespace
+
+int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6) { return read_auto_list(path, list, ipv6, nullptr); }
+
+int auto_list_search(const char* path, entry_consumer& consumer)
+{
+    range_list unused;
+    ipv6_list unused6;
+    return read_auto_list(path, unused, unused6, &consumer);
+}
+
+auto_entry auto_entry_read(std::string_view text)
+{
+    field_entry found = read_field(text);
+    if (found.kind == field_entry::ipv6) return {auto_entry::ipv6, {}, found.range6};
+    if (found.kind == field_entry::none) return {};
+    return {auto_entry::ipv4, found.range, {}};
 }
 
 } // namespace blockset

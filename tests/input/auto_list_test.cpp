@@ -12,6 +12,7 @@
 #include "io/diagnostics.h"
 #include "io/file_opener.h"
 #include "io/output_stream.h"
+#include "input/list_entry.h"
 #include "parallel/lines_ahead.h"
 #include "platform/helper_thread.h"
 #include "ranges/ipv6_list.h"
@@ -49,6 +50,18 @@ struct outcome {
     std::string ipv6; // the IPv6 list's ranges, "first-last" one a line
 };
 
+/// The IPv6 list's ranges, "first-last" one a line.
+std::string ipv6_text(ipv6_list& ipv6)
+{
+    testing::anonymous_file file;
+    {
+        output_stream out(file.fd(), 1 << 16);
+        ipv6_list_write_ranges(out, ipv6);
+        out.flush();
+    }
+    return file.text();
+}
+
 outcome read_bytes(const std::string& bytes, const char* path = "list.txt")
 {
     served = bytes;
@@ -59,13 +72,7 @@ outcome read_bytes(const std::string& bytes, const char* path = "list.txt")
     ipv6_list ipv6;
     diagnostic_capture capture;
     int result = auto_list_read(path, list, ipv6);
-    testing::anonymous_file file;
-    {
-        output_stream out(file.fd(), 1 << 16);
-        ipv6_list_write_ranges(out, ipv6);
-        out.flush();
-    }
-    return {result, ranges_of(list), capture.text(), file.text()};
+    return {result, ranges_of(list), capture.text(), ipv6_text(ipv6)};
 }
 
 struct line_case {
@@ -353,6 +360,49 @@ TEST(auto_list, large_plain_file_is_read_ahead)
             expect_same_outcome(read_bytes(*file_text), in_turn, name);
         }
         EXPECT_GT(lines_ahead::taken_count(), taken_before) << name;
+    }
+}
+
+/// Takes what a search hands on as a load would add it, and whether the lines come in order.
+struct collected_entries : entry_consumer {
+    range_list list;
+    ipv6_list ipv6;
+    std::uint64_t last_line = 0;
+    bool in_order = true;
+    void take(ip_range range, std::uint64_t line, std::string_view text) override
+    {
+        range_list_insert(list, range);
+        note(line, text);
+    }
+    void take_ipv6(const ipv6_range& range, std::uint64_t line, std::string_view text) override
+    {
+        ipv6_list_insert(ipv6, range);
+        note(line, text);
+    }
+    void note(std::uint64_t line, std::string_view text)
+    {
+        in_order = in_order && line >= last_line && !text.empty();
+        last_line = line;
+    }
+};
+
+TEST(auto_list, a_search_hands_on_what_a_load_adds)
+{
+    std::mt19937 random(5);
+    const std::string document = "{\"a\": [\n" + repeated("{\"ip\": \"192.0.2.7\"}, {\"start\": \"::1\", \"end\": \"::9\"},\n", 50) + "{}]}\n";
+    for (const std::string& text : {published_lines(random, 1'500'000, 300, false), document, "seen,ip\n1,192.0.2.1\n2,192.0.2.9,192.0.2.20\n"s}) {
+        const outcome loaded = read_bytes(text);
+        served = text;
+        path_calls calls = system_path_calls();
+        calls.open = &serve_list;
+        path_calls_override opener(calls);
+        collected_entries found;
+        diagnostic_capture capture;
+        EXPECT_EQ(auto_list_search("list.txt", found), loaded.result);
+        EXPECT_EQ(capture.text(), loaded.messages);
+        EXPECT_EQ(ranges_of(found.list), loaded.read);
+        EXPECT_TRUE(found.in_order);
+        EXPECT_EQ(ipv6_text(found.ipv6), loaded.ipv6);
     }
 }
 
