@@ -275,15 +275,15 @@ public:
     {
         field_entry entry = read_json_address(found);
         kinds_.push_back(static_cast<unsigned char>(entry.kind));
+        if (entry.kind == field_entry::none && ++unreadable <= reported_line_limit) {
+            shown.push_back(shown_text(found.first.data(), found.first.data() + found.first.size()));
+        }
         if (describing_) {
             entries.push_back({entry, line, std::string(found.first)});
             if (!found.last.empty()) entries.back().text.append("-").append(found.last);
-        }
-        if (entry.kind == field_entry::none) {
-            if (++unreadable <= reported_line_limit) shown.push_back(shown_text(found.first.data(), found.first.data() + found.first.size()));
         } else if (entry.kind == field_entry::ipv6) {
             ipv6.push_back(entry.range6);
-        } else {
+        } else if (entry.kind != field_entry::none) {
             ipv4.push_back(entry.range);
         }
     }
@@ -293,6 +293,8 @@ public:
         for (std::size_t i = kept; i < kinds_.size(); ++i) {
             if (kinds_[i] == field_entry::none) {
                 --unreadable;
+            } else if (describing_) {
+                continue;
             } else if (kinds_[i] == field_entry::ipv6) {
                 ipv6.pop_back();
             } else {
@@ -304,7 +306,7 @@ public:
         if (shown.size() > unreadable) shown.resize(unreadable);
     }
 
-    std::vector<ip_range> ipv4;
+    std::vector<ip_range> ipv4;    ///< what the entries add, when they are not described
     std::vector<ipv6_range> ipv6;
     std::uint64_t unreadable = 0;
     std::vector<std::string> shown; ///< the first of the unreadable addresses, as shown

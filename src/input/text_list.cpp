@@ -73,6 +73,11 @@ void take_lines_ahead(scanner& in, range_list& list, lines_ahead& ahead)
 /// hands on each of its addresses. added is room for them, left empty.
 void text_entry_hand_on(entry_consumer& consumer, int token, const token_value& value, std::uint64_t line, range_list& added)
 {
+    if (value.read) {
+        // A reversed range adds nothing, as in a load.
+        if (value.adds && value.range.first <= value.range.last) consumer.take(value.range, line, value.text);
+        return;
+    }
     text_entry_add(added, token, value);
     for (ip_range range : range_list_view(added)) consumer.take(range, line, value.text);
     range_list_clear(added);
