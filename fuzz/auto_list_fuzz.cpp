@@ -21,6 +21,7 @@ bool reports_a_failure(const std::string& messages)
 {
     return messages.find("cannot read") != std::string::npos || messages.find("Error ") != std::string::npos ||
            messages.find("no addresses") != std::string::npos || messages.find("damaged JSON") != std::string::npos ||
+           messages.find("JSON nested deeper") != std::string::npos || messages.find("JSON without a string") != std::string::npos ||
            messages.find("Bad magic") != std::string::npos || messages.find("Unsupported") != std::string::npos;
 }
 

@@ -9,6 +9,7 @@
 #include "cli/match_command.h"
 #include "cli/options.h"
 #include "command_language/compare_statement.h"
+#include "cli/which_mode.h"
 #include "command_language/script_run.h"
 #include "command_language/set_value.h"
 #include "input/auto_list.h"
@@ -78,6 +79,7 @@ void run_list_comparison(const char* type, char** lists, int count)
 int run_command_line(int argc, char** argv)
 {
     invocation_name = program_name(argv[0]);
+    if (which_mode_requested(argc, argv)) return run_which(argc, argv);
     if (is_match_command(argc, argv)) return run_match_command(argc, argv);
     // Only -s takes more than two operands; any other longer argument list is refused before
     // its options are read.

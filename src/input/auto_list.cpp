@@ -1,5 +1,6 @@
 #include "input/auto_list.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "input/ipv6_literal.h"
 #include "input/json_addresses.h"
 #include "input/line_splitter.h"
+#include "input/list_entry.h"
 #include "input/p2b_reader.h"
 #include "io/diagnostics.h"
 #include "io/process.h"
@@ -234,6 +236,123 @@ field_entry read_field(std::string_view field)
     return read_ipv6_field(field);
 }
 
+/// The entry of a JSON object's address field or fields, or none.
+field_entry read_json_address(const json_address& found)
+{
+    field_entry first = read_field(found.first);
+    if (found.last.empty()) return first;
+    field_entry last = read_field(found.last);
+    bool both_addresses = (first.kind == field_entry::address && last.kind == field_entry::address) || (first.single && last.single);
+    if (!both_addresses || !join_address_fields(first, last)) return {};
+    return first;
+}
+
+/// The entries of one JSON text, held until the text has parsed: what an object adds, and
+/// the addresses that cannot be read, the first few kept as messages show them.
+class json_entries : public json_address_sink {
+public:
+    /// One entry with its line and text, kept for a consumer.
+    struct described {
+        field_entry entry;
+        std::uint64_t line = 0;
+        std::string text;
+    };
+
+    /// Keeps each entry's line and text too, in order.
+    void describe_entries() { describing_ = true; }
+
+    void clear()
+    {
+        entries.clear();
+        kinds_.clear();
+        ipv4.clear();
+        ipv6.clear();
+        unreadable = 0;
+        shown.clear();
+    }
+
+    void add(const json_address& found, std::uint64_t line) override
+    {
+        field_entry entry = read_json_address(found);
+        kinds_.push_back(static_cast<unsigned char>(entry.kind));
+        if (entry.kind == field_entry::none && ++unreadable <= reported_line_limit) {
+            shown.push_back(shown_text(found.first.data(), found.first.data() + found.first.size()));
+        }
+        if (describing_) {
+            entries.push_back({entry, line, std::string(found.first)});
+            if (!found.last.empty()) entries.back().text.append("-").append(found.last);
+        } else if (entry.kind == field_entry::ipv6) {
+            ipv6.push_back(entry.range6);
+        } else if (entry.kind != field_entry::none) {
+            ipv4.push_back(entry.range);
+        }
+    }
+
+    void keep_first(std::size_t kept) override
+    {
+        for (std::size_t i = kept; i < kinds_.size(); ++i) {
+            if (kinds_[i] == field_entry::none) {
+                --unreadable;
+            } else if (describing_) {
+                continue;
+            } else if (kinds_[i] == field_entry::ipv6) {
+                ipv6.pop_back();
+            } else {
+                ipv4.pop_back();
+            }
+        }
+        kinds_.resize(kept);
+        if (describing_) entries.resize(kept);
+        if (shown.size() > unreadable) shown.resize(unreadable);
+    }
+
+    std::vector<ip_range> ipv4;    ///< what the entries add, when they are not described
+    std::vector<ipv6_range> ipv6;
+    std::uint64_t unreadable = 0;
+    std::vector<std::string> shown; ///< the first of the unreadable addresses, as shown
+    std::vector<described> entries;  ///< every entry, in document order, when described
+
+private:
+    std::vector<unsigned char> kinds_; ///< the kind of each entry, in document order
+    bool describing_ = false;
+};
+
+/// The bytes of a JSON document: those of its lines taken already, then the rest of the
+/// stream, a block of lines at a time. It ends early at a line too long to hold, which a
+/// JSON document must not have: its strings would have to be held whole.
+class document_source : public json_text_source {
+public:
+    document_source(const std::string& start, line_splitter& splitter) : start_(start), splitter_(splitter) {}
+
+    std::string_view next_piece() override
+    {
+        if (!started_) {
+            started_ = true;
+            if (!start_.empty()) return start_;
+        }
+        while (overlong_.empty() && !splitter_.ended()) {
+            line_block block = splitter_.next(no_stop);
+            overlong_ = block.overlong;
+            if (block.lines.empty()) continue;
+            line_feeds_ += static_cast<std::uint64_t>(std::count(block.lines.begin(), block.lines.end(), '\n'));
+            return block.lines;
+        }
+        return {};
+    }
+
+    /// The start of the line too long to hold that ended the document, or empty.
+    std::string_view overlong() const { return overlong_; }
+    /// Line feeds in the blocks taken from the stream.
+    std::uint64_t line_feeds() const { return line_feeds_; }
+
+private:
+    const std::string& start_;
+    line_splitter& splitter_;
+    bool started_ = false;
+    std::string_view overlong_;
+    std::uint64_t line_feeds_ = 0;
+};
+
 /// What a line holds.
 struct line_content {
     enum { nothing, adds, ipv6, unreadable } kind = nothing;
@@ -242,6 +361,8 @@ struct line_content {
     /// Where its text starts, past the blanks, and where its line end is (or region_end).
     const char* text = nullptr;
     const char* end = nullptr;
+    /// The entry's own text, past what surrounds it, when it adds something.
+    std::string_view entry;
 };
 
 /// The line at p, which ends at a line end before region_end or at region_end itself.
@@ -263,6 +384,7 @@ line_content read_line(const char* p, const char* region_end)
             if (v6.kind == ipv6_entry_kind::ipv6) {
                 line.kind = line_content::ipv6;
                 line.range6 = v6.range;
+                line.entry = {p, v6.length};
                 return line;
             }
             if (v6.kind == ipv6_entry_kind::ipv4) found = {true, v6.ipv4_range, p + v6.length};
@@ -272,6 +394,7 @@ line_content read_line(const char* p, const char* region_end)
     if (found.read && found.range.first <= found.range.last) {
         line.kind = line_content::adds;
         line.range = found.range;
+        line.entry = {p, static_cast<std::size_t>(found.end - p)};
     } else {
         line.kind = line_content::unreadable;
     }
@@ -311,7 +434,12 @@ bool starts_json(std::string_view text) { return !text.empty() && (text[0] == '{
 /// of a JSON document, which is then read whole.
 class line_reader {
 public:
-    line_reader(const char* shown, range_list& list, ipv6_list& ipv6) : shown_(shown), list_(list), ipv6_(ipv6) {}
+    /// The entries go to consumer instead of the lists when it is not null.
+    line_reader(const char* shown, range_list& list, ipv6_list& ipv6, entry_consumer* consumer)
+        : shown_(shown), list_(list), ipv6_(ipv6), consumer_(consumer)
+    {
+        if (consumer_ != nullptr) json_entries_.describe_entries();
+    }
 
     /// Handles the line at p, which ends at a line end before lines_end or at lines_end
     /// itself; returns the start of the next line.
@@ -347,38 +475,55 @@ public:
     }
 
     /// A line too long to hold: reported from its start (its rest is dropped unread), unless
-    /// it starts a JSON document, which is then read whole.
+    /// it is a comment. A JSON value on such a line is refused too: its strings would have to
+    /// be held whole.
     void handle_overlong_line(const char* p, const char* end)
     {
         ++line_number_;
         p = skip_blanks(p, end);
-        const bool first = !content_seen_;
         content_seen_ = true;
-        std::string_view text{p, static_cast<std::size_t>(end - p)};
-        if (first && starts_json(text) && shape_ == shape::lines) {
-            start_document(text);
-        } else if (shape_ == shape::json_document) {
-            document_.append(text);
-        } else if (!starts_comment(p, end)) {
-            report_unreadable(p, end);
-        }
+        if (!starts_comment(p, end)) report_unreadable(p, end);
     }
 
     /// True once the lines have shown a shape of their own, which only this reader reads.
     bool shape_found() const { return shape_ != shape::lines; }
-    /// The JSON document begun, which the rest of the input belongs to; null when none.
-    std::string* document() { return shape_ == shape::json_document ? &document_ : nullptr; }
+    /// True once a JSON document has begun, which the rest of the input belongs to.
+    bool document_begun() const { return shape_ == shape::json_document; }
 
-    /// Reads the JSON document once it is whole.
-    void read_document()
+    /// Reads the JSON document begun to its end, from the lines taken so far on through the
+    /// rest of the stream, as a stream; its entries are added only when the whole of it
+    /// parsed. When the stream breaks, nothing is reported here.
+    void read_document(line_splitter& splitter)
     {
-        const json_reading& reading = json_.read(document_);
-        if (!reading.parsed) {
-            report_damaged_document(reading.error_at);
-            return;
-        }
-        for (const json_address& found : reading.addresses) {
-            if (!add_json_address(found)) report_unreadable_address(found.first);
+        document_source source(document_, splitter);
+        json_outcome outcome = json_.read(source, json_entries_);
+        document_.clear();
+        document_.shrink_to_fit();
+        if (splitter.failed()) return;
+        if (!source.overlong().empty()) {
+            line_number_ += source.line_feeds() + 1;
+            const char* p = skip_blanks(source.overlong().data(), source.overlong().data() + source.overlong().size());
+            report_unreadable(p, source.overlong().data() + source.overlong().size());
+        } else if (outcome == json_outcome::too_deep) {
+            damaged_ = true;
+            static_assert(json_address_reader::depth_limit == 512, "the message names the limit");
+            diagnostic("'%s' line %ld: JSON nested deeper than 512 levels\n", shown_,
+                       static_cast<long>(document_line_ + json_.error_position().line));
+        } else if (outcome == json_outcome::bare_stretch) {
+            damaged_ = true;
+            static_assert(json_address_reader::stretch_limit == 1048576, "the message names the limit");
+            diagnostic("'%s' line %ld: JSON without a string or number for over 1048576 bytes\n", shown_,
+                       static_cast<long>(document_line_ + json_.error_position().line));
+        } else if (outcome == json_outcome::damaged) {
+            damaged_ = true;
+            diagnostic("'%s' line %ld: damaged JSON at column %ld\n", shown_,
+                       static_cast<long>(document_line_ + json_.error_position().line), static_cast<long>(json_.error_position().column));
+        } else {
+            add_json_entries(document_line_);
+            for (const std::string& text : json_entries_.shown) {
+                if (++unreadable_lines_ <= reported_line_limit) diagnostic("'%s': cannot read address '%s'\n", shown_, text.c_str());
+            }
+            unreadable_lines_ += json_entries_.unreadable - json_entries_.shown.size();
         }
     }
 
@@ -406,10 +551,18 @@ private:
     void count_line(const line_content& line)
     {
         if (line.kind == line_content::adds) {
-            range_list_insert(list_, line.range);
+            if (consumer_ != nullptr) {
+                consumer_->take(line.range, line_number_, line.entry);
+            } else {
+                range_list_insert(list_, line.range);
+            }
             ++entries_;
         } else if (line.kind == line_content::ipv6) {
-            ipv6_list_insert(ipv6_, line.range6);
+            if (consumer_ != nullptr) {
+                consumer_->take_ipv6(line.range6, line_number_, line.entry);
+            } else {
+                ipv6_list_insert(ipv6_, line.range6);
+            }
             ++entries_;
         } else if (line.kind == line_content::unreadable) {
             report_unreadable(line.text, line.end);
@@ -436,8 +589,8 @@ private:
         std::string_view word = "ExitAddress ";
         if (!starts_with(text, word)) return line_content::unreadable;
         text = trimmed(text.substr(word.size()));
-        field_entry found = read_field(text.substr(0, text.find_first_of(" \t")));
-        return kind_of(found, line);
+        line.entry = text.substr(0, text.find_first_of(" \t"));
+        return kind_of(read_field(line.entry), line);
     }
 
     /// A row of delimited fields: the first field that holds an entry is the entry, joined
@@ -450,8 +603,11 @@ private:
         for (std::size_t i = 0; i < fields_.size(); ++i) {
             field_entry found = read_field(fields_[i]);
             if (found.kind == field_entry::none) continue;
+            line.entry = trimmed(fields_[i]);
             if (i + 1 < fields_.size() && (found.kind == field_entry::address || found.single)) {
+                const field_entry alone = found;
                 if (!join_address_fields(found, read_field(fields_[i + 1]))) return line_content::unreadable;
+                if (found.kind != alone.kind || found.single != alone.single) line.entry = joined_fields(i, delimiter);
             }
             return kind_of(found, line);
         }
@@ -459,6 +615,14 @@ private:
         shape_ = shape::delimited;
         delimiter_ = delimiter;
         return line_content::nothing;
+    }
+
+    /// The text of the two fields from i on that make one range, as the row writes them.
+    std::string_view joined_fields(std::size_t i, char delimiter)
+    {
+        entry_text_.assign(trimmed(fields_[i])).push_back(delimiter);
+        entry_text_.append(trimmed(fields_[i + 1]));
+        return entry_text_;
     }
 
     /// Column names: a field that starts with a digit is rather a damaged entry (such as
@@ -483,32 +647,49 @@ private:
     }
 
     /// A JSON value on one line: each of its objects with an address field gives an entry,
-    /// and a line whose every address reads adds them all; objects without one are skipped.
+    /// the entries that read are added, and a line with one that does not is unreadable;
+    /// objects without one are skipped. A line that does not parse adds nothing.
     decltype(line_content::kind) read_json_line(std::string_view text)
     {
-        const json_reading& reading = json_.read(text);
-        if (!reading.parsed) return line_content::unreadable;
-        bool readable = true;
-        for (const json_address& found : reading.addresses) readable = add_json_address(found) && readable;
-        return readable ? line_content::nothing : line_content::unreadable;
+        json_entries_.clear();
+        if (json_.read(text, json_entries_) != json_outcome::parsed) return line_content::unreadable;
+        add_json_entries(line_number_);
+        return json_entries_.unreadable == 0 ? line_content::nothing : line_content::unreadable;
     }
 
     /// The first line of the input starts a JSON value: one on this line (JSON lines), or a
     /// document over many lines.
     const char* start_json(std::string_view text, const char* line, const char* next)
     {
-        const json_reading& reading = json_.read(text);
-        if (!reading.parsed) {
+        json_entries_.clear();
+        if (json_.read(text, json_entries_) != json_outcome::parsed) {
             start_document({line, static_cast<std::size_t>(next - line)});
             return next;
         }
         shape_ = shape::json_lines;
-        line_content parsed;
-        parsed.text = text.data();
-        parsed.end = text.data() + text.size();
-        parsed.kind = read_json_line(text);
-        count_line(parsed);
+        add_json_entries(line_number_);
+        if (json_entries_.unreadable != 0) report_unreadable(text.data(), text.data() + text.size());
         return next;
+    }
+
+    /// Adds what the JSON text just read holds, its lines counted from first_line; a consumer
+    /// takes its entries in order instead.
+    void add_json_entries(std::uint64_t first_line)
+    {
+        if (consumer_ != nullptr) {
+            for (const json_entries::described& found : json_entries_.entries) {
+                if (found.entry.kind == field_entry::ipv6) {
+                    consumer_->take_ipv6(found.entry.range6, first_line + found.line, found.text);
+                } else if (found.entry.kind != field_entry::none) {
+                    consumer_->take(found.entry.range, first_line + found.line, found.text);
+                }
+            }
+            entries_ += json_entries_.entries.size() - json_entries_.unreadable;
+            return;
+        }
+        for (ip_range range : json_entries_.ipv4) range_list_insert(list_, range);
+        for (const ipv6_range& range : json_entries_.ipv6) ipv6_list_insert(ipv6_, range);
+        entries_ += json_entries_.ipv4.size() + json_entries_.ipv6.size();
     }
 
     /// A row under a header, read by the header's delimiter before the plain forms; null when
@@ -551,6 +732,7 @@ private:
         shape_ = shape::json_document;
         document_line_ = line_number_;
         document_.assign(start);
+        json_entries_.clear();
     }
 
     const char* take_document_line(const char* p, const char* lines_end)
@@ -562,22 +744,6 @@ private:
         return next;
     }
 
-    bool add_json_address(const json_address& found)
-    {
-        field_entry first = read_field(found.first);
-        if (!found.last.empty()) {
-            field_entry last = read_field(found.last);
-            bool both_addresses = (first.kind == field_entry::address && last.kind == field_entry::address)
-                                  || (first.single && last.single);
-            if (!both_addresses || !join_address_fields(first, last)) return false;
-        }
-        line_content line;
-        line.kind = kind_of(first, line);
-        if (line.kind == line_content::unreadable) return false;
-        count_line(line);
-        return true;
-    }
-
     void report_unreadable(const char* p, const char* end)
     {
         if (++unreadable_lines_ > reported_line_limit) return;
@@ -585,36 +751,11 @@ private:
                    shown_text(p, end).c_str());
     }
 
-    void report_unreadable_address(std::string_view text)
-    {
-        if (++unreadable_lines_ > reported_line_limit) return;
-        diagnostic("'%s': cannot read address '%s'\n", shown_, shown_text(text.data(), text.data() + text.size()).c_str());
-    }
-
-    /// Where a document went wrong, as its line and column; a document that ended early
-    /// went wrong just past its last text.
-    void report_damaged_document(std::size_t at)
-    {
-        damaged_ = true;
-        if (at >= document_.size()) {
-            at = document_.size();
-            while (at > 0 && (is_blank(document_[at - 1]) || is_line_end(document_[at - 1]))) --at;
-        }
-        std::uint64_t line = document_line_;
-        std::size_t line_start = 0;
-        for (std::size_t i = 0; i < at; ++i) {
-            if (document_[i] == '\n') {
-                ++line;
-                line_start = i + 1;
-            }
-        }
-        diagnostic("'%s' line %ld: damaged JSON at column %ld\n", shown_, static_cast<long>(line),
-                   static_cast<long>(at - line_start + 1));
-    }
-
     const char* shown_;
     range_list& list_;
     ipv6_list& ipv6_;
+    entry_consumer* consumer_;
+    std::string entry_text_;
     std::uint64_t line_number_ = 0;
     std::uint64_t unreadable_lines_ = 0;
     std::uint64_t entries_ = 0;
@@ -626,6 +767,7 @@ private:
     std::string document_;
     std::uint64_t document_line_ = 0;
     json_address_reader json_;
+    json_entries json_entries_;
 };
 
 /// Takes what was read ahead from the cut on, the main thread being at the cut: the line
@@ -653,17 +795,17 @@ void follow_shape(line_reader& reader, line_splitter& splitter, lines_ahead& ahe
 {
     if (!reader.shape_found()) return;
     ahead.release();
-    if (std::string* document = reader.document()) splitter.take_rest(*document);
+    if (reader.document_begun()) reader.read_document(splitter);
 }
 
 /// Reads the stream as lines, after the bytes held that were taken from it already; with
 /// ahead running, up to its cut, where it takes the lines read ahead.
 /// Returns 0 when it was read to its end and every line was readable.
 int read_lines(gzFile file, std::string_view held, const char* shown, range_list& list, ipv6_list& ipv6,
-               lines_ahead& ahead)
+               lines_ahead& ahead, entry_consumer* consumer)
 {
     line_splitter splitter(file, held);
-    line_reader reader(shown, list, ipv6);
+    line_reader reader(shown, list, ipv6, consumer);
     while (!splitter.ended()) {
         // Lines from the cut on are the second processor's, until its reading is taken.
         line_block block = splitter.next(ahead.running() ? ahead.cut() : no_stop);
@@ -671,6 +813,7 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
         for (const char* p = block.lines.data(); p < end;) p = reader.handle_line(p, end);
         if (!block.overlong.empty()) reader.handle_overlong_line(block.overlong.data(), block.overlong.data() + block.overlong.size());
         follow_shape(reader, splitter, ahead);
+        if (reader.document_begun()) break;
         if (!ahead.running() || splitter.failed()) continue;
         if (block.end_offset == ahead.cut()) {
             if (std::uint64_t resume = take_lines_ahead(file, ahead, reader, list, ipv6)) splitter.restart_at(resume);
@@ -681,14 +824,13 @@ int read_lines(gzFile file, std::string_view held, const char* shown, range_list
     // Ranges read ahead out of order join with the lines after them that this thread read.
     ahead.add_waiting_to(list);
     if (splitter.failed()) diagnostic("Error reading file '%s'.\n", shown);
-    if (reader.document() != nullptr && !splitter.failed()) reader.read_document();
     bool all_readable = reader.finish(splitter.failed());
     return splitter.failed() || !all_readable ? -1 : 0;
 }
 
-} // namespace
-
-int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6)
+/// Reads the input at path (null: standard input) into the lists, or hands its entries to
+/// consumer when that is not null.
+int read_auto_list(const char* path, range_list& list, ipv6_list& ipv6, entry_consumer* consumer)
 {
     const char* shown = path != nullptr ? path : auto_standard_input_name;
     int fd = -1;
@@ -696,7 +838,7 @@ int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6)
     int result = -1;
     lines_ahead ahead;
     // A large plain file's second half is read ahead, unless it is compressed or P2B.
-    if (file != nullptr && path != nullptr) {
+    if (file != nullptr && path != nullptr && consumer == nullptr) {
         unsigned char start[sizeof p2b_magic] = {};
         bool plain = ::pread(fd, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) && !(start[0] == 0x1F && start[1] == 0x8B)
                      && std::memcmp(start, p2b_magic, sizeof start) != 0;
@@ -712,19 +854,39 @@ int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6)
         if (got < 0) {
             diagnostic("Error reading file '%s'.\n", shown);
         } else if (got == static_cast<int>(sizeof head) && std::memcmp(head, p2b_magic, sizeof head) == 0) {
-            result = p2b_read_stream(file, {head, sizeof head}, shown, list);
+            result = consumer != nullptr ? p2b_search_stream(file, {head, sizeof head}, shown, *consumer)
+                                         : p2b_read_stream(file, {head, sizeof head}, shown, list);
             // The records may end before the data does; a cut stream still shows at its end.
             if (result == 0 && !gzip_input_read_to_end(file)) {
                 diagnostic("Error reading file '%s'.\n", shown);
                 result = -1;
             }
         } else {
-            result = read_lines(file, {head, static_cast<std::size_t>(got)}, shown, list, ipv6, ahead);
+            result = read_lines(file, {head, static_cast<std::size_t>(got)}, shown, list, ipv6, ahead, consumer);
         }
         gzclose(file);
     }
     if (result != 0) note_data_error();
     return result;
+}
+
+} // namespace
+
+int auto_list_read(const char* path, range_list& list, ipv6_list& ipv6) { return read_auto_list(path, list, ipv6, nullptr); }
+
+int auto_list_search(const char* path, entry_consumer& consumer)
+{
+    range_list unused;
+    ipv6_list unused6;
+    return read_auto_list(path, unused, unused6, &consumer);
+}
+
+auto_entry auto_entry_read(std::string_view text)
+{
+    field_entry found = read_field(text);
+    if (found.kind == field_entry::ipv6) return {auto_entry::ipv6, {}, found.range6};
+    if (found.kind == field_entry::none) return {};
+    return {auto_entry::ipv4, found.range, {}};
 }
 
 } // namespace blockset

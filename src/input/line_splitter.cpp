@@ -35,23 +35,6 @@ void line_splitter::restart_at(std::uint64_t offset)
     ended_ = false;
 }
 
-void line_splitter::take_rest(std::string& into)
-{
-    into.append(buffer_.get() + position_, size_ - position_);
-    position_ = size_;
-    while (!ended_) {
-        int got = gzip_input_read(file_, buffer_.get(), buffer_size);
-        if (got <= 0) {
-            ended_ = true;
-            failed_ = got < 0;
-        } else {
-            into.append(buffer_.get(), static_cast<std::size_t>(got));
-        }
-    }
-    size_ = 0;
-    position_ = 0;
-}
-
 /// Past the LF of a CRLF whose CR ended the last read, and past the rest of an over-long line.
 const char* line_splitter::skip_pending_line_end(const char* start, const char* held_end)
 {

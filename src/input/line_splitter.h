@@ -36,9 +36,6 @@ public:
     bool ended() const { return ended_; }
     /// True when the stream broke or was cut short.
     bool failed() const { return failed_; }
-    /// Appends every byte not handed out yet, up to the end of the stream, to into; the
-    /// splitter has then ended.
-    void take_rest(std::string& into);
     /// Reads on from the stream offset given, which the stream was moved to.
     void restart_at(std::uint64_t offset);
 

@@ -4,11 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 #include <zlib.h>
 
 #include "input/gzip_input.h"
+#include "input/list_entry.h"
 #include "io/diagnostics.h"
+#include "ranges/address_format.h"
 #include "ranges/range_list.h"
 
 namespace blockset {
@@ -35,13 +39,16 @@ public:
     void consume(std::size_t n) { begin_ += n; }
     bool failed() const { return failed_; }
 
-    /// Skips bytes up to and including the next 00 byte. False when the input ends first.
-    bool skip_name()
+    /// Skips bytes up to and including the next 00 byte, keeping those before it in name
+    /// when it is not null. False when the input ends first.
+    bool skip_name(std::string* name = nullptr)
     {
         for (;;) {
             const void* nul = std::memchr(buffer_ + begin_, 0, end_ - begin_);
+            std::size_t stop = nul != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - buffer_) : end_;
+            if (name != nullptr) name->append(reinterpret_cast<const char*>(buffer_ + begin_), stop - begin_);
             if (nul != nullptr) {
-                begin_ = static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - buffer_) + 1;
+                begin_ = stop + 1;
                 return true;
             }
             begin_ = end_;
@@ -80,35 +87,88 @@ std::uint32_t big_endian(const unsigned char* bytes)
            (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
 }
 
+/// Where the records go: into the list, or with their names and numbers to a consumer.
+struct record_target {
+    record_target(range_list* into, entry_consumer* to) : list(into), consumer(to) {}
+
+    range_list* list;
+    entry_consumer* consumer;
+    std::uint64_t number = 0;
+    std::string text; ///< the record being handed to the consumer, as P2P lists write it
+
+    void take(ip_range range, std::string_view name)
+    {
+        ++number;
+        text.assign(name).push_back(':');
+        char quad[address_text_room];
+        text.append(quad, format_address(quad, range.first));
+        text.push_back('-');
+        text.append(quad, format_address(quad, range.last));
+        // A range whose first address lies above its last adds nothing, as in a list.
+        if (range.first <= range.last) consumer->take(range, number, text);
+    }
+};
+
 /// Versions 1 and 2: name, first, last, until the input ends.
-void read_named_records(block_reader& in, range_list& list)
+void read_named_records(block_reader& in, record_target& target)
 {
+    std::string name;
     for (;;) {
         if (in.want(1) == 0) return;
-        if (!in.skip_name()) return;
+        name.clear();
+        if (!in.skip_name(target.consumer != nullptr ? &name : nullptr)) return;
         if (in.want(8) < 8) return;
-        range_list_insert(list, ip_range{big_endian(in.data()), big_endian(in.data() + 4)});
+        ip_range range{big_endian(in.data()), big_endian(in.data() + 4)};
+        if (target.consumer != nullptr) {
+            target.take(range, name);
+        } else {
+            range_list_insert(*target.list, range);
+        }
         in.consume(8);
     }
 }
 
-/// Version 3: a counted name table, then counted 12-byte records.
-void read_counted_records(block_reader& in, range_list& list)
+/// Version 3: a counted name table, then counted 12-byte records, each naming its entry in
+/// the table by number.
+void read_counted_records(block_reader& in, record_target& target)
 {
     if (in.want(4) < 4) return;
-    std::uint32_t names = big_endian(in.data());
+    std::uint32_t count = big_endian(in.data());
     in.consume(4);
-    for (std::uint32_t i = 0; i < names; ++i) {
-        if (!in.skip_name()) return;
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (target.consumer != nullptr) names.emplace_back();
+        if (!in.skip_name(target.consumer != nullptr ? &names.back() : nullptr)) return;
     }
     if (in.want(4) < 4) return;
     std::uint32_t ranges = big_endian(in.data());
     in.consume(4);
     for (std::uint32_t i = 0; i < ranges; ++i) {
         if (in.want(12) < 12) return;
-        range_list_insert(list, ip_range{big_endian(in.data() + 4), big_endian(in.data() + 8)});
+        ip_range range{big_endian(in.data() + 4), big_endian(in.data() + 8)};
+        if (target.consumer != nullptr) {
+            std::uint32_t name = big_endian(in.data());
+            target.take(range, name < names.size() ? std::string_view(names[name]) : std::string_view());
+        } else {
+            range_list_insert(*target.list, range);
+        }
         in.consume(12);
     }
+}
+
+int read_stream(gzFile file, std::string_view held, const char* shown, record_target& target);
+
+int read_path(const char* path, record_target& target)
+{
+    const char* shown = path != nullptr ? path : "(null)";
+    gzFile file = gzip_input_open(path);
+    if (file == nullptr) {
+        diagnostic("Error opening file '%s'.\n", shown);
+        return -1;
+    }
+    int result = read_stream(file, {}, shown, target);
+    gzclose(file);
+    return result;
 }
 
 int read_error(const char* shown)
@@ -121,18 +181,31 @@ int read_error(const char* shown)
 
 int p2b_read(const char* path, range_list& list)
 {
-    const char* shown = path != nullptr ? path : "(null)";
-    gzFile file = gzip_input_open(path);
-    if (file == nullptr) {
-        diagnostic("Error opening file '%s'.\n", shown);
-        return -1;
-    }
-    int result = p2b_read_stream(file, {}, shown, list);
-    gzclose(file);
-    return result;
+    record_target target(&list, nullptr);
+    return read_path(path, target);
 }
 
 int p2b_read_stream(gzFile_s* file, std::string_view held, const char* shown, range_list& list)
+{
+    record_target target(&list, nullptr);
+    return read_stream(file, held, shown, target);
+}
+
+int p2b_search(const char* path, entry_consumer& consumer)
+{
+    record_target target(nullptr, &consumer);
+    return read_path(path, target);
+}
+
+int p2b_search_stream(gzFile_s* file, std::string_view held, const char* shown, entry_consumer& consumer)
+{
+    record_target target(nullptr, &consumer);
+    return read_stream(file, held, shown, target);
+}
+
+namespace {
+
+int read_stream(gzFile file, std::string_view held, const char* shown, record_target& target)
 {
     block_reader in(file, held);
     if (in.want(7) < 7 || in.failed()) return read_error(shown);
@@ -149,12 +222,14 @@ int p2b_read_stream(gzFile_s* file, std::string_view held, const char* shown, ra
     }
     in.consume(1);
     if (version == 3) {
-        read_counted_records(in, list);
+        read_counted_records(in, target);
     } else {
-        read_named_records(in, list);
+        read_named_records(in, target);
     }
     if (in.failed()) return read_error(shown);
     return 0;
 }
+
+} // namespace
 
 } // namespace blockset

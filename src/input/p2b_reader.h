@@ -6,6 +6,7 @@ struct gzFile_s;
 namespace blockset {
 
 struct range_list;
+class entry_consumer;
 
 /// The first seven bytes of every P2B list, after any gzip compression is undone.
 inline constexpr unsigned char p2b_magic[7] = {0xFF, 0xFF, 0xFF, 0xFF, 'P', '2', 'B'};
@@ -20,5 +21,11 @@ int p2b_read(const char* path, range_list& list);
 /// taken already and are passed as held. Messages name the input shown;
 /// the stream stays open.
 int p2b_read_stream(gzFile_s* file, std::string_view held, const char* shown, range_list& list);
+
+/// Reads a P2B list as p2b_read does, handing each record to consumer instead, numbered from
+/// 1 and written NAME:FIRST-LAST (its name's bytes as they are).
+int p2b_search(const char* path, entry_consumer& consumer);
+/// The same on a stream that is already open, as p2b_read_stream.
+int p2b_search_stream(gzFile_s* file, std::string_view held, const char* shown, entry_consumer& consumer);
 
 } // namespace blockset

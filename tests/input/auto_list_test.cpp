@@ -12,6 +12,7 @@
 #include "io/diagnostics.h"
 #include "io/file_opener.h"
 #include "io/output_stream.h"
+#include "input/list_entry.h"
 #include "parallel/lines_ahead.h"
 #include "platform/helper_thread.h"
 #include "ranges/ipv6_list.h"
@@ -49,6 +50,18 @@ struct outcome {
     std::string ipv6; // the IPv6 list's ranges, "first-last" one a line
 };
 
+/// The IPv6 list's ranges, "first-last" one a line.
+std::string ipv6_text(ipv6_list& ipv6)
+{
+    testing::anonymous_file file;
+    {
+        output_stream out(file.fd(), 1 << 16);
+        ipv6_list_write_ranges(out, ipv6);
+        out.flush();
+    }
+    return file.text();
+}
+
 outcome read_bytes(const std::string& bytes, const char* path = "list.txt")
 {
     served = bytes;
@@ -59,13 +72,7 @@ outcome read_bytes(const std::string& bytes, const char* path = "list.txt")
     ipv6_list ipv6;
     diagnostic_capture capture;
     int result = auto_list_read(path, list, ipv6);
-    testing::anonymous_file file;
-    {
-        output_stream out(file.fd(), 1 << 16);
-        ipv6_list_write_ranges(out, ipv6);
-        out.flush();
-    }
-    return {result, ranges_of(list), capture.text(), file.text()};
+    return {result, ranges_of(list), capture.text(), ipv6_text(ipv6)};
 }
 
 struct line_case {
@@ -102,6 +109,13 @@ line_case unreadable_lines(int n)
     }
     if (n > 10) c.messages += "'list.txt': unreadable lines not shown: " + std::to_string(n - 10) + "\n";
     return c;
+}
+
+std::string repeated(const std::string& text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i) all += text;
+    return all;
 }
 
 const std::string long_label(70, 'z');
@@ -171,6 +185,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "'list.txt' line 3: damaged JSON at column 2\n"},
         line_case{"JSON field that is no address", "[{\"ip\": \"192.0.2.1\"}, {\"ip\": 7},\n {\"ip_address\": \"12:00:00\"}]\n",
                   {one("192.0.2.1")}, "'list.txt': cannot read address ''\n'list.txt': cannot read address '12:00:00'\n"},
+        line_case{"JSON document nested as deep as it may be", std::string(511, '[') + "\n{\"ip\": \"192.0.2.1\"}" + std::string(511, ']'),
+                  {one("192.0.2.1")}, ""},
+        line_case{"JSON document nested too deep", "{\"ip\": \"192.0.2.1\", \"x\":\n" + repeated("[\n", 512) + "]", {},
+                  "'list.txt' line 513: JSON nested deeper than 512 levels\n"},
+        line_case{"JSON line nested too deep", "{\"ip\": \"192.0.2.1\"}\n" + std::string(513, '[') + std::string(513, ']') + "\n",
+                  {one("192.0.2.1")}, "'list.txt' line 2: cannot read '" + std::string(60, '[') + "'\n"},
+        line_case{"JSON objects inside one with an address", "[\n{\"about\": [{\"ip\": \"bad\"}, {\"ip\": \"192.0.2.9\"}], \"cidr\": \"192.0.2.0/31\"},\n"
+                                                        + repeated("{\"ip\": \"x\"},\n", 11) + "{\"ip\": \"2001:db8::1\"}]\n",
+                  {span("192.0.2.0", "192.0.2.1")},
+                  repeated("'list.txt': cannot read address 'x'\n", 10) + "'list.txt': unreadable lines not shown: 1\n", "2001:db8::1-2001:db8::1\n"},
         line_case{"quoted CSV under a header", "\"seen\",\"dst_ip\",\"port\"\n\"2024-01-01 12:00:00\",\"192.0.2.7\",\"443\"\n"
                                               "\"a, b\" , 192.0.2.8,\"x\"\"y\"\n",
                   {span("192.0.2.7", "192.0.2.8")}, ""},
@@ -218,6 +242,13 @@ TEST(auto_list, lines_across_the_buffer_edge)
     expect_read({"overlong lines", "9.9.9.9 " + std::string(held, 'x') + "\r\nbad\n1.2.3.4\n#" + std::string(held, 'c') + "\n",
                  {one("1.2.3.4")},
                  "'list.txt' line 1: cannot read '9.9.9.9 " + std::string(52, 'x') + "'\n'list.txt' line 2: cannot read 'bad'\n"});
+    // A JSON value on such a line is refused too, whether it would be a document or a line of
+    // JSON lines; in a document it ends the document, which adds nothing.
+    const std::string blanks(held, ' ');
+    expect_read({"overlong JSON", "[{\"ip\": \"192.0.2.1\"}," + blanks + "]\n{\"ip\": \"192.0.2.2\"}\n", {one("192.0.2.2")},
+                 "'list.txt' line 1: cannot read '[{\"ip\": \"192.0.2.1\"},'\n"});
+    expect_read({"overlong line in a JSON document", "[\r\n{\"ip\": \"192.0.2.1\"},\n{\"ip\": \"192.0.2.2\"," + blanks + "}]\n", {},
+                 "'list.txt' line 3: cannot read '{\"ip\": \"192.0.2.2\",'\n"});
     // The CRLF that ends an over-long line split by the end of a later read is one line end too.
     expect_read({"overlong line ending in a split CRLF", std::string(1, 'x').append(2 * held - 2, 'y') + "\r\nbad\n", {},
                  "'list.txt' line 1: cannot read 'x" + std::string(59, 'y') + "'\n'list.txt' line 2: cannot read 'bad'\n"});
@@ -329,6 +360,49 @@ TEST(auto_list, large_plain_file_is_read_ahead)
             expect_same_outcome(read_bytes(*file_text), in_turn, name);
         }
         EXPECT_GT(lines_ahead::taken_count(), taken_before) << name;
+    }
+}
+
+/// Takes what a search hands on as a load would add it, and whether the lines come in order.
+struct collected_entries : entry_consumer {
+    range_list list;
+    ipv6_list ipv6;
+    std::uint64_t last_line = 0;
+    bool in_order = true;
+    void take(ip_range range, std::uint64_t line, std::string_view text) override
+    {
+        range_list_insert(list, range);
+        note(line, text);
+    }
+    void take_ipv6(const ipv6_range& range, std::uint64_t line, std::string_view text) override
+    {
+        ipv6_list_insert(ipv6, range);
+        note(line, text);
+    }
+    void note(std::uint64_t line, std::string_view text)
+    {
+        in_order = in_order && line >= last_line && !text.empty();
+        last_line = line;
+    }
+};
+
+TEST(auto_list, a_search_hands_on_what_a_load_adds)
+{
+    std::mt19937 random(5);
+    const std::string document = "{\"a\": [\n" + repeated("{\"ip\": \"192.0.2.7\"}, {\"start\": \"::1\", \"end\": \"::9\"},\n", 50) + "{}]}\n";
+    for (const std::string& text : {published_lines(random, 1'500'000, 300, false), document, "seen,ip\n1,192.0.2.1\n2,192.0.2.9,192.0.2.20\n"s}) {
+        const outcome loaded = read_bytes(text);
+        served = text;
+        path_calls calls = system_path_calls();
+        calls.open = &serve_list;
+        path_calls_override opener(calls);
+        collected_entries found;
+        diagnostic_capture capture;
+        EXPECT_EQ(auto_list_search("list.txt", found), loaded.result);
+        EXPECT_EQ(capture.text(), loaded.messages);
+        EXPECT_EQ(ranges_of(found.list), loaded.read);
+        EXPECT_TRUE(found.in_order);
+        EXPECT_EQ(ipv6_text(found.ipv6), loaded.ipv6);
     }
 }
 
