@@ -401,6 +401,16 @@ private:
         if (naming_arguments_) argument_.text.assign(text);
     }
 
+    /// A statement's destination: a path in double quotes, or none for stdout.
+    std::optional<std::string> parse_destination()
+    {
+        if (peek() != STRING && peek() != KW_STDOUT) syntax_error();
+        std::optional<std::string> path;
+        if (peek() == STRING) path.emplace(token_.text);
+        shift();
+        return path;
+    }
+
     /// set_list -> expression | set_list "," expression, from the "," before the first one: the
     /// sets of a compare or map statement, each with the name the statement gives it.
     void parse_set_list(std::vector<expression_value>& values, std::vector<std::string>& names)
@@ -426,16 +436,13 @@ private:
         if (peek() != HOST_NAME || !comparison_format_named(token_.text, format)) syntax_error();
         shift();
         expect(COMMA);
-        bool named = peek() == STRING;
-        if (!named && peek() != KW_STDOUT) syntax_error();
-        std::string path(named ? token_.text : std::string_view());
-        shift();
+        std::optional<std::string> path = parse_destination();
         std::vector<expression_value> values;
         std::vector<std::string> names;
         parse_set_list(values, names);
         expect(RPAREN);
         reduce(8); // compare_statement -> compare "(" format "," destination "," set_list ")"
-        set_value_compare(named ? path.c_str() : nullptr, format, names, std::move(values));
+        set_value_compare(path ? path->c_str() : nullptr, format, names, std::move(values));
     }
 
     /// "map" is a statement only at the start of one; everywhere else it is a host name.
@@ -447,16 +454,13 @@ private:
     {
         shift(); // map
         expect(LPAREN);
-        bool named = peek() == STRING;
-        if (!named && peek() != KW_STDOUT) syntax_error();
-        std::string path(named ? token_.text : std::string_view());
-        shift();
+        std::optional<std::string> path = parse_destination();
         std::vector<expression_value> values;
         std::vector<std::string> names;
         parse_set_list(values, names);
         expect(RPAREN);
         reduce(6); // map_statement -> map "(" destination "," sets ")"
-        set_value_write_map(named ? path.c_str() : nullptr, std::move(values), std::move(names));
+        set_value_write_map(path ? path->c_str() : nullptr, std::move(values), std::move(names));
     }
 
     scanner& scanner_;
