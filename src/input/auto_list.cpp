@@ -603,11 +603,13 @@ private:
         for (std::size_t i = 0; i < fields_.size(); ++i) {
             field_entry found = read_field(fields_[i]);
             if (found.kind == field_entry::none) continue;
-            line.entry = trimmed(fields_[i]);
+            // Only a search hands the entry's text on; a load leaves it unmade.
+            if (consumer_ != nullptr) line.entry = trimmed(fields_[i]);
             if (i + 1 < fields_.size() && (found.kind == field_entry::address || found.single)) {
                 const field_entry alone = found;
                 if (!join_address_fields(found, read_field(fields_[i + 1]))) return line_content::unreadable;
-                if (found.kind != alone.kind || found.single != alone.single) line.entry = joined_fields(i, delimiter);
+                bool joined = found.kind != alone.kind || found.single != alone.single;
+                if (joined && consumer_ != nullptr) line.entry = joined_fields(i, delimiter);
             }
             return kind_of(found, line);
         }

@@ -109,17 +109,19 @@ struct record_target {
     }
 };
 
-/// Versions 1 and 2: name, first, last, until the input ends.
+/// Versions 1 and 2: name, first, last, until the input ends. A load (searching false) keeps
+/// no names and pays nothing for the search's branch.
+template <bool searching>
 void read_named_records(block_reader& in, record_target& target)
 {
     std::string name;
     for (;;) {
         if (in.want(1) == 0) return;
         name.clear();
-        if (!in.skip_name(target.consumer != nullptr ? &name : nullptr)) return;
+        if (!in.skip_name(searching ? &name : nullptr)) return;
         if (in.want(8) < 8) return;
         ip_range range{big_endian(in.data()), big_endian(in.data() + 4)};
-        if (target.consumer != nullptr) {
+        if constexpr (searching) {
             target.take(range, name);
         } else {
             range_list_insert(*target.list, range);
@@ -130,6 +132,7 @@ void read_named_records(block_reader& in, record_target& target)
 
 /// Version 3: a counted name table, then counted 12-byte records, each naming its entry in
 /// the table by number.
+template <bool searching>
 void read_counted_records(block_reader& in, record_target& target)
 {
     if (in.want(4) < 4) return;
@@ -137,8 +140,8 @@ void read_counted_records(block_reader& in, record_target& target)
     in.consume(4);
     std::vector<std::string> names;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (target.consumer != nullptr) names.emplace_back();
-        if (!in.skip_name(target.consumer != nullptr ? &names.back() : nullptr)) return;
+        if (searching) names.emplace_back();
+        if (!in.skip_name(searching ? &names.back() : nullptr)) return;
     }
     if (in.want(4) < 4) return;
     std::uint32_t ranges = big_endian(in.data());
@@ -146,7 +149,7 @@ void read_counted_records(block_reader& in, record_target& target)
     for (std::uint32_t i = 0; i < ranges; ++i) {
         if (in.want(12) < 12) return;
         ip_range range{big_endian(in.data() + 4), big_endian(in.data() + 8)};
-        if (target.consumer != nullptr) {
+        if constexpr (searching) {
             std::uint32_t name = big_endian(in.data());
             target.take(range, name < names.size() ? std::string_view(names[name]) : std::string_view());
         } else {
@@ -221,10 +224,11 @@ int read_stream(gzFile file, std::string_view held, const char* shown, record_ta
         return -1;
     }
     in.consume(1);
+    bool searching = target.consumer != nullptr;
     if (version == 3) {
-        read_counted_records(in, target);
+        (searching ? read_counted_records<true> : read_counted_records<false>)(in, target);
     } else {
-        read_named_records(in, target);
+        (searching ? read_named_records<true> : read_named_records<false>)(in, target);
     }
     if (in.failed()) return read_error(shown);
     return 0;
