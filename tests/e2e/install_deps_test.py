@@ -9,7 +9,7 @@ import tempfile
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "install-deps")
 BUILD = ("g++ cmake make pkg-config zlib1g-dev nlohmann-json3-dev libcurl4-openssl-dev libcairo2-dev libpng-dev "
          "fonts-dejavu-core").split()
-TESTS = "libgtest-dev python3 gzip openssl mandoc nftables ipset util-linux".split()
+TESTS = "libgtest-dev python3 gzip openssl mandoc nftables ipset iproute2 util-linux".split()
 
 STANDINS = {
     "uname": 'echo "${FAKE_SYSTEM:-Linux}"',
